@@ -1,0 +1,8 @@
+// The module lock count: how many objects and locks keep the server module
+// alive. Objects lock it for their lifetime; LockServer locks it explicitly.
+#pragma once
+#include "platform/types.h"
+
+LONG ModuleLock();
+LONG ModuleUnlock();
+LONG ModuleLockCount();

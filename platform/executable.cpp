@@ -1,0 +1,19 @@
+#include "platform/executable.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer - 1) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ExecutableFolder() {
+  std::string path = ExecutablePath();
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? "/" : path.substr(0, slash);
+}

@@ -1,0 +1,139 @@
+#include "platform/text.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+  if (len == 0 || i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  return len;
+}
+
+bool IsUtf8Codeset(const char* codeset) {
+  return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
+}
+
+// Keeps valid UTF-8 sequences and replaces every invalid byte with "?".
+std::string SanitizeUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t len = Utf8SequenceLength(s, i);
+    if (len == 0) {
+      out += '?';
+      ++i;
+    } else {
+      out.append(s.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
+// One conversion with iconv; on an input sequence the target cannot take,
+// emits "?" and skips one character of the source (its UTF-8 length when the
+// source is UTF-8, else one byte).
+std::string Convert(const char* to, const char* from, std::string_view in, bool fromUtf8) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  std::string out;
+  out.reserve(in.size() + 16);
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  char buffer[1024];
+  while (srcLeft > 0) {
+    char* dst = buffer;
+    size_t dstLeft = sizeof buffer;
+    size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    out.append(buffer, dst - buffer);
+    if (rc != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL (an incomplete sequence at the end): replace it.
+    size_t skip = 1;
+    if (fromUtf8) {
+      size_t len = Utf8SequenceLength(std::string_view(src, srcLeft), 0);
+      if (len > 0) skip = len;
+    }
+    skip = std::min(skip, srcLeft);
+    src += skip;
+    srcLeft -= skip;
+    out += '?';
+  }
+  char* dst = buffer;
+  size_t dstLeft = sizeof buffer;
+  iconv(cd, nullptr, nullptr, &dst, &dstLeft);  // shift back to the initial state
+  out.append(buffer, dst - buffer);
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+namespace {
+bool IsAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::string Utf8ToLocale(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);  // every codeset in use holds ASCII
+  const char* codeset = nl_langinfo(CODESET);
+  if (IsUtf8Codeset(codeset)) return SanitizeUtf8(utf8);
+  return Convert(codeset, "UTF-8", utf8, true);
+}
+
+std::string LocaleToUtf8(std::string_view bytes) {
+  const char* codeset = nl_langinfo(CODESET);
+  if (IsUtf8Codeset(codeset)) return SanitizeUtf8(bytes);
+  return Convert("UTF-8", codeset, bytes, false);
+}
+
+std::size_t CharCount(std::string_view utf8) {
+  size_t count = 0;
+  for (size_t i = 0; i < utf8.size(); ++count) {
+    size_t len = Utf8SequenceLength(utf8, i);
+    i += len == 0 ? 1 : len;
+  }
+  return count;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t len = Utf8SequenceLength(text, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}

@@ -1,0 +1,25 @@
+// Text conversion between the UTF-8 used inside the program and the codeset
+// of the calling thread's locale (what log files and outside programs use).
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// UTF-8 -> locale codeset. A character the codeset cannot hold, and a byte
+// that is not valid UTF-8, becomes "?".
+std::string Utf8ToLocale(std::string_view utf8);
+
+// Locale codeset -> UTF-8. Bytes that are not valid in the codeset become "?".
+std::string LocaleToUtf8(std::string_view bytes);
+
+// Number of characters (code points) in a UTF-8 text; an invalid byte counts
+// as one character.
+std::size_t CharCount(std::string_view utf8);
+
+// True when every byte belongs to a valid UTF-8 sequence.
+bool IsValidUtf8(std::string_view text);
+
+// Lower-case ASCII letters; other bytes unchanged. Names that the system
+// compares "ignoring case" are ASCII names.
+std::string AsciiLower(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -1,0 +1,32 @@
+// The one timing seam: every protocol timeout and wait goes through
+// ScaledMilliseconds, so tests (in-process via ScopedTimeScale, or from
+// outside via VANTOR_TIME_SCALE, for example 0.01) can shorten them without
+// touching the constants.
+#pragma once
+#include <chrono>
+#include <stop_token>
+
+#include "platform/types.h"
+
+// The factor in force: VANTOR_TIME_SCALE when it holds a positive number,
+// else 1.0, unless a ScopedTimeScale is active.
+double TimeScale();
+
+// ms times the factor, rounded, at least 1 for a non-zero ms.
+DWORD ScaledMilliseconds(DWORD ms);
+std::chrono::milliseconds Scaled(std::chrono::milliseconds ms);
+
+class ScopedTimeScale {
+ public:
+  explicit ScopedTimeScale(double factor);
+  ~ScopedTimeScale();
+  ScopedTimeScale(const ScopedTimeScale&) = delete;
+  ScopedTimeScale& operator=(const ScopedTimeScale&) = delete;
+
+ private:
+  double previous_;
+};
+
+// Waits ScaledMilliseconds(ms) unless a stop is requested first. Returns false
+// when it ended because of the stop request.
+bool WaitUnlessStopped(std::stop_token stop, DWORD ms);

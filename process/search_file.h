@@ -1,0 +1,24 @@
+// Finding a file given by a relative name.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The default folders, in order: the executable's folder, the current
+// folder, each PATH entry, /usr/local/share/vantor, /usr/share/vantor (the
+// places where the shared data of an installed program lives).
+std::vector<std::string> DefaultSearchFolders();
+
+// An absolute name is returned unchanged. A relative name is looked for in
+// each folder of the list (";"-separated; an empty or all-blank list means the
+// default folders): the first candidate that exists wins; when none exists,
+// the candidate in the first folder is returned. "" when there is no folder.
+std::string SearchFile(std::string_view folderList, std::string_view name);
+std::string SearchFile(const std::vector<std::string>& folders, std::string_view name);
+
+// The folder joined with the name by one "/".
+std::string AppendPath(std::string_view folder, std::string_view name);
+
+// The native architecture name, as the udev rules folders are named
+// (for example "x86_64").
+std::string GetNativeArchitecture();

@@ -1,0 +1,153 @@
+#include "shell/log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/error_text.h"
+#include "platform/format.h"
+#include "platform/text.h"
+#include "process/search_file.h"
+
+namespace {
+
+std::string StateFolder() {
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor";
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) return std::string();
+  return std::string(home) + "/.local/state/vantor";
+}
+
+std::optional<std::string> SystemHostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return std::nullopt;
+  return std::string(name);
+}
+
+void MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+    ::mkdir(folder.substr(0, slash).c_str(), 0755);
+    if (slash == std::string::npos) break;
+  }
+}
+
+int CreateLogFile(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// Read before main runs, once, as the dump switch must not change later.
+const bool g_dumpEnabled = DumpSwitchFromValue(std::getenv("DumpVantor"));
+
+}  // namespace
+
+LogPlacement LogPlacement::Default() {
+  return LogPlacement{[](const std::string& name) { return SearchFile(std::string_view(), name); }, StateFolder(),
+                      SystemHostName};
+}
+
+LogFile::LogFile(LogPlacement placement) : placement_(std::move(placement)) {}
+
+LogFile::~LogFile() {
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+int LogFile::OpenIfNeeded() {
+  int fd = fd_.load(std::memory_order_acquire);
+  if (fd >= 0) return fd;
+  std::lock_guard guard(lock_);
+  fd = fd_.load(std::memory_order_acquire);
+  if (fd >= 0) return fd;
+  std::optional<std::string> host = placement_.hostName ? placement_.hostName() : std::nullopt;
+  std::string name = Format("Vantor-%u@%s.log", static_cast<unsigned>(std::time(nullptr)),
+                            host ? host->c_str() : "unknown");
+  std::string path = placement_.resolve ? placement_.resolve(name) : name;
+  fd = CreateLogFile(path);
+  if (fd < 0 && !placement_.fallbackFolder.empty()) {
+    MakeFolders(placement_.fallbackFolder);
+    path = AppendPath(placement_.fallbackFolder, name);
+    fd = CreateLogFile(path);
+  }
+  if (fd < 0) return -1;
+  path_ = path;
+  fd_.store(fd, std::memory_order_release);
+  return fd;
+}
+
+void LogFile::WriteLine(std::string_view line) {
+  int fd = OpenIfNeeded();
+  if (fd < 0) return;
+  std::string bytes = Utf8ToLocale(line);
+  bytes += "\r\n";
+  // One request per line; failures of the write or the flush are ignored.
+  ssize_t written = ::write(fd, bytes.data(), bytes.size());
+  (void)written;
+  ::fdatasync(fd);
+}
+
+std::string LogFile::path() const {
+  std::lock_guard guard(lock_);
+  return fd_.load() >= 0 ? path_ : std::string();
+}
+
+void LogFile::Redirect(LogPlacement placement) {
+  std::lock_guard guard(lock_);
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+  path_.clear();
+  placement_ = std::move(placement);
+}
+
+LogFile& ProcessLog() {
+  static LogFile* log = new LogFile(LogPlacement::Default());  // lives until exit
+  return *log;
+}
+
+void WriteLog(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string line = FormatV(format, args);
+  va_end(args);
+  ProcessLog().WriteLine(line);
+}
+
+bool TraceResult(HRESULT hr, const char* operation, int line) {
+  if (SUCCEEDED(hr)) return true;
+  WriteLog("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
+  return false;
+}
+
+bool DumpSwitchFromValue(const char* value) { return value != nullptr && std::string_view(value) == "1"; }
+
+bool DumpEnabled() { return g_dumpEnabled; }
+
+std::string FormatHexDump(std::string_view title, const unsigned char* data, size_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text(title);
+  text.reserve(title.size() + count * 3 + count / 16 * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 0xF];
+    text += ' ';
+    if ((i + 1) % 16 == 0 && i + 1 < count) text += "\r\n";
+  }
+  return text;
+}
+
+CHexDump::CHexDump(std::string title) : title_(std::move(title)) {}
+
+CHexDump::~CHexDump() {
+  if (bytes_.empty()) return;
+  ProcessLog().WriteLine(
+      FormatHexDump(title_, reinterpret_cast<const unsigned char*>(bytes_.data()), bytes_.size()));
+}
+
+void CHexDump::Append(const void* data, size_t count) {
+  if (!g_dumpEnabled || count == 0) return;
+  bytes_.append(static_cast<const char*>(data), count);
+}

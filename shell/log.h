@@ -1,0 +1,92 @@
+// The log: one plain-text file per process run, "Vantor-%u@%s.log" (the
+// time of opening in seconds since 1970, the host name), found like any
+// other file by SearchFile's default folders, so it lies beside the
+// executable unless a file of that name exists elsewhere on the search path.
+// Lines are converted to the locale's codeset and end with CR LF; each is
+// one write on an O_APPEND descriptor followed by fdatasync, so lines of
+// different threads never mix.
+//
+// When the executable's folder is not writable (an installed program under
+// /usr/bin), the file goes to $XDG_STATE_HOME/vantor/ (default
+// ~/.local/state/vantor/) instead of being lost. When neither can be
+// created, the line is dropped and the next line tries again.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/hresult.h"
+
+struct LogPlacement {
+  // Turns the file name into the full path to create.
+  std::function<std::string(const std::string& fileName)> resolve;
+  // Where the file goes when the resolved path cannot be created ("" = none).
+  std::string fallbackFolder;
+  // The host name, or nullopt when it cannot be obtained ("unknown" is used).
+  std::function<std::optional<std::string>()> hostName;
+
+  static LogPlacement Default();
+};
+
+class LogFile {
+ public:
+  explicit LogFile(LogPlacement placement);
+  ~LogFile();
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  // Appends CR LF, converts, writes in one request and flushes.
+  void WriteLine(std::string_view line);
+  // The path of the open file, "" while none is open.
+  std::string path() const;
+  // Closes the current file; the next line opens one under the new placement.
+  void Redirect(LogPlacement placement);
+
+ private:
+  int OpenIfNeeded();
+  mutable std::mutex lock_;  // guards the lazy opening only
+  LogPlacement placement_;
+  std::atomic<int> fd_{-1};
+  std::string path_;
+};
+
+// The process's log.
+LogFile& ProcessLog();
+
+// Formats a message (printf-style, UTF-8) and writes it as one line.
+void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The result-checking convention: a failure code writes one line
+// "%s(%d): %s(0x%08x)" (operation, line, system text, code) and returns
+// false; any other code writes nothing and returns true.
+bool TraceResult(HRESULT hr, const char* operation, int line);
+
+// True when the environment variable DumpVantor held exactly "1" when the
+// process started.
+bool DumpEnabled();
+// The rule behind DumpEnabled, for a given value of the variable.
+bool DumpSwitchFromValue(const char* value);
+
+// The text of a hex dump: the title, then "%02X " per byte, with CR LF after
+// every 16th byte except the last.
+std::string FormatHexDump(std::string_view title, const unsigned char* data, size_t count);
+
+// Collects bytes while dumps are enabled and writes them as one log line
+// when it goes out of scope (nothing when it holds no byte).
+class CHexDump {
+ public:
+  explicit CHexDump(std::string title);
+  ~CHexDump();
+  CHexDump(const CHexDump&) = delete;
+  CHexDump& operator=(const CHexDump&) = delete;
+
+  void Append(const void* data, size_t count);
+
+ private:
+  std::string title_;
+  std::string bytes_;
+};

@@ -1,0 +1,159 @@
+#include "shell/log.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <regex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+LogPlacement InFolder(const std::string& folder, std::optional<std::string> host = "bench-7") {
+  return LogPlacement{[folder](const std::string& name) { return folder + "/" + name; }, "",
+                      [host] { return host; }};
+}
+
+// Sends the process log into a fresh folder for one test.
+class ProcessLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ProcessLog().Redirect(InFolder(dir.path())); }
+  void TearDown() override { ProcessLog().Redirect(LogPlacement::Default()); }
+  std::string Contents() { return ReadFile(ProcessLog().path()); }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST(LogFile, NameCarriesTheOpeningTimeAndTheHostName) {
+  TempDir dir;
+  unsigned before = static_cast<unsigned>(std::time(nullptr));
+  LogFile log(InFolder(dir.path()));
+  log.WriteLine("first");
+  unsigned after = static_cast<unsigned>(std::time(nullptr));
+  std::smatch m;
+  std::string path = log.path();
+  ASSERT_TRUE(std::regex_match(path, m, std::regex(".*/Vantor-([0-9]+)@bench-7\\.log")));
+  unsigned stamp = static_cast<unsigned>(std::stoul(m[1]));
+  EXPECT_GE(stamp, before);
+  EXPECT_LE(stamp, after);
+  log.WriteLine("second");
+  EXPECT_EQ(ReadFile(path), "first\r\nsecond\r\n");  // CR LF, no byte-order mark
+}
+
+TEST(LogFile, MissingHostNameReadsUnknown) {
+  TempDir dir;
+  LogFile log(InFolder(dir.path(), std::nullopt));
+  log.WriteLine("x");
+  EXPECT_TRUE(std::regex_match(log.path(), std::regex(".*/Vantor-[0-9]+@unknown\\.log")));
+}
+
+TEST(LogFile, AnUnwritableFolderLosesLinesAndRetriesEachTime) {
+  TempDir dir;
+  std::atomic<int> attempts{0};
+  std::string target = "/proc/vantor-no-such-folder";
+  LogFile log(LogPlacement{[&](const std::string& name) {
+                             ++attempts;
+                             return target + "/" + name;
+                           },
+                           "", [] { return std::optional<std::string>("h"); }});
+  log.WriteLine("lost 1");
+  log.WriteLine("lost 2");
+  EXPECT_EQ(attempts, 2);
+  EXPECT_EQ(log.path(), "");
+  target = dir.path();
+  log.WriteLine("kept");
+  EXPECT_EQ(ReadFile(log.path()), "kept\r\n");
+}
+
+TEST(LogFile, AnUnwritableExecutableFolderFallsBackToTheStateFolder) {
+  TempDir dir;
+  LogFile log(LogPlacement{[](const std::string& name) { return "/proc/vantor-no-such-folder/" + name; },
+                           dir / "state/vantor", [] { return std::optional<std::string>("h"); }});
+  log.WriteLine("saved");
+  EXPECT_EQ(log.path().rfind(dir / "state/vantor/Vantor-", 0), 0u);
+  EXPECT_EQ(ReadFile(log.path()), "saved\r\n");
+}
+
+TEST(LogFile, TextTheCodesetCannotHoldIsReplaced) {
+  TempDir dir;
+  LogFile log(InFolder(dir.path()));
+  log.WriteLine("\xE5\x88\xB7\xE6\x96\xB0 ok");  // the tests run in the C locale
+  EXPECT_EQ(ReadFile(log.path()), "?? ok\r\n");
+}
+
+TEST(LogFile, ManyThreadsWriteWholeLines) {
+  TempDir dir;
+  LogFile log(InFolder(dir.path()));
+  constexpr int kThreads = 8, kLines = 400;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kLines; ++i) log.WriteLine("thread " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(100, static_cast<char>('a' + t)));
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::string text = ReadFile(log.path());
+  std::set<std::string> seen;
+  size_t start = 0;
+  std::regex whole("thread ([0-7]) line [0-9]+ ([a-h])\\2{99}");
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    std::string line = text.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    seen.insert(line);
+    start = end + 2;
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
+}
+
+TEST_F(ProcessLogTest, TraceLinesNameTheOperationTheLineTheTextAndTheCode) {
+  EXPECT_FALSE(TraceResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "WriteFileToDiskDrive", 42));
+  EXPECT_FALSE(TraceResult(MakeHresult(0x8badf00d), "CDeviceReport::GetStatus", 7));
+  EXPECT_TRUE(TraceResult(S_OK, "Quiet", 1));
+  EXPECT_TRUE(TraceResult(S_FALSE, "Quiet", 2));
+  EXPECT_TRUE(TraceResult(0x7fffffff, "Quiet", 3));
+  WriteLog("%s %s(0x%08x)", "Install", "Driver", 5u);
+  EXPECT_EQ(Contents(),
+            "WriteFileToDiskDrive(42): The file was not found.(0x80070002)\r\n"
+            "CDeviceReport::GetStatus(7): (0x8badf00d)\r\n"
+            "Install Driver(0x00000005)\r\n");
+}
+
+TEST(HexDump, RowsOfSixteenWithNoBreakAfterTheLast) {
+  std::vector<unsigned char> bytes(33);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(0xF0 + i);
+  EXPECT_EQ(FormatHexDump("T\r\n", bytes.data(), 0), "T\r\n");
+  std::string sixteen = FormatHexDump("", bytes.data(), 16);
+  EXPECT_EQ(sixteen, "F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF ");
+  std::string seventeen = FormatHexDump("ReceivePacket\r\n", bytes.data(), 17);
+  EXPECT_EQ(seventeen, "ReceivePacket\r\n" + sixteen + "\r\n00 ");
+  EXPECT_EQ(FormatHexDump("", bytes.data(), 32).find("\r\n", 48 + 2), std::string::npos);
+}
+
+TEST(HexDump, OnlyExactlyOneSwitchesDumpsOn) {
+  EXPECT_TRUE(DumpSwitchFromValue("1"));
+  EXPECT_FALSE(DumpSwitchFromValue("1 "));
+  EXPECT_FALSE(DumpSwitchFromValue("yes"));
+  EXPECT_FALSE(DumpSwitchFromValue(""));
+  EXPECT_FALSE(DumpSwitchFromValue(nullptr));
+}
+
+TEST_F(ProcessLogTest, DumpsFollowTheSwitchOfThisProcess) {
+  const unsigned char bytes[] = {0x7E, 0x07};
+  {
+    CHexDump empty("TransmitPacket\r\n");
+  }
+  {
+    CHexDump dump("TransmitPacket\r\n");
+    dump.Append(bytes, sizeof bytes);
+  }
+  WriteLog("end");
+  // This binary runs once with DumpVantor unset and once with it set to "1".
+  EXPECT_EQ(Contents(), DumpEnabled() ? "TransmitPacket\r\n7E 07 \r\nend\r\n" : "end\r\n");
+}
