@@ -1,0 +1,194 @@
+#include "jobs/device_report.h"
+
+#include <cstdarg>
+#include <system_error>
+
+#include "jobs/forced_termination.h"
+#include "platform/com/apartment.h"
+#include "platform/com/marshal.h"
+#include "platform/error_text.h"
+#include "platform/format.h"
+#include "platform/ticks.h"
+#include "platform/timing.h"
+#include "shell/log.h"
+
+namespace {
+constexpr DWORD kStopWaitMs = 1000;
+}
+
+HRESULT CDeviceReport::FinalConstruct() {
+  return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &marshaler_);
+}
+
+bool CDeviceReport::FinalRelease() { return StopWork(); }
+
+CDeviceReport::~CDeviceReport() {
+  DetachSinks();
+  statusQueue_.clear();
+  if (marshaler_) marshaler_->Release();
+}
+
+IUnknown* CDeviceReport::GetControllingUnknown() { return static_cast<IDeviceReport*>(this); }
+
+HRESULT CDeviceReport::InternalQueryInterface(REFIID iid, void** object) {
+  if (iid == IUnknown::kIid || iid == IDeviceReport::kIid)
+    return ReturnInterface(static_cast<IDeviceReport*>(this), object);
+  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
+  return E_NOINTERFACE;
+}
+
+HRESULT CDeviceReport::DoWork() { return S_OK; }
+
+BOOL CDeviceReport::IsCompleted() {
+  std::lock_guard guard(lock_);
+  return result_ != S_FALSE;
+}
+
+BOOL CDeviceReport::HasError() {
+  std::lock_guard guard(lock_);
+  return !TraceResult(result_, "CDeviceReport::HasError", __LINE__);
+}
+
+double CDeviceReport::GetElapsedTime() {
+  std::lock_guard guard(lock_);
+  DWORD end = IsCompleted() ? endTick_ : GetTickCount();
+  return static_cast<std::int32_t>(end - startTick_) / 1000.0;
+}
+
+int CDeviceReport::GetPercent() {
+  std::lock_guard guard(lock_);
+  if (IsCompleted() && !HasError()) return 100;
+  if (progress_ >= 100.0) return 100;
+  if (progress_ < 0.0) return 0;
+  return static_cast<int>(progress_);
+}
+
+HRESULT CDeviceReport::GetResult() {
+  std::lock_guard guard(lock_);
+  return result_;
+}
+
+HRESULT CDeviceReport::GetStatus(Bstr* status) {
+  if (!status) return E_POINTER;
+  std::lock_guard guard(lock_);
+  std::string text;
+  if (!IsCompleted()) {
+    // The newest message stays visible; a backlog drains one per call.
+    if (!statusQueue_.empty()) {
+      text = statusQueue_.front();
+      if (statusQueue_.size() > 1) statusQueue_.pop_front();
+    }
+  } else {
+    text = GetErrorText(result_);
+    if (!TraceResult(result_, "CDeviceReport::GetStatus", __LINE__)) {
+      unsigned code = static_cast<unsigned>(result_);
+      text += statusQueue_.empty() ? Format("(0x%08x)", code)
+                                   : Format("(0x%08x: %s)", code, statusQueue_.back().c_str());
+    }
+  }
+  *status = Bstr(std::move(text));
+  return S_OK;
+}
+
+void CDeviceReport::StartWork(const std::string& deviceId) {
+  std::lock_guard guard(lock_);
+  if (worker_.joinable()) return;
+  startTick_ = endTick_ = GetTickCount();
+  result_ = S_FALSE;
+  deviceId_ = deviceId;
+  progress_ = 0.0;
+  statusQueue_.clear();
+  {
+    std::lock_guard run(runMutex_);
+    running_ = true;
+  }
+  try {
+    worker_ = std::thread(&CDeviceReport::ThreadProc, this);
+  } catch (const std::system_error& e) {
+    {
+      std::lock_guard run(runMutex_);
+      running_ = false;
+    }
+    SetResult(HresultFromErrno(e.code().value()));
+  }
+}
+
+void CDeviceReport::ThreadProc(CDeviceReport* job) {
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
+    hr = job->DoWork();
+    CoUninitialize();
+  }
+  job->DetachSinks();
+  job->SetResult(hr);
+
+  bool orphaned;
+  {
+    std::lock_guard run(job->runMutex_);
+    job->running_ = false;
+    orphaned = job->orphaned_;
+    job->runEnded_.notify_all();
+  }
+  // Nobody waits for an abandoned worker: it owns the object now.
+  if (orphaned) job->DeleteThis();
+}
+
+bool CDeviceReport::StopWork() {
+  if (!worker_.joinable()) return true;
+  stop_.request_stop();
+  std::unique_lock run(runMutex_);
+  auto wait = std::chrono::milliseconds(ScaledMilliseconds(kStopWaitMs));
+  if (runEnded_.wait_for(run, wait, [this] { return !running_; })) {
+    run.unlock();
+    worker_.join();
+    return true;
+  }
+  // Still running: leave it to finish and delete the object itself. Nothing
+  // of the object is touched after `run` is unlocked.
+  orphaned_ = true;
+  worker_.detach();
+  SetForcedTermination();
+  return false;
+}
+
+void CDeviceReport::SetResult(HRESULT hr) {
+  std::lock_guard guard(lock_);
+  result_ = hr;
+  if (IsCompleted()) endTick_ = GetTickCount();
+}
+
+void CDeviceReport::ReportStatus(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string message = FormatV(format, args);
+  va_end(args);
+  std::lock_guard guard(lock_);
+  std::string line = Format("%s\t%.2f\t", deviceId_.c_str(), GetElapsedTime()) + message;
+  statusQueue_.push_back(std::move(message));
+  WriteLog("%s", line.c_str());
+}
+
+std::string CDeviceReport::GetDeviceId() {
+  std::lock_guard guard(lock_);
+  return deviceId_;
+}
+
+void CDeviceReport::AddProgress(double step) {
+  std::lock_guard guard(lock_);
+  progress_ += step;
+}
+
+void CDeviceReport::KeepSinkUntilWorkEnds(CJobSink* sink) {
+  std::lock_guard guard(lock_);
+  sinks_.emplace_back(sink);
+}
+
+void CDeviceReport::DetachSinks() {
+  std::vector<ComPtr<CJobSink>> sinks;
+  {
+    std::lock_guard guard(lock_);
+    sinks.swap(sinks_);
+  }
+  // Outside the job's lock: a sink holds its own lock while it calls the job.
+  for (auto& sink : sinks) sink->DetachJob();
+}

@@ -1,0 +1,108 @@
+// The job model: one job object per phone, with its own worker thread and a
+// lock-protected status record that the windows poll.
+#pragma once
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jobs/status_sink.h"
+#include "platform/com/bstr.h"
+#include "platform/com/comptr.h"
+#include "platform/com/object.h"
+
+// The interface the windows poll. A plain vtable interface; slots after
+// IUnknown's in declaration order.
+struct IDeviceReport : IUnknown {
+  static constexpr IID kIid = MakeGuid("{E11924BE-C176-42B5-8311-E242324A15AB}");
+  virtual BOOL IsCompleted() = 0;       // the result is not S_FALSE
+  virtual BOOL HasError() = 0;          // the result is a failure
+  virtual double GetElapsedTime() = 0;  // seconds since the start
+  virtual int GetPercent() = 0;         // 0 to 100
+  virtual HRESULT GetResult() = 0;
+  virtual HRESULT GetStatus(Bstr* status) = 0;
+
+ protected:
+  ~IDeviceReport() = default;
+};
+
+// The base of every job. Result E_OUTOFMEMORY until started, S_FALSE while
+// running, the final result afterwards. Every operation takes the job's
+// re-entrant lock.
+//
+// A job is stopped only by releasing its last reference: the worker is asked
+// to stop (StopToken), given 1000 ms (scaled by the timing seam), and when it
+// is still running it is left to finish on its own. The object then stays
+// alive until the worker ends and deletes it, and the forced-termination flag
+// is set; nothing the worker touches is ever freed under it.
+class CDeviceReport : public IDeviceReport, public CComObjectRoot {
+ public:
+  // IDeviceReport
+  BOOL IsCompleted() override;
+  BOOL HasError() override;
+  double GetElapsedTime() override;
+  int GetPercent() override;
+  HRESULT GetResult() override;
+  HRESULT GetStatus(Bstr* status) override;
+
+  virtual IUnknown* GetControllingUnknown();
+  ~CDeviceReport() override;
+  // The method's work, on the worker thread. The base does nothing.
+  virtual HRESULT DoWork();
+
+  // Object framework hooks.
+  HRESULT FinalConstruct();
+  bool FinalRelease();
+  HRESULT InternalQueryInterface(REFIID iid, void** object);
+
+  // Starts the worker for the given device; does nothing when a worker was
+  // already started.
+  void StartWork(const std::string& deviceId);
+  void SetResult(HRESULT hr);
+  // Queues a status message and writes the status line to the log.
+  void ReportStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  std::string GetDeviceId();
+  void AddProgress(double step);
+  // Requested when the job is released; stages check it at every wait.
+  std::stop_token StopToken() const { return stop_.get_token(); }
+  // Keeps a sink until the work ends, then detaches it from this job.
+  void KeepSinkUntilWorkEnds(CJobSink* sink);
+  std::recursive_mutex& ObjectLock() { return lock_; }
+
+ protected:
+  CDeviceReport() = default;
+
+ private:
+  static void ThreadProc(CDeviceReport* job);
+  // Stops and reaps the worker; false when it had to be left running (the
+  // worker then owns the object).
+  bool StopWork();
+  void DetachSinks();
+
+  std::recursive_mutex lock_;
+  DWORD startTick_ = 0;
+  DWORD endTick_ = 0;
+  std::thread worker_;
+  HRESULT result_ = E_OUTOFMEMORY;
+  std::string deviceId_;
+  double progress_ = 0.0;
+  IUnknown* marshaler_ = nullptr;
+  std::deque<std::string> statusQueue_;
+  std::vector<ComPtr<CJobSink>> sinks_;
+
+  // The worker's lifetime, apart from the object lock so that waiting for
+  // the worker never holds the lock the worker needs.
+  std::stop_source stop_;
+  std::mutex runMutex_;
+  std::condition_variable runEnded_;
+  bool running_ = false;
+  bool orphaned_ = false;
+};
+
+// The placeholder handed out when a job cannot be created: never started, it
+// reads as completed with E_OUTOFMEMORY. Used only as CComObjectGlobal
+// instances, which reference counting never deletes.
+class COOMReport : public CDeviceReport {};

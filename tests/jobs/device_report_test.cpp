@@ -1,0 +1,324 @@
+#include "jobs/device_report.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <regex>
+
+#include "jobs/forced_termination.h"
+#include "jobs/status_report.h"
+#include "platform/error_text.h"
+#include "platform/ticks.h"
+#include "platform/timing.h"
+#include "shell/log.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::atomic<int> g_jobsDestroyed{0};
+
+// A job whose work is given by the test.
+class CTestJob : public CDeviceReport {
+ public:
+  ~CTestJob() override { ++g_jobsDestroyed; }
+  HRESULT DoWork() override {
+    ++runs;
+    return work ? work(this) : S_OK;
+  }
+  void SetLastEvent() { lastEvent = true; }
+
+  std::function<HRESULT(CTestJob*)> work;
+  std::atomic<int> runs{0};
+  std::atomic<bool> lastEvent{false};
+};
+
+// Opens and closes once; waiters block until it is open.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard l(m_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock l(m_);
+    cv_.wait(l, [&] { return open_; });
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+ComPtr<CComObject<CTestJob>> NewJob(std::function<HRESULT(CTestJob*)> work = nullptr) {
+  CComObject<CTestJob>* p = nullptr;
+  EXPECT_EQ(CComObject<CTestJob>::CreateInstance(&p), S_OK);
+  p->work = std::move(work);
+  return ComPtr<CComObject<CTestJob>>(p);
+}
+
+std::string Status(IDeviceReport* job) {
+  Bstr text;
+  EXPECT_EQ(job->GetStatus(&text), S_OK);
+  return text.str();
+}
+
+// Sends the process log into a fresh folder (or nowhere) for one test.
+class JobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string folder = dir.path();
+    ProcessLog().Redirect(LogPlacement{[folder](const std::string& name) { return folder + "/" + name; }, "",
+                                       [] { return std::optional<std::string>("h"); }});
+  }
+  void TearDown() override { ProcessLog().Redirect(LogPlacement::Default()); }
+  std::string Log() { return ReadFile(ProcessLog().path()); }
+  TempDir dir;
+};
+
+}  // namespace
+
+template <>
+struct StatusReportTraits<CTestJob> {
+  static constexpr double kStep = 0.0078125;  // exact in binary, so sums are exact
+  static constexpr const char* kCreateName = "CStatusReport<class CTestJob>::CreateInstance";
+  static constexpr bool kRecordsLastEvent = true;
+};
+
+TEST_F(JobTest, ANeverStartedJobReadsAsFailedWithOutOfMemory) {
+  auto job = NewJob();
+  EXPECT_TRUE(job->IsCompleted());
+  EXPECT_TRUE(job->HasError());
+  EXPECT_EQ(job->GetPercent(), 0);
+  EXPECT_EQ(job->GetResult(), E_OUTOFMEMORY);
+  EXPECT_EQ(job->GetElapsedTime(), 0.0);
+  EXPECT_EQ(Status(job.Get()), GetErrorText(E_OUTOFMEMORY) + "(0x8007000e)");
+  EXPECT_EQ(job->GetStatus(nullptr), E_POINTER);
+  // Each HasError and GetStatus on a failed job leaves a trace line.
+  std::string log = Log();
+  EXPECT_NE(log.find("CDeviceReport::HasError("), std::string::npos);
+  EXPECT_NE(log.find("CDeviceReport::GetStatus("), std::string::npos);
+}
+
+TEST_F(JobTest, TheNewestMessageStaysAndABacklogDrainsOnePerCall) {
+  Gate gate;
+  auto job = NewJob([&](CTestJob*) {
+    gate.Wait();
+    return S_OK;
+  });
+  job->StartWork("COM7");
+  EXPECT_FALSE(job->IsCompleted());
+  EXPECT_EQ(Status(job.Get()), "");
+  job->ReportStatus("only %d", 1);
+  EXPECT_EQ(Status(job.Get()), "only 1");
+  EXPECT_EQ(Status(job.Get()), "only 1");
+  job->ReportStatus("second");
+  job->ReportStatus("third");
+  EXPECT_EQ(Status(job.Get()), "only 1");
+  EXPECT_EQ(Status(job.Get()), "second");
+  EXPECT_EQ(Status(job.Get()), "third");
+  EXPECT_EQ(Status(job.Get()), "third");
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  EXPECT_TRUE(std::regex_search(Log(), std::regex("COM7\t[0-9]+\\.[0-9]{2}\tonly 1\r\n")));
+}
+
+TEST_F(JobTest, ASuccessfulJobShowsFullProgressAndOnlyTheSystemText) {
+  auto job = NewJob([](CTestJob* self) {
+    self->AddProgress(12.5);
+    self->ReportStatus("half way");
+    return S_OK;
+  });
+  job->StartWork("disk0");
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  EXPECT_FALSE(job->HasError());
+  EXPECT_EQ(job->GetPercent(), 100);
+  EXPECT_EQ(Status(job.Get()), GetErrorText(S_OK));
+  EXPECT_EQ(job->GetDeviceId(), "disk0");
+}
+
+TEST_F(JobTest, AFailedJobClampsOrTruncatesItsProgressAndNamesTheLastMessage) {
+  auto over = NewJob([](CTestJob* self) {
+    self->AddProgress(250.0);
+    return E_FAIL;
+  });
+  auto partial = NewJob([](CTestJob* self) {
+    self->AddProgress(37.9);
+    self->ReportStatus("Write32 address 0x2a000000, size 1024");
+    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  });
+  auto negative = NewJob([](CTestJob* self) {
+    self->AddProgress(-5.0);
+    return E_FAIL;
+  });
+  over->StartWork("a");
+  partial->StartWork("b");
+  negative->StartWork("c");
+  ASSERT_TRUE(WaitUntil([&] { return over->IsCompleted() && partial->IsCompleted() && negative->IsCompleted(); }));
+  EXPECT_EQ(over->GetPercent(), 100);
+  EXPECT_EQ(partial->GetPercent(), 37);
+  EXPECT_EQ(negative->GetPercent(), 0);
+  EXPECT_EQ(Status(over.Get()), GetErrorText(E_FAIL) + "(0x80004005)");
+  EXPECT_EQ(Status(partial.Get()),
+            GetErrorText(HRESULT_FROM_WIN32(ERROR_INVALID_DATA)) + "(0x8007000d: Write32 address 0x2a000000, size 1024)");
+}
+
+TEST_F(JobTest, StartingTwiceRunsOneThreadAndKeepsTheFirstRun) {
+  Gate gate;
+  auto job = NewJob([&](CTestJob*) {
+    gate.Wait();
+    return S_OK;
+  });
+  job->StartWork("first");
+  job->ReportStatus("kept");
+  job->AddProgress(40.0);
+  job->StartWork("second");
+  EXPECT_EQ(job->GetDeviceId(), "first");
+  EXPECT_EQ(Status(job.Get()), "kept");
+  EXPECT_EQ(job->GetPercent(), 40);
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  job->StartWork("third");
+  EXPECT_EQ(job->runs, 1);
+  EXPECT_TRUE(job->IsCompleted());
+}
+
+TEST_F(JobTest, ElapsedTimeGrowsWhileRunningAndFreezesAtCompletion) {
+  Gate gate;
+  auto job = NewJob([&](CTestJob*) {
+    gate.Wait();
+    return S_OK;
+  });
+  job->StartWork("x");
+  double first = job->GetElapsedTime();
+  ASSERT_TRUE(WaitUntil([&] { return job->GetElapsedTime() >= first + 0.02; }));
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  double frozen = job->GetElapsedTime();
+  EXPECT_GE(frozen, first + 0.02);
+  DWORD now = GetTickCount();
+  ASSERT_TRUE(WaitUntil([&] { return GetTickCount() - now >= 20; }));
+  EXPECT_EQ(job->GetElapsedTime(), frozen);
+}
+
+TEST_F(JobTest, ReleasingARunningJobStopsAWorkerThatHonoursTheStopRequest) {
+  int destroyedBefore = g_jobsDestroyed;
+  bool forcedBefore = ForcedTermination();
+  auto job = NewJob([](CTestJob* self) {
+    std::stop_token stop = self->StopToken();
+    while (WaitUnlessStopped(stop, 10)) {
+    }
+    return E_ABORT;
+  });
+  job->StartWork("x");
+  job.Reset();
+  EXPECT_EQ(g_jobsDestroyed, destroyedBefore + 1);
+  EXPECT_EQ(ForcedTermination(), forcedBefore);
+}
+
+TEST_F(JobTest, AWorkerThatDoesNotStopIsLeftRunningAndOwnsItsJob) {
+  ScopedTimeScale fast(0.05);  // the 1000 ms grace period becomes 50 ms
+  int destroyedBefore = g_jobsDestroyed;
+  Gate gate;
+  std::atomic<bool> touchedAfterRelease{false};
+  auto job = NewJob([&](CTestJob* self) {
+    gate.Wait();
+    // The object must still be whole: this touches its lock and queue.
+    self->ReportStatus("still here");
+    self->AddProgress(1.0);
+    touchedAfterRelease = true;
+    return S_OK;
+  });
+  job->StartWork("stuck");
+  job.Reset();
+  EXPECT_TRUE(ForcedTermination());
+  EXPECT_EQ(g_jobsDestroyed, destroyedBefore);  // not destroyed under its worker
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return g_jobsDestroyed == destroyedBefore + 1; }));
+  EXPECT_TRUE(touchedAfterRelease);
+}
+
+TEST_F(JobTest, SinksAddTheClassStepRecordTheTextAndAreDetachedWhenWorkEnds) {
+  ComPtr<IQStatusReport> kept;
+  auto job = NewJob([&](CTestJob* self) {
+    IQStatusReport* sink = nullptr;
+    HRESULT hr = CStatusReport<CTestJob>::CreateInstance(self, &sink);
+    if (FAILED(hr)) return hr;
+    kept.Attach(sink);  // a server that keeps its sink after the work ends
+    for (int i = 0; i < 128; ++i) sink->NewStatus(i, "ignored", "step " + std::to_string(i));
+    sink->NewStatus(kLastStatusEvent, "", "done");
+    return E_FAIL;  // a failed job shows its progress
+  });
+  job->StartWork("COM3");
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  EXPECT_EQ(job->GetPercent(), 1);  // 129 * 0.0078125 = 1.0078125
+  EXPECT_TRUE(job->lastEvent);
+  EXPECT_EQ(Status(job.Get()), GetErrorText(E_FAIL) + "(0x80004005: done)");
+
+  ComPtr<IMarshal> marshal;
+  EXPECT_EQ(kept.As(&marshal), S_OK);
+  // Detached: later messages change nothing, even once the job is gone.
+  EXPECT_EQ(kept->NewStatus(1, "", "late"), S_OK);
+  EXPECT_EQ(Status(job.Get()), GetErrorText(E_FAIL) + "(0x80004005: done)");
+  job.Reset();
+  EXPECT_EQ(kept->NewStatus(1, "", "after the job"), S_OK);
+  EXPECT_EQ(Log().find("after the job"), std::string::npos);
+}
+
+TEST_F(JobTest, PlaceholderJobsAreNeverDeletedAndReadAsOutOfMemory) {
+  static CComObjectGlobal<COOMReport> placeholder;
+  ASSERT_EQ(placeholder.ConstructResult(), S_OK);
+  IDeviceReport* report = &placeholder;
+  report->AddRef();
+  report->Release();
+  report->Release();
+  ModuleLock();
+  EXPECT_TRUE(report->IsCompleted());
+  EXPECT_TRUE(report->HasError());
+  EXPECT_EQ(report->GetResult(), E_OUTOFMEMORY);
+  ComPtr<IDeviceReport> again;
+  ASSERT_EQ(report->QueryInterface(IDeviceReport::kIid, again.ReleaseAndGetVoidAddress()), S_OK);
+  EXPECT_EQ(again.Get(), report);
+}
+
+TEST(JobStress, EightWorkersSendingThroughSinksWhileEverythingIsPolled) {
+  // The log goes to /dev/null: this is about the job's locking, not the disk.
+  ProcessLog().Redirect(LogPlacement{[](const std::string&) { return std::string("/dev/null"); }, "",
+                                     [] { return std::optional<std::string>("h"); }});
+  constexpr int kJobs = 8, kMessages = 10000;
+  std::vector<ComPtr<CComObject<CTestJob>>> jobs;
+  for (int j = 0; j < kJobs; ++j) {
+    jobs.push_back(NewJob([](CTestJob* self) {
+      ComPtr<IQStatusReport> sink;
+      HRESULT hr = CStatusReport<CTestJob>::CreateInstance(self, sink.ReleaseAndGetAddressOf());
+      if (FAILED(hr)) return hr;
+      for (int i = 0; i < kMessages; ++i) sink->NewStatus(i, "", "message " + std::to_string(i));
+      return E_FAIL;
+    }));
+    jobs.back()->StartWork("stress" + std::to_string(j));
+  }
+  bool all = false;
+  while (!all) {
+    all = true;
+    for (auto& job : jobs) {
+      IDeviceReport* r = job.Get();
+      Bstr text;
+      r->GetStatus(&text);
+      r->GetPercent();
+      r->GetElapsedTime();
+      r->GetResult();
+      r->HasError();
+      all = r->IsCompleted() && all;
+    }
+  }
+  for (auto& job : jobs) {
+    EXPECT_EQ(job->GetPercent(), 78);  // 10000 * 0.0078125 = 78.125
+    EXPECT_EQ(job->GetResult(), E_FAIL);
+    EXPECT_EQ(Status(job.Get()), GetErrorText(E_FAIL) + "(0x80004005: message 9999)");
+  }
+  jobs.clear();
+  ProcessLog().Redirect(LogPlacement::Default());
+}
