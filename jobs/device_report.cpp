@@ -114,6 +114,7 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
 }
 
 void CDeviceReport::ThreadProc(CDeviceReport* job) {
+  ScopedStopToken stop(job->StopToken());
   HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
     hr = job->DoWork();

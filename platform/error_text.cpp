@@ -70,6 +70,8 @@ constexpr CodeText kTexts[] = {
     {W(ERROR_BUSY), "The resource is busy."},
     {W(ERROR_ALREADY_EXISTS), "The file already exists."},
     {W(ERROR_FILENAME_EXCED_RANGE), "The file name is too long."},
+    {W(ERROR_FILE_TOO_LARGE), "The file is too large."},
+    {W(ERROR_FILE_INVALID), "The file is empty or no longer valid."},
     {W(ERROR_NO_DATA), "No data is available."},
     {W(ERROR_MORE_DATA), "More data is available."},
     {W(ERROR_NO_MORE_ITEMS), "No more items are available."},

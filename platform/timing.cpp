@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -51,3 +52,14 @@ bool WaitUnlessStopped(std::stop_token stop, DWORD ms) {
   cv.wait_until(lock, stop, deadline, [] { return false; });
   return !stop.stop_requested();
 }
+
+namespace {
+thread_local std::stop_token t_stop;
+}
+
+std::stop_token CurrentStopToken() { return t_stop; }
+bool StopRequested() { return t_stop.stop_requested(); }
+bool WaitUnlessStopped(DWORD ms) { return WaitUnlessStopped(t_stop, ms); }
+
+ScopedStopToken::ScopedStopToken(std::stop_token token) : previous_(std::exchange(t_stop, std::move(token))) {}
+ScopedStopToken::~ScopedStopToken() { t_stop = std::move(previous_); }

@@ -30,3 +30,22 @@ class ScopedTimeScale {
 // Waits ScaledMilliseconds(ms) unless a stop is requested first. Returns false
 // when it ended because of the stop request.
 bool WaitUnlessStopped(std::stop_token stop, DWORD ms);
+
+// The stop request of the work running on this thread: a job's worker sets
+// it for its whole run, so every protocol stage below it ends at its next
+// wait once the job is released. Threads without one never see a stop.
+std::stop_token CurrentStopToken();
+bool StopRequested();
+// WaitUnlessStopped with the calling thread's stop request.
+bool WaitUnlessStopped(DWORD ms);
+
+class ScopedStopToken {
+ public:
+  explicit ScopedStopToken(std::stop_token token);
+  ~ScopedStopToken();
+  ScopedStopToken(const ScopedStopToken&) = delete;
+  ScopedStopToken& operator=(const ScopedStopToken&) = delete;
+
+ private:
+  std::stop_token previous_;
+};

@@ -1,0 +1,9 @@
+// First stage of an emergency download: the DMSS download protocol writes
+// the flash programmer into the phone's memory and starts it.
+#pragma once
+#include <string>
+
+#include "download/serial_port.h"
+#include "jobs/status_sink.h"
+
+HRESULT DownloadFlashProgrammer(const std::string& path, IQStatusReport* sink, SerialPort& port);

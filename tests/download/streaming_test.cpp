@@ -1,0 +1,194 @@
+#include "download/streaming.h"
+
+#include <gtest/gtest.h>
+
+#include "download/transport.h"
+#include "platform/timing.h"
+#include "tests/support/fake_ports.h"
+#include "tests/support/hex_writer.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+struct StatusList : IQStatusReport {
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
+    texts.push_back(text.str());
+    return S_OK;
+  }
+  std::vector<std::string> texts;
+};
+
+// The programmer stage, already running on the simulated phone.
+class Streaming : public ::testing::Test {
+ protected:
+  SimPort& Phone(phonesim::EmergencyPhoneConfig config = {}, phonesim::LinkFaults link = {}) {
+    port_ = std::make_unique<SimPort>(config, link);
+    // Past the boot loader: its go starts the programmer.
+    phonesim::Bytes go = phonesim::EncodeFrame({0x05, 0, 0, 0, 0});
+    port_->Write(go.data(), go.size());
+    unsigned char b;
+    while (port_->ReadByte(&b, 0) == S_OK) {
+    }
+    port_->events.clear();
+    return *port_;
+  }
+  std::string Image(size_t size, unsigned seed = 9) {
+    WriteFile(dir / "8660_msimage.mbn", std::string(reinterpret_cast<const char*>(Pattern(size, seed).data()), size));
+    return dir / "8660_msimage.mbn";
+  }
+  std::vector<std::string> Writes() const {
+    std::vector<std::string> out;
+    for (const std::string& e : port_->events) {
+      if (e.rfind("tx 07@", 0) == 0 || e.rfind("rx 08@", 0) == 0) out.push_back(e);
+    }
+    return out;
+  }
+  TempDir dir;
+  std::unique_ptr<SimPort> port_;
+};
+
+}  // namespace
+
+TEST_F(Streaming, TheEmmcHoldsTheBootImageAfterAWholeRun) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 16;
+  config.faults.logPacketsBeforeSecurity = 3;
+  SimPort& port = Phone(config);
+  std::string image = Image(16 * 100 + 7);
+  StatusList status;
+  ASSERT_EQ(DownloadMiniKernel(image, &status, port), S_OK);
+  EXPECT_EQ(port.phone.emmc(), Pattern(1607, 9));
+  EXPECT_TRUE(port.phone.trusted());
+  EXPECT_EQ(port.phone.stage(), phonesim::EmergencyPhone::Stage::Reset);
+  std::vector<std::string> expected = {"Open boot file \"" + image + "\"",
+                                       "Send hello command 0",
+                                       "Enable trusted security mode",
+                                       "Open EMMC card USER partition",
+                                       "StreamWrite address 00000000, size 320",
+                                       "StreamWrite address 0x000280, size 320",
+                                       "StreamWrite address 0x000500, size 320",
+                                       "ReadPacket address 00000000, size 320",
+                                       "ReadPacket address 0x000280, size 320",
+                                       "ReadPacket address 0x000500, size 320",
+                                       "Close EMMC card USER partition",
+                                       "Reboot to mini kernel"};
+  EXPECT_EQ(status.texts, expected);
+  // The short last block goes out as a shorter write and a shorter read.
+  EXPECT_EQ(port.events.back(), "rx 0C");
+  EXPECT_NE(std::find(port.events.begin(), port.events.end(), "tx 07@00000640"), port.events.end());
+}
+
+TEST_F(Streaming, AWindowOfOneWaitsForEachAcknowledgement) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 64;
+  config.window = 1;
+  SimPort& port = Phone(config);
+  ASSERT_EQ(DownloadMiniKernel(Image(64 * 3), nullptr, port), S_OK);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{"tx 07@00000000", "rx 08@00000000", "tx 07@00000040", "rx 08@00000040",
+                                                "tx 07@00000080", "rx 08@00000080"}));
+}
+
+TEST_F(Streaming, AWindowOfThreeWithFiveBlocks) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 64;
+  config.window = 3;
+  SimPort& port = Phone(config);
+  ASSERT_EQ(DownloadMiniKernel(Image(64 * 4 + 10), nullptr, port), S_OK);
+  EXPECT_EQ(Writes(), (std::vector<std::string>{"tx 07@00000000", "tx 07@00000040", "tx 07@00000080",
+                                                "rx 08@00000000", "tx 07@000000C0", "rx 08@00000040",
+                                                "tx 07@00000100", "rx 08@00000080", "rx 08@000000C0",
+                                                "rx 08@00000100"}));
+}
+
+TEST_F(Streaming, HelloFaultsFailBeforeAnyWrite) {
+  struct Case {
+    const char* what;
+    phonesim::ProtocolFaults faults;
+    HRESULT expected;
+  };
+  std::vector<Case> cases(5);
+  cases[0] = {"wrong magic", {}, HRESULT_FROM_WIN32(ERROR_REVISION_MISMATCH)};
+  cases[0].faults.wrongHelloMagic = true;
+  cases[1] = {"N = 0", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[1].faults.announcedBlock = 0;
+  cases[2] = {"N huge", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[2].faults.announcedBlock = 0x7FFFFFFF;
+  cases[3] = {"W = 0", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[3].faults.announcedWindow = 0;
+  cases[4] = {"too short for the window", {}, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT)};
+  cases[4].faults.shortHello = true;
+  for (const Case& c : cases) {
+    phonesim::EmergencyPhoneConfig config;
+    config.faults = c.faults;
+    SimPort& port = Phone(config);
+    EXPECT_EQ(DownloadMiniKernel(Image(5000), nullptr, port), c.expected) << c.what;
+    EXPECT_EQ(port.events, (std::vector<std::string>{"tx 01", "rx 02"})) << c.what;
+  }
+}
+
+TEST_F(Streaming, LaterFaultsAndTheirCodes) {
+  ScopedTimeScale fast(0.001);
+  struct Case {
+    const char* what;
+    phonesim::ProtocolFaults faults;
+    HRESULT expected;
+  };
+  std::vector<Case> cases(3);
+  cases[0] = {"acknowledgement names another block", {}, HRESULT_FROM_WIN32(ERROR_INVALID_STATE)};
+  cases[0].faults.misaddressAck = 0;
+  cases[1] = {"read-back differs", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[1].faults.corruptReadBack = true;
+  cases[2] = {"open refused", {}, HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)};
+  cases[2].faults.refuseOpen = true;
+  for (const Case& c : cases) {
+    phonesim::EmergencyPhoneConfig config;
+    config.block = 256;
+    config.window = 2;
+    config.faults = c.faults;
+    LogCapture log;
+    EXPECT_EQ(DownloadMiniKernel(Image(2000), nullptr, Phone(config)), c.expected) << c.what;
+    EXPECT_EQ(log.Count("DownloadMiniKernel("), 1) << c.what;
+  }
+}
+
+TEST_F(Streaming, ASilentProgrammerIsGivenUpAfterSixtyOneHellos) {
+  ScopedTimeScale fast(0.0001);
+  phonesim::LinkFaults link;
+  link.silenceAfterFrames = 0;
+  SimPort& port = Phone({}, link);
+  StatusList status;
+  EXPECT_EQ(DownloadMiniKernel(Image(100), &status, port), HRESULT_FROM_WIN32(ERROR_NOT_READY));
+  EXPECT_EQ(status.texts.size(), 62u);
+  EXPECT_EQ(status.texts.back(), "Send hello command 60");
+}
+
+TEST_F(Streaming, AnEmptyOrMissingBootImageSendsNothing) {
+  SimPort& port = Phone();
+  WriteFile(dir / "empty.mbn", "");
+  EXPECT_EQ(DownloadMiniKernel(dir / "empty.mbn", nullptr, port), HRESULT_FROM_WIN32(ERROR_FILE_INVALID));
+  EXPECT_EQ(DownloadMiniKernel(dir / "missing.mbn", nullptr, port), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(port.events.empty());
+}
+
+TEST(HelloResponse, DecodesTheFieldsAroundTheFlashIdentification) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 0x12345;
+  config.window = 7;
+  config.flashId = "abc";
+  phonesim::EmergencyPhone phone(config);
+  phone.Handle({0x05, 0, 0, 0, 0});
+  phonesim::Bytes hello = {0x01};
+  std::string host = "QCOM fast download protocol host";
+  hello.insert(hello.end(), host.begin(), host.end());
+  hello.insert(hello.end(), {3, 3, 9});
+  auto reply = phone.Handle(hello).at(0);
+  HelloParameters p;
+  ASSERT_EQ(DecodeHelloResponse(reply.data(), reply.size(), &p), S_OK);
+  EXPECT_EQ(p.largestBlock, 0x12345u);
+  EXPECT_EQ(p.window, 7);
+  EXPECT_EQ(DecodeHelloResponse(reply.data(), 44 + 3 + 1, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+  EXPECT_EQ(DecodeHelloResponse(reply.data(), 10, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+}

@@ -1,0 +1,205 @@
+#include "download/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/timing.h"
+#include "tests/support/fake_ports.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+Bytes Frame(const Bytes& payload) {
+  ScriptedPort port;
+  EXPECT_EQ(TransmitPacket(port, payload.data(), payload.size()), S_OK);
+  return port.writes.at(0);
+}
+
+// A frame built by the bench's own codec, so both sides check each other.
+Bytes SimFrame(const Bytes& payload, bool corrupt = false) { return phonesim::EncodeFrame(payload, corrupt); }
+
+}  // namespace
+
+TEST(Transport, FramesAreByteExact) {
+  EXPECT_EQ(Frame({0x07}), (Bytes{0x7E, 0x07, 0xC7, 0x84, 0x7E}));
+  EXPECT_EQ(Frame({0x02}), (Bytes{0x7E, 0x02, 0x6A, 0xD3, 0x7E}));
+  EXPECT_EQ(Frame({0x7E}), (Bytes{0x7E, 0x7D, 0x5E, 0x81, 0x6A, 0x7E}));
+  const char* check = "123456789";
+  EXPECT_EQ(FrameCheckSequence(reinterpret_cast<const unsigned char*>(check), 9), 0x906E);
+  Bytes payload = {0x7D, 0x01, 0x7E};
+  EXPECT_EQ(Frame(payload), SimFrame(payload));
+}
+
+TEST(Transport, StuffedCheckBytesRoundTrip) {
+  // Find payloads whose check sequence holds a reserved value, in each byte.
+  int lowStuffed = 0, highStuffed = 0;
+  for (unsigned v = 0; v < 65536 && (lowStuffed == 0 || highStuffed == 0); ++v) {
+    Bytes payload = {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+    std::uint16_t fcs = FrameCheckSequence(payload.data(), payload.size());
+    bool low = (fcs & 0xFF) == 0x7E || (fcs & 0xFF) == 0x7D, high = (fcs >> 8) == 0x7E || (fcs >> 8) == 0x7D;
+    if (!low && !high) continue;
+    Bytes frame = Frame(payload);
+    EXPECT_EQ(frame, SimFrame(payload));
+    ScriptedPort port;
+    port.Answer(frame);
+    unsigned char buffer[4] = {};
+    size_t received = 0;
+    ASSERT_EQ(ReceivePacket(port, buffer, 2, true, kIgnoreNothing, &received), S_OK);
+    EXPECT_EQ(received, 2u);
+    EXPECT_EQ(std::memcmp(buffer, payload.data(), 2), 0);
+    lowStuffed += low;
+    highStuffed += high;
+  }
+  EXPECT_GT(lowStuffed, 0);
+  EXPECT_GT(highStuffed, 0);
+}
+
+TEST(Transport, NoiseRepeatedFlagsAndIgnoredFramesArePassedOver) {
+  ScriptedPort port;
+  port.Answer({0x11, 0x22, 0x7E, 0x7E, 0x7E});  // noise, then flags and empty frames
+  Bytes log(300, 0x41);
+  log[0] = 0x0E;  // a log packet longer than the caller's buffer
+  port.Answer(SimFrame(log));
+  port.Answer(SimFrame({0x18}));
+  unsigned char answer[1] = {};
+  ASSERT_EQ(ReceivePacket(port, answer, 1, true, 0x0E), S_OK);
+  EXPECT_EQ(answer[0], 0x18);
+  EXPECT_EQ(port.pendingReads(), 0u);
+}
+
+TEST(Transport, ChecksAtTheClosingFlagComeInOrder) {
+  struct Case {
+    Bytes wire;
+    size_t capacity;
+    bool exact;
+    HRESULT expected;
+  };
+  Bytes corruptAndLong = SimFrame({0x04, 1, 2, 3, 4, 5, 6}, true);
+  Case cases[] = {
+      {corruptAndLong, 2, true, HRESULT_FROM_WIN32(ERROR_CRC)},  // the check sequence is tested first
+      {{0x7E, 0x02, 0x7E}, 1, true, HRESULT_FROM_WIN32(ERROR_CRC)},
+      {SimFrame({0x08, 1, 2, 3}), 8, true, HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)},
+      {SimFrame({0x08, 1, 2, 3}), 8, false, S_OK},
+      {SimFrame({0x08, 1, 2, 3, 4, 5, 6, 7, 8}), 8, false, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)},
+      {SimFrame({0x02}), 1, true, S_OK},
+  };
+  for (const Case& c : cases) {
+    ScriptedPort port;
+    port.Answer(c.wire);
+    port.Answer({0x99});  // a byte after the frame must stay unread
+    std::vector<unsigned char> buffer(c.capacity + 2);
+    EXPECT_EQ(ReceivePacket(port, buffer.data(), c.capacity, c.exact, kIgnoreNothing), c.expected);
+    EXPECT_EQ(port.pendingReads(), 1u);
+  }
+  // The shortest frame with a valid check sequence: the two check bytes alone.
+  std::uint16_t fcs = FrameCheckSequence(nullptr, 0);
+  ScriptedPort port;
+  port.Answer({0x7E, static_cast<unsigned char>(fcs), static_cast<unsigned char>(fcs >> 8), 0x7E});
+  unsigned char buffer[4];
+  EXPECT_EQ(ReceivePacket(port, buffer, 1, false, kIgnoreNothing), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+}
+
+TEST(Transport, ASilentPhoneIsGivenUpAfterTenReadsWithElevenTraceLines) {
+  ScopedTimeScale fast(0.001);
+  LogCapture log;
+  ScriptedPort port;
+  unsigned char buffer[8];
+  EXPECT_EQ(ReceivePacket(port, buffer, 8, true, kIgnoreNothing), kReadTimeout);
+  EXPECT_EQ(port.readRequests, 10);
+  EXPECT_EQ(log.Count("ReceivePacket("), 11);
+  EXPECT_EQ(log.Count("(0x80070026)"), 11);
+}
+
+TEST(Transport, AReadThatRecoversWithinTenRequestsContinuesTheFrame) {
+  ScopedTimeScale fast(0.001);
+  LogCapture log;
+  ScriptedPort port;
+  Bytes frame = SimFrame({0x02});
+  port.Answer({frame[0], frame[1]});
+  port.Timeout(9);
+  port.Answer({frame.begin() + 2, frame.end()});
+  unsigned char answer = 0;
+  EXPECT_EQ(ReceivePacket(port, &answer, 1, true, kIgnoreNothing), S_OK);
+  EXPECT_EQ(log.Count("ReceivePacket("), 9);
+}
+
+TEST(Transport, TheByteAfterAnEscapeIsNotRetried) {
+  ScopedTimeScale fast(0.001);
+  ScriptedPort port;
+  port.Answer({0x7E, 0x01, 0x7D});
+  port.Timeout();
+  port.Answer({0x5E});
+  unsigned char buffer[4];
+  EXPECT_EQ(ReceivePacket(port, buffer, 4, false, kIgnoreNothing), kReadTimeout);
+  EXPECT_EQ(port.readRequests, 4);
+}
+
+TEST(Transport, TenFailedWritesLeaveElevenTraceLines) {
+  ScopedTimeScale fast(0.001);
+  {
+    LogCapture log;
+    ScriptedPort port;
+    port.FailWrites(HRESULT_FROM_WIN32(ERROR_IO_DEVICE), 10);
+    unsigned char packet = 0x07;
+    EXPECT_EQ(TransmitPacket(port, &packet, 1), HRESULT_FROM_WIN32(ERROR_IO_DEVICE));
+    EXPECT_EQ(port.writeRequests, 10);
+    EXPECT_EQ(log.Count("TransmitPacket("), 11);
+  }
+  LogCapture log;
+  ScriptedPort port;
+  port.FailWrites(HRESULT_FROM_WIN32(ERROR_IO_DEVICE), 9);
+  unsigned char packet = 0x07;
+  EXPECT_EQ(TransmitPacket(port, &packet, 1), S_OK);
+  EXPECT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(log.Count("TransmitPacket("), 9);
+}
+
+TEST(Transport, AStopRequestEndsTheRetries) {
+  std::stop_source stop;
+  stop.request_stop();
+  ScopedStopToken scoped(stop.get_token());
+  ScriptedPort port;
+  unsigned char buffer[1];
+  EXPECT_EQ(ReceivePacket(port, buffer, 1, true, kIgnoreNothing), HRESULT_FROM_WIN32(ERROR_CANCELLED));
+  EXPECT_EQ(port.readRequests, 1);
+}
+
+namespace {
+struct RecordingSink : IQStatusReport {
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT NewStatus(LONG id, const Bstr& first, const Bstr& second) override {
+    ids.push_back(id);
+    firstWasNull.push_back(first.IsNull());
+    texts.push_back(second.str());
+    return E_FAIL;  // ignored by the caller
+  }
+  std::vector<LONG> ids;
+  std::vector<bool> firstWasNull;
+  std::vector<std::string> texts;
+};
+}  // namespace
+
+TEST(Transport, NotifyStatusSendsTheTextAsTheSecondString) {
+  RecordingSink sink;
+  NotifyStatus(&sink, "Send hello command %d", 7);
+  NotifyStatus(nullptr, "%s", "nobody listens");
+  ASSERT_EQ(sink.texts.size(), 1u);
+  EXPECT_EQ(sink.texts[0], "Send hello command 7");
+  EXPECT_EQ(sink.ids[0], 0);
+  EXPECT_TRUE(sink.firstWasNull[0]);
+}
+
+TEST(TransportDump, EachCallWritesOneDumpLineWhenDumpsAreOn) {
+  if (!DumpEnabled()) GTEST_SKIP() << "runs in the dumps-on pass";
+  LogCapture log;
+  ScriptedPort port;
+  unsigned char packet = 0x07;
+  TransmitPacket(port, &packet, 1);
+  port.Answer({0x55, 0x7E, 0x02, 0x6A, 0xD3, 0x7E});
+  unsigned char answer;
+  ReceivePacket(port, &answer, 1, true, kIgnoreNothing);
+  EXPECT_EQ(log.Text(), "TransmitPacket\r\n7E 07 C7 84 7E \r\nReceivePacket\r\n55 7E 02 6A D3 7E \r\n");
+}

@@ -1,0 +1,69 @@
+// The conversation of a phone in emergency download mode: first its boot
+// loader (DMSS download: parameters, memory writes, go), then the flash
+// programmer it was given (streaming download: hello, security mode, open,
+// stream writes into the eMMC, read-back, close, reset). Transport-free: it
+// turns one request payload into the reply payloads.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/phonesim/sim_frame.h"
+
+namespace phonesim {
+
+struct ProtocolFaults {
+  int nakWrite = -1;                          // write32 number K (from 0) is refused
+  bool wrongHelloMagic = false;
+  std::optional<std::uint32_t> announcedBlock;  // hello N instead of the real one (0, huge)
+  std::optional<std::uint16_t> announcedWindow; // hello W instead of the real one (0)
+  int logPacketsBeforeSecurity = 0;
+  bool corruptReadBack = false;               // read responses carry other bytes
+  bool shortHello = false;                    // hello response cut before its window field
+  int misaddressAck = -1;                     // stream write K (from 0) is acknowledged with another address
+  bool refuseOpen = false;                    // the USER partition cannot be opened
+};
+
+struct EmergencyPhoneConfig {
+  std::uint16_t largestWrite = 1024;  // DMSS: largest write32 length
+  std::uint32_t block = 1024;         // streaming: N
+  std::uint16_t window = 8;           // streaming: W
+  std::string flashId = "VBENCH eMMC 4GB";
+  std::size_t maxEmmcBytes = 1u << 30;
+  ProtocolFaults faults;
+};
+
+class EmergencyPhone {
+ public:
+  enum class Stage { BootLoader, Programmer, Reset };
+
+  explicit EmergencyPhone(EmergencyPhoneConfig config);
+
+  std::vector<Bytes> Handle(const Bytes& request);
+
+  Stage stage() const { return stage_; }
+  // Memory written by the boot loader, byte by byte.
+  const std::map<std::uint32_t, std::uint8_t>& memory() const { return memory_; }
+  std::optional<std::uint32_t> jumpedTo() const { return jumpedTo_; }
+  const Bytes& emmc() const { return emmc_; }
+  bool trusted() const { return trusted_; }
+
+ private:
+  std::vector<Bytes> BootLoader(const Bytes& r);
+  std::vector<Bytes> Programmer(const Bytes& r);
+  Bytes HelloResponse() const;
+
+  EmergencyPhoneConfig config_;
+  Stage stage_ = Stage::BootLoader;
+  std::map<std::uint32_t, std::uint8_t> memory_;
+  std::optional<std::uint32_t> jumpedTo_;
+  int writes_ = 0;
+  int streamWrites_ = 0;
+  bool trusted_ = false;
+  bool open_ = false;
+  Bytes emmc_;
+};
+
+}  // namespace phonesim

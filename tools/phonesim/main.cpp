@@ -1,0 +1,120 @@
+// vantor-phonesim: a virtual bench of emulated phones in emergency download
+// mode, each on its own pseudo-terminal, publishing its state in --dir for
+// the device helper. Runs until SIGINT or SIGTERM.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/phonesim/pty_phone.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: vantor-phonesim --dir DIR [--phones N] [--first-index I]\n"
+               "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
+               "  [--disk-delay MS] [--disk-bytes N] [--never-returns]\n"
+               "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K]\n"
+               "          [--nak-write K] [--wrong-magic] [--hello-block N] [--hello-window W]\n"
+               "          [--log-packets K] [--corrupt-readback] [--short-hello]\n");
+}
+
+bool Number(const char* text, unsigned long long max, unsigned long long* out) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || v > max) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  phonesim::BenchPhoneOptions options;
+  unsigned long long phones = 1, firstIndex = 1;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto flag = [&](const char* name) { return arg == name; };
+    bool needsValue = !(flag("--wrong-magic") || flag("--corrupt-readback") || flag("--never-returns") ||
+                        flag("--short-hello") || flag("--help"));
+    if (flag("--help")) {
+      Usage();
+      return 0;
+    }
+    if (needsValue && i + 1 >= argc) {
+      Usage();
+      return 2;
+    }
+    const char* value = needsValue ? argv[++i] : nullptr;
+    unsigned long long n = 0;
+    auto number = [&](unsigned long long max) {
+      if (!Number(value, max, &n)) {
+        std::fprintf(stderr, "vantor-phonesim: bad value for %s: %s\n", arg.c_str(), value);
+        std::exit(2);
+      }
+      return n;
+    };
+    if (flag("--dir")) options.benchDir = value;
+    else if (flag("--phones")) phones = number(64);
+    else if (flag("--first-index")) firstIndex = number(1u << 20);
+    else if (flag("--largest-write")) options.phone.largestWrite = static_cast<std::uint16_t>(number(0xFFFF));
+    else if (flag("--block")) options.phone.block = static_cast<std::uint32_t>(number(0xFFFFFFFFull));
+    else if (flag("--window")) options.phone.window = static_cast<std::uint16_t>(number(0xFFFF));
+    else if (flag("--flash-id")) options.phone.flashId = value;
+    else if (flag("--disk-delay")) options.diskReturnDelayMs = static_cast<unsigned>(number(3600000));
+    else if (flag("--disk-bytes")) options.diskBytes = number(1ull << 40);
+    else if (flag("--never-returns")) options.neverReturnsAsDisk = true;
+    else if (flag("--silence-after")) options.link.silenceAfterFrames = static_cast<int>(number(1u << 30));
+    else if (flag("--corrupt-frame")) options.link.corruptFrame = static_cast<int>(number(1u << 30));
+    else if (flag("--vanish-after")) options.link.vanishAfterFrames = static_cast<int>(number(1u << 30));
+    else if (flag("--nak-write")) options.phone.faults.nakWrite = static_cast<int>(number(1u << 30));
+    else if (flag("--wrong-magic")) options.phone.faults.wrongHelloMagic = true;
+    else if (flag("--hello-block")) options.phone.faults.announcedBlock = static_cast<std::uint32_t>(number(0xFFFFFFFFull));
+    else if (flag("--hello-window")) options.phone.faults.announcedWindow = static_cast<std::uint16_t>(number(0xFFFF));
+    else if (flag("--log-packets")) options.phone.faults.logPacketsBeforeSecurity = static_cast<int>(number(1000));
+    else if (flag("--corrupt-readback")) options.phone.faults.corruptReadBack = true;
+    else if (flag("--short-hello")) options.phone.faults.shortHello = true;
+    else {
+      std::fprintf(stderr, "vantor-phonesim: unknown option %s\n", arg.c_str());
+      Usage();
+      return 2;
+    }
+  }
+  if (options.benchDir.empty()) {
+    Usage();
+    return 2;
+  }
+
+  struct sigaction sa{};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  std::vector<std::unique_ptr<phonesim::PtyEmergencyPhone>> bench;
+  for (unsigned long long k = 0; k < phones; ++k) {
+    phonesim::BenchPhoneOptions one = options;
+    one.index = static_cast<unsigned>(firstIndex + k);
+    auto phone = std::make_unique<phonesim::PtyEmergencyPhone>(one);
+    std::string error;
+    if (!phone->Start(&error)) {
+      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("phone %u emergency %s\n", one.index, phone->portPath().c_str());
+    bench.push_back(std::move(phone));
+  }
+  std::fflush(stdout);
+  while (!g_stop) ::pause();
+  bench.clear();
+  return 0;
+}

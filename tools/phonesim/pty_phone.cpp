@@ -1,0 +1,175 @@
+#include "tools/phonesim/pty_phone.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "tools/bench_state/bench_state.h"
+
+namespace phonesim {
+
+namespace {
+
+// The bench reads the same factor as the program, but parses it itself.
+unsigned Scale(unsigned ms) {
+  const char* text = ::getenv("VANTOR_TIME_SCALE");
+  double factor = text ? std::atof(text) : 1.0;
+  if (!(factor > 0.0)) factor = 1.0;
+  return static_cast<unsigned>(std::max(1.0, std::round(ms * factor)));
+}
+
+}  // namespace
+
+PtyEmergencyPhone::PtyEmergencyPhone(BenchPhoneOptions options)
+    : options_(std::move(options)), phone_(options_.phone), shaper_(options_.link) {}
+
+PtyEmergencyPhone::~PtyEmergencyPhone() { Stop(); }
+
+std::string PtyEmergencyPhone::diskPath() const {
+  return options_.benchDir + "/disk-" + std::to_string(options_.index) + ".img";
+}
+
+bool PtyEmergencyPhone::Start(std::string* error) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+    if (error) *error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+    return false;
+  }
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) {
+    if (error) *error = "cannot name the pseudo-terminal";
+    return false;
+  }
+  portPath_ = name;
+  termios tio{};
+  ::tcgetattr(master_, &tio);
+  ::cfmakeraw(&tio);
+  ::tcsetattr(master_, TCSANOW, &tio);
+  slave_ = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  Publish("emergency");
+  thread_ = std::thread(&PtyEmergencyPhone::Run, this);
+  return true;
+}
+
+void PtyEmergencyPhone::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  LeavePort();
+}
+
+EmergencyPhone PtyEmergencyPhone::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  return phone_;
+}
+
+void PtyEmergencyPhone::Publish(const std::string& mode) {
+  bench::PhoneState s;
+  s.index = options_.index;
+  s.mode = mode;
+  if (mode == "emergency") s.port = portPath_;
+  if (mode == "disk") s.disk = diskPath();
+  if (!options_.benchDir.empty()) bench::WritePhoneState(options_.benchDir, s);
+}
+
+void PtyEmergencyPhone::LeavePort() {
+  if (master_ >= 0) ::close(master_);
+  if (slave_ >= 0) ::close(slave_);
+  master_ = slave_ = -1;
+}
+
+bool PtyEmergencyPhone::SendReply(const Bytes& payload, bool corrupt) {
+  Bytes frame = EncodeFrame(payload, corrupt);
+  size_t done = 0;
+  while (done < frame.size() && !stop_) {
+    ssize_t n = ::write(master_, frame.data() + done, frame.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{master_, POLLOUT, 0};
+      ::poll(&p, 1, 50);
+    } else {
+      return false;
+    }
+  }
+  return done == frame.size();
+}
+
+// Closing the master drops what the host has not read yet, so the reset
+// acknowledgement must have left the slave's input queue first.
+void PtyEmergencyPhone::WaitUntilHostRead() {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int pending = 0;
+  while (!stop_ && std::chrono::steady_clock::now() < deadline && ::ioctl(slave_, FIONREAD, &pending) == 0 &&
+         pending > 0) {
+    ::usleep(1000);
+  }
+}
+
+void PtyEmergencyPhone::ComeBackAsDisk() {
+  Publish("gone");
+  auto back = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scale(options_.diskReturnDelayMs));
+  while (!stop_ && std::chrono::steady_clock::now() < back) ::usleep(1000);
+  if (stop_ || options_.neverReturnsAsDisk) return;
+  Bytes emmc = Snapshot().emmc();
+  std::string temp = diskPath() + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(emmc.data()), static_cast<std::streamsize>(emmc.size()));
+  }
+  if (options_.diskBytes > emmc.size()) ::truncate(temp.c_str(), static_cast<off_t>(options_.diskBytes));
+  ::rename(temp.c_str(), diskPath().c_str());
+  isDisk_ = true;
+  Publish("disk");
+}
+
+void PtyEmergencyPhone::Run() {
+  FrameDecoder decoder;
+  std::uint8_t buffer[65536];
+  while (!stop_) {
+    pollfd p{master_, POLLIN, 0};
+    int rc = ::poll(&p, 1, 50);
+    if (rc <= 0) continue;
+    ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n <= 0) continue;  // nobody holds the port open: wait for the next open
+    for (ssize_t i = 0; i < n && !stop_; ++i) {
+      std::optional<Bytes> request = decoder.Feed(buffer[i]);
+      badFrames_ = decoder.badFrames();
+      if (!request) continue;
+      std::vector<Bytes> replies;
+      EmergencyPhone::Stage stage;
+      {
+        std::lock_guard lock(mutex_);
+        replies = phone_.Handle(*request);
+        stage = phone_.stage();
+      }
+      for (const Bytes& reply : replies) {
+        ReplyAction action = shaper_.Next();
+        if (action == ReplyAction::Vanish) {
+          LeavePort();
+          Publish("gone");
+          return;
+        }
+        if (action == ReplyAction::Drop) continue;
+        SendReply(reply, action == ReplyAction::Corrupt);
+      }
+      if (stage == EmergencyPhone::Stage::Reset) {
+        WaitUntilHostRead();
+        LeavePort();
+        ComeBackAsDisk();
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace phonesim
