@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -90,7 +91,12 @@ HRESULT OpenSerialPort(const std::string& path, std::unique_ptr<SerialPort>* por
   port->reset();
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return HresultFromLastErrno();
+  // TIOCEXCL keeps other programs out (root passes it); the lock keeps out
+  // every other download run of ours, root or not.
   if (::ioctl(fd.get(), TIOCEXCL) != 0) return HresultFromLastErrno();
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    return errno == EWOULDBLOCK ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : HresultFromLastErrno();
+  }
   termios tio{};
   if (::tcgetattr(fd.get(), &tio) != 0) return HresultFromLastErrno();
   ::cfmakeraw(&tio);

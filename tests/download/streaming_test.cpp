@@ -25,14 +25,8 @@ struct StatusList : IQStatusReport {
 class Streaming : public ::testing::Test {
  protected:
   SimPort& Phone(phonesim::EmergencyPhoneConfig config = {}, phonesim::LinkFaults link = {}) {
+    config.startInProgrammer = true;
     port_ = std::make_unique<SimPort>(config, link);
-    // Past the boot loader: its go starts the programmer.
-    phonesim::Bytes go = phonesim::EncodeFrame({0x05, 0, 0, 0, 0});
-    port_->Write(go.data(), go.size());
-    unsigned char b;
-    while (port_->ReadByte(&b, 0) == S_OK) {
-    }
-    port_->events.clear();
     return *port_;
   }
   std::string Image(size_t size, unsigned seed = 9) {

@@ -26,7 +26,8 @@ const Bytes kStreamingError = {0x0D, 0x00, 0x00, 0x00, 0x01};
 
 }  // namespace
 
-EmergencyPhone::EmergencyPhone(EmergencyPhoneConfig config) : config_(std::move(config)) {}
+EmergencyPhone::EmergencyPhone(EmergencyPhoneConfig config)
+    : config_(std::move(config)), stage_(config_.startInProgrammer ? Stage::Programmer : Stage::BootLoader) {}
 
 std::vector<Bytes> EmergencyPhone::Handle(const Bytes& request) {
   if (request.empty()) return {};

@@ -32,6 +32,7 @@ struct EmergencyPhoneConfig {
   std::uint16_t window = 8;           // streaming: W
   std::string flashId = "VBENCH eMMC 4GB";
   std::size_t maxEmmcBytes = 1u << 30;
+  bool startInProgrammer = false;     // the flash programmer already runs
   ProtocolFaults faults;
 };
 
@@ -56,7 +57,7 @@ class EmergencyPhone {
   Bytes HelloResponse() const;
 
   EmergencyPhoneConfig config_;
-  Stage stage_ = Stage::BootLoader;
+  Stage stage_;
   std::map<std::uint32_t, std::uint8_t> memory_;
   std::optional<std::uint32_t> jumpedTo_;
   int writes_ = 0;

@@ -105,14 +105,17 @@ bool PtyEmergencyPhone::SendReply(const Bytes& payload, bool corrupt) {
 }
 
 // Closing the master drops what the host has not read yet, so the reset
-// acknowledgement must have left the slave's input queue first.
+// acknowledgement must have reached the slave's input queue (the pty moves
+// it there asynchronously) and left it again before the phone goes.
 void PtyEmergencyPhone::WaitUntilHostRead() {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  int pending = 0;
-  while (!stop_ && std::chrono::steady_clock::now() < deadline && ::ioctl(slave_, FIONREAD, &pending) == 0 &&
-         pending > 0) {
-    ::usleep(1000);
-  }
+  auto pending = [&] {
+    int bytes = 0;
+    return ::ioctl(slave_, FIONREAD, &bytes) == 0 ? bytes : 0;
+  };
+  auto arrivedBy = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  while (!stop_ && pending() == 0 && std::chrono::steady_clock::now() < arrivedBy) ::usleep(200);
+  while (!stop_ && pending() > 0 && std::chrono::steady_clock::now() < deadline) ::usleep(200);
 }
 
 void PtyEmergencyPhone::ComeBackAsDisk() {
@@ -128,8 +131,8 @@ void PtyEmergencyPhone::ComeBackAsDisk() {
   }
   if (options_.diskBytes > emmc.size()) ::truncate(temp.c_str(), static_cast<off_t>(options_.diskBytes));
   ::rename(temp.c_str(), diskPath().c_str());
-  isDisk_ = true;
   Publish("disk");
+  isDisk_ = true;
 }
 
 void PtyEmergencyPhone::Run() {
