@@ -19,6 +19,14 @@ class SerialPort {
   virtual HRESULT ReadByte(unsigned char* byte, unsigned timeoutMs) = 0;
   // Writes every byte; a failure when the device failed or vanished.
   virtual HRESULT Write(const unsigned char* data, size_t size) = 0;
+  // Bytes already received and not yet handed out, which a reader may take
+  // without a request: *data points at them until the next call. Consume(n)
+  // hands out the first n. Ports without a buffer hold none.
+  virtual size_t Buffered(const unsigned char** data) {
+    *data = nullptr;
+    return 0;
+  }
+  virtual void Consume(size_t) {}
 };
 
 // Opens a serial device read-write, exclusive (TIOCEXCL) and raw. Reads are

@@ -31,25 +31,23 @@ constexpr std::array<std::uint16_t, 256> MakeTable() {
 constexpr std::array<std::uint16_t, 256> kTable = MakeTable();
 static_assert(kTable[1] == 0x1189 && kTable[2] == 0x2312);
 
-void AppendStuffed(std::vector<unsigned char>& frame, unsigned char byte) {
+unsigned char* PutStuffed(unsigned char* out, unsigned char byte) {
   if (byte == kFlag || byte == kEscape) {
-    frame.push_back(kEscape);
-    frame.push_back(byte ^ kEscapeXor);
+    *out++ = kEscape;
+    *out++ = byte ^ kEscapeXor;
   } else {
-    frame.push_back(byte);
+    *out++ = byte;
   }
+  return out;
 }
 
 // One byte with the retry rule: a failed or empty read is traced, followed
 // by a 100 ms wait, ten requests in all; then the failure is traced once more.
-HRESULT FetchByte(SerialPort& port, unsigned char* byte, CHexDump& dump) {
+HRESULT FetchByte(SerialPort& port, unsigned char* byte, unsigned timeoutMs) {
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    hr = port.ReadByte(byte, ScaledMilliseconds(kReadTimeoutMs));
-    if (TraceResult(hr, "ReceivePacket", __LINE__)) {
-      dump.Append(byte, 1);
-      return S_OK;
-    }
+    hr = port.ReadByte(byte, timeoutMs);
+    if (TraceResult(hr, "ReceivePacket", __LINE__)) return S_OK;
     if (!WaitUnlessStopped(kRetryWaitMs)) {
       hr = kCancelled;
       break;
@@ -58,6 +56,94 @@ HRESULT FetchByte(SerialPort& port, unsigned char* byte, CHexDump& dump) {
   TraceResult(hr, "ReceivePacket", __LINE__);
   return hr;
 }
+
+HRESULT Refuse(HRESULT hr, int line) {
+  TraceResult(hr, "ReceivePacket", line);
+  return hr;
+}
+
+// The receiver's state machine over fetched bytes.
+class FrameReceiver {
+ public:
+  enum class Verdict { More, Escape, Done };
+
+  FrameReceiver(unsigned char* buffer, size_t capacity, bool exactLength, unsigned char ignoredCode, CHexDump& dump)
+      : buffer_(buffer), capacity_(capacity), exactLength_(exactLength), ignoredCode_(ignoredCode), dump_(dump) {}
+
+  // Runs over fetched bytes and returns how many it used: all of them (More),
+  // up to a 0x7D whose partner has still to be fetched (Escape), or up to the
+  // flag that ended the frame (Done, with the result in *hr). A byte after
+  // 0x7D is taken from the run when it is there; it is not dumped.
+  size_t Run(const unsigned char* bytes, size_t size, Verdict* verdict, HRESULT* hr) {
+    for (size_t i = 0; i < size; ++i) {
+      unsigned char byte = bytes[i];
+      dump_.Append(&byte, 1);
+      if (state_ == State::Hunting) {
+        if (byte == kFlag) Restart();
+        continue;
+      }
+      if (byte == kFlag) {
+        if (state_ == State::AfterFlag) continue;  // repeated flags, empty frames
+        if (Close(hr)) {
+          *verdict = Verdict::Done;
+          return i + 1;
+        }
+        continue;
+      }
+      state_ = State::InFrame;
+      if (byte == kEscape) {
+        if (i + 1 == size) {
+          *verdict = Verdict::Escape;
+          return size;
+        }
+        byte = bytes[++i] ^ kEscapeXor;
+      }
+      Data(byte);
+    }
+    *verdict = Verdict::More;
+    return size;
+  }
+
+  void Escaped(unsigned char byte) { Data(byte ^ kEscapeXor); }
+  size_t payloadLength() const { return count_ - 2; }
+
+ private:
+  enum class State { Hunting, AfterFlag, InFrame };
+
+  void Restart() {
+    count_ = 0;
+    reg_ = 0xFFFF;
+    state_ = State::AfterFlag;
+  }
+  void Data(unsigned char byte) {
+    reg_ = UpdateFrameCheck(reg_, byte);
+    if (count_ < capacity_) buffer_[count_] = byte;
+    ++count_;
+  }
+  // The checks at the closing flag, in order. False when the frame is
+  // skipped and the receiver hunts for the next one.
+  bool Close(HRESULT* hr) {
+    if (reg_ != kGoodFrameCheck) return *hr = Refuse(HRESULT_FROM_WIN32(ERROR_CRC), __LINE__), true;
+    if (count_ < 3) return *hr = Refuse(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), __LINE__), true;
+    if (capacity_ > 0 && buffer_[0] == ignoredCode_) {
+      state_ = State::Hunting;  // the next frame brings its own opening flag
+      return false;
+    }
+    if (count_ > capacity_ + 2) return *hr = Refuse(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), __LINE__), true;
+    if (exactLength_ && count_ != capacity_ + 2) return *hr = Refuse(HRESULT_FROM_WIN32(ERROR_BAD_LENGTH), __LINE__), true;
+    *hr = S_OK;
+    return true;
+  }
+
+  unsigned char* buffer_;
+  size_t capacity_;
+  bool exactLength_;
+  unsigned char ignoredCode_;
+  CHexDump& dump_;
+  State state_ = State::Hunting;
+  size_t count_ = 0;
+  std::uint16_t reg_ = 0xFFFF;
+};
 
 }  // namespace
 
@@ -73,23 +159,26 @@ std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size) {
 
 HRESULT TransmitPacket(SerialPort& port, const unsigned char* payload, size_t size) {
   CHexDump dump("TransmitPacket\r\n");
+  // A fresh buffer with room for every byte stuffed: flags, payload, check.
   std::vector<unsigned char> frame;
   try {
-    frame.reserve(size + size / 8 + 8);
+    frame.resize(2 * (size + 2) + 2);
   } catch (const std::bad_alloc&) {
     TraceResult(E_OUTOFMEMORY, "TransmitPacket", __LINE__);
     return E_OUTOFMEMORY;
   }
-  frame.push_back(kFlag);
+  unsigned char* out = frame.data();
+  *out++ = kFlag;
   std::uint16_t reg = 0xFFFF;
   for (size_t i = 0; i < size; ++i) {
     reg = UpdateFrameCheck(reg, payload[i]);
-    AppendStuffed(frame, payload[i]);
+    out = PutStuffed(out, payload[i]);
   }
   std::uint16_t check = static_cast<std::uint16_t>(reg ^ 0xFFFF);
-  AppendStuffed(frame, static_cast<unsigned char>(check & 0xFF));
-  AppendStuffed(frame, static_cast<unsigned char>(check >> 8));
-  frame.push_back(kFlag);
+  out = PutStuffed(out, static_cast<unsigned char>(check & 0xFF));
+  out = PutStuffed(out, static_cast<unsigned char>(check >> 8));
+  *out++ = kFlag;
+  frame.resize(static_cast<size_t>(out - frame.data()));
 
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -108,59 +197,35 @@ HRESULT TransmitPacket(SerialPort& port, const unsigned char* payload, size_t si
 HRESULT ReceivePacket(SerialPort& port, unsigned char* buffer, size_t capacity, bool exactLength,
                       unsigned char ignoredCode, size_t* received) {
   CHexDump dump("ReceivePacket\r\n");
-  enum class State { Hunting, AfterFlag, InFrame } state = State::Hunting;
-  size_t count = 0;
-  std::uint16_t reg = 0xFFFF;
+  const unsigned timeoutMs = ScaledMilliseconds(kReadTimeoutMs);
+  FrameReceiver receiver(buffer, capacity, exactLength, ignoredCode, dump);
   for (;;) {
-    unsigned char byte = 0;
-    HRESULT hr = FetchByte(port, &byte, dump);
-    if (FAILED(hr)) return hr;
-
-    if (state == State::Hunting) {
-      if (byte == kFlag) {
-        count = 0;
-        reg = 0xFFFF;
-        state = State::AfterFlag;
-      }
-      continue;
+    // Bytes the port already holds are run through in one go; otherwise one
+    // byte is fetched under the retry rule.
+    const unsigned char* bytes = nullptr;
+    size_t size = port.Buffered(&bytes);
+    unsigned char fetched = 0;
+    if (size == 0) {
+      HRESULT hr = FetchByte(port, &fetched, timeoutMs);
+      if (FAILED(hr)) return hr;
+      bytes = &fetched;
+      size = 1;
     }
-    if (state == State::AfterFlag) {
-      if (byte == kFlag) continue;
-      state = State::InFrame;
+    FrameReceiver::Verdict verdict;
+    HRESULT result = S_OK;
+    size_t used = receiver.Run(bytes, size, &verdict, &result);
+    if (bytes != &fetched) port.Consume(used);
+    if (verdict == FrameReceiver::Verdict::Done) {
+      if (SUCCEEDED(result) && received) *received = receiver.payloadLength();
+      return result;
     }
-    if (byte == kFlag) {
-      if (reg != kGoodFrameCheck) {
-        TraceResult(HRESULT_FROM_WIN32(ERROR_CRC), "ReceivePacket", __LINE__);
-        return HRESULT_FROM_WIN32(ERROR_CRC);
-      }
-      if (count < 3) {
-        TraceResult(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), "ReceivePacket", __LINE__);
-        return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
-      }
-      if (capacity > 0 && buffer[0] == ignoredCode) {
-        state = State::Hunting;
-        continue;
-      }
-      if (count > capacity + 2) {
-        TraceResult(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), "ReceivePacket", __LINE__);
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-      }
-      if (exactLength && count != capacity + 2) {
-        TraceResult(HRESULT_FROM_WIN32(ERROR_BAD_LENGTH), "ReceivePacket", __LINE__);
-        return HRESULT_FROM_WIN32(ERROR_BAD_LENGTH);
-      }
-      if (received) *received = count - 2;
-      return S_OK;
-    }
-    if (byte == kEscape) {
+    if (verdict == FrameReceiver::Verdict::Escape) {
       // The escaped byte is fetched with one request and no retry.
-      hr = port.ReadByte(&byte, ScaledMilliseconds(kReadTimeoutMs));
+      unsigned char escaped = 0;
+      HRESULT hr = port.ReadByte(&escaped, timeoutMs);
       if (!TraceResult(hr, "ReceivePacket", __LINE__)) return hr;
-      byte ^= kEscapeXor;
+      receiver.Escaped(escaped);
     }
-    reg = UpdateFrameCheck(reg, byte);
-    if (count < capacity) buffer[count] = byte;
-    ++count;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "download/serial_port.h"
@@ -28,6 +29,12 @@ class TtyPort final : public SerialPort {
     *byte = buffer_[next_++];
     return S_OK;
   }
+
+  size_t Buffered(const unsigned char** data) override {
+    *data = buffer_ + next_;
+    return end_ - next_;
+  }
+  void Consume(size_t n) override { next_ += std::min(n, end_ - next_); }
 
   HRESULT Write(const unsigned char* data, size_t size) override {
     size_t done = 0;

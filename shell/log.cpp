@@ -139,15 +139,10 @@ std::string FormatHexDump(std::string_view title, const unsigned char* data, siz
   return text;
 }
 
-CHexDump::CHexDump(std::string title) : title_(std::move(title)) {}
+CHexDump::CHexDump(const char* title) : enabled_(g_dumpEnabled), title_(title) {}
 
 CHexDump::~CHexDump() {
   if (bytes_.empty()) return;
   ProcessLog().WriteLine(
       FormatHexDump(title_, reinterpret_cast<const unsigned char*>(bytes_.data()), bytes_.size()));
-}
-
-void CHexDump::Append(const void* data, size_t count) {
-  if (!g_dumpEnabled || count == 0) return;
-  bytes_.append(static_cast<const char*>(data), count);
 }

@@ -76,17 +76,21 @@ bool DumpSwitchFromValue(const char* value);
 std::string FormatHexDump(std::string_view title, const unsigned char* data, size_t count);
 
 // Collects bytes while dumps are enabled and writes them as one log line
-// when it goes out of scope (nothing when it holds no byte).
+// when it goes out of scope (nothing when it holds no byte). The title is a
+// literal that outlives the dump; with dumps off the recorder costs nothing.
 class CHexDump {
  public:
-  explicit CHexDump(std::string title);
+  explicit CHexDump(const char* title);
   ~CHexDump();
   CHexDump(const CHexDump&) = delete;
   CHexDump& operator=(const CHexDump&) = delete;
 
-  void Append(const void* data, size_t count);
+  void Append(const void* data, size_t count) {
+    if (enabled_ && count > 0) bytes_.append(static_cast<const char*>(data), count);
+  }
 
  private:
-  std::string title_;
+  bool enabled_;
+  const char* title_;
   std::string bytes_;
 };

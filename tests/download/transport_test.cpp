@@ -6,6 +6,7 @@
 
 #include "platform/timing.h"
 #include "tests/support/fake_ports.h"
+#include "tests/support/hex_writer.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -163,6 +164,74 @@ TEST(Transport, AStopRequestEndsTheRetries) {
   unsigned char buffer[1];
   EXPECT_EQ(ReceivePacket(port, buffer, 1, true, kIgnoreNothing), HRESULT_FROM_WIN32(ERROR_CANCELLED));
   EXPECT_EQ(port.readRequests, 1);
+}
+
+namespace {
+
+// Hands its bytes out in runs of `chunk` through Buffered, as the tty port
+// does after a large read.
+class ChunkPort : public SerialPort {
+ public:
+  ChunkPort(Bytes bytes, size_t chunk) : bytes_(std::move(bytes)), chunk_(chunk) {}
+  HRESULT ReadByte(unsigned char* byte, unsigned) override {
+    if (pos_ >= bytes_.size()) return kReadTimeout;
+    available_ = std::min(chunk_, bytes_.size() - pos_) - 1;
+    *byte = bytes_[pos_++];
+    return S_OK;
+  }
+  HRESULT Write(const unsigned char*, size_t) override { return S_OK; }
+  size_t Buffered(const unsigned char** data) override {
+    *data = bytes_.data() + pos_;
+    return available_;
+  }
+  void Consume(size_t n) override {
+    pos_ += n;
+    available_ -= n;
+  }
+  size_t left() const { return bytes_.size() - pos_; }
+
+ private:
+  Bytes bytes_;
+  size_t chunk_, pos_ = 0, available_ = 0;
+};
+
+}  // namespace
+
+TEST(Transport, BufferedBytesGiveTheSameFramesAsSingleReads) {
+  ScopedTimeScale fast(0.001);
+  // A stream of frames with every kind of byte, noise, skipped log packets
+  // and a corrupted frame, read with several run lengths.
+  std::vector<Bytes> payloads;
+  Bytes wire = {0x01, 0x7D};  // noise, including an escape outside a frame
+  for (unsigned n = 0; n < 40; ++n) {
+    Bytes payload = Pattern(1 + n * 7 % 50, n);
+    if (n % 5 == 0) payload.insert(payload.end(), {0x7E, 0x7D, 0x7D, 0x7E});
+    if (n % 9 == 4) payload[0] = 0x0E;  // a log packet, skipped
+    payloads.push_back(payload);
+    Bytes frame = SimFrame(payload, n == 33);
+    wire.insert(wire.end(), frame.begin(), frame.end());
+    if (n % 3 == 0) wire.push_back(0x7E);  // a repeated flag
+  }
+  auto readAll = [&](SerialPort& port) {
+    std::vector<std::pair<HRESULT, Bytes>> out;
+    for (;;) {
+      unsigned char buffer[64] = {};
+      size_t received = 0;
+      HRESULT hr = ReceivePacket(port, buffer, 60, false, 0x0E, &received);
+      if (hr == kReadTimeout) return out;
+      out.emplace_back(hr, Bytes(buffer, buffer + (SUCCEEDED(hr) ? received : 0)));
+    }
+  };
+  ScriptedPort single;
+  single.Answer(wire);
+  auto expected = readAll(single);
+  ASSERT_EQ(expected.size(), 40u - 4u);  // four log packets were skipped
+  EXPECT_EQ(expected[29].first, HRESULT_FROM_WIN32(ERROR_CRC));
+  for (size_t chunk : {1, 2, 3, 7, 64, 100000}) {
+    ChunkPort port(wire, chunk);
+    EXPECT_EQ(readAll(port), expected) << "runs of " << chunk;
+    EXPECT_EQ(port.left(), 0u);
+  }
 }
 
 namespace {

@@ -75,12 +75,10 @@ class SimPort : public SerialPort {
   }
   HRESULT Write(const unsigned char* data, size_t size) override {
     if (vanished_) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-    for (size_t i = 0; i < size; ++i) {
-      auto request = decoder_.Feed(data[i]);
-      if (!request) continue;
-      events.push_back("tx " + Describe(*request));
-      for (const phonesim::Bytes& reply : phone.Handle(*request)) Queue(reply);
-    }
+    decoder_.Feed(data, size, [&](const phonesim::Bytes& request) {
+      events.push_back("tx " + Describe(request));
+      for (const phonesim::Bytes& reply : phone.Handle(request)) Queue(reply);
+    });
     return S_OK;
   }
 

@@ -118,11 +118,15 @@ std::vector<Bytes> EmergencyPhone::Programmer(const Bytes& r) {
       if (!open_ || r.size() != 7) return {kStreamingError};
       std::uint32_t address = Le32(r, 1);
       size_t length = static_cast<size_t>(r[5] | r[6] << 8);
-      Bytes reply = {0x04};
+      Bytes reply;
+      reply.reserve(5 + length);
+      reply.push_back(0x04);
       AddLe32(reply, address);
-      for (size_t i = 0; i < length; ++i) {
-        std::uint8_t byte = address + i < emmc_.size() ? emmc_[address + i] : 0;
-        reply.push_back(config_.faults.corruptReadBack ? static_cast<std::uint8_t>(~byte) : byte);
+      size_t stored = address < emmc_.size() ? std::min(length, emmc_.size() - address) : 0;
+      if (stored > 0) reply.insert(reply.end(), emmc_.begin() + address, emmc_.begin() + address + stored);
+      reply.resize(5 + length, 0);  // never written: reads as zeros
+      if (config_.faults.corruptReadBack) {
+        for (size_t i = 5; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(~reply[i]);
       }
       return {reply};
     }

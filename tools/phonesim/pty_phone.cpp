@@ -144,15 +144,14 @@ void PtyEmergencyPhone::Run() {
     if (rc <= 0) continue;
     ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n <= 0) continue;  // nobody holds the port open: wait for the next open
-    for (ssize_t i = 0; i < n && !stop_; ++i) {
-      std::optional<Bytes> request = decoder.Feed(buffer[i]);
-      badFrames_ = decoder.badFrames();
-      if (!request) continue;
+    bool left = false;
+    decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
+      if (left || stop_) return;
       std::vector<Bytes> replies;
       EmergencyPhone::Stage stage;
       {
         std::lock_guard lock(mutex_);
-        replies = phone_.Handle(*request);
+        replies = phone_.Handle(request);
         stage = phone_.stage();
       }
       for (const Bytes& reply : replies) {
@@ -160,6 +159,7 @@ void PtyEmergencyPhone::Run() {
         if (action == ReplyAction::Vanish) {
           LeavePort();
           Publish("gone");
+          left = true;
           return;
         }
         if (action == ReplyAction::Drop) continue;
@@ -169,9 +169,11 @@ void PtyEmergencyPhone::Run() {
         WaitUntilHostRead();
         LeavePort();
         ComeBackAsDisk();
-        return;
+        left = true;
       }
-    }
+    });
+    badFrames_ = decoder.badFrames();
+    if (left) return;
   }
 }
 

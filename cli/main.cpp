@@ -1,0 +1,33 @@
+// vantor-cli: the headless front end over the same core as the windows.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/download_command.h"
+
+namespace {
+void Usage() {
+  std::fprintf(stderr,
+               "usage: vantor-cli COMMAND [OPTIONS]\n"
+               "commands:\n"
+               "  download --port PORT --programmer HEX --boot IMAGE\n"
+               "      load the flash programmer into a phone in emergency download mode,\n"
+               "      stream the boot image into its eMMC and reset it\n");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) {
+    Usage();
+    return 2;
+  }
+  if (std::strcmp(argv[1], "download") == 0) return RunDownloadCommand(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+    Usage();
+    return 0;
+  }
+  std::fprintf(stderr, "vantor-cli: unknown command \"%s\"\n", argv[1]);
+  Usage();
+  return 2;
+}
