@@ -78,6 +78,10 @@ std::string SearchFile(std::string_view folderList, std::string_view name) {
 }
 
 std::string GetNativeArchitecture() {
+  for (const char* name : {"PROCESSOR_ARCHITEW6432", "PROCESSOR_ARCHITECTURE"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
   struct utsname u{};
   if (::uname(&u) != 0) return std::string();
   return u.machine;

@@ -19,6 +19,7 @@ std::string SearchFile(const std::vector<std::string>& folders, std::string_view
 // The folder joined with the name by one "/".
 std::string AppendPath(std::string_view folder, std::string_view name);
 
-// The native architecture name, as the udev rules folders are named
-// (for example "x86_64").
+// The native architecture name: PROCESSOR_ARCHITEW6432 when set and not
+// empty, else PROCESSOR_ARCHITECTURE, else the kernel's machine name (for
+// example "x86_64"), as the udev rules folders are named.
 std::string GetNativeArchitecture();

@@ -1,0 +1,126 @@
+#include "process/executor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/text.h"
+#include "process/command_line.h"
+#include "shell/log.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPipeBytes = 262144;
+// What a child may print before the rest is read and dropped.
+constexpr size_t kMaxOutputBytes = 16 * 1024 * 1024;
+
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+// Reads what is there without blocking; false at the end of the data.
+bool ReadAvailable(int fd, std::string* into) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      if (into->size() < kMaxOutputBytes) into->append(buffer, std::min<size_t>(n, kMaxOutputBytes - into->size()));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && errno == EAGAIN;
+  }
+}
+
+HRESULT ExitResult(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED);
+}
+
+}  // namespace
+
+HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProcess* child) {
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  if (args.empty() || args[0].empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  SpawnActions actions;
+  UniqueFd readEnd, writeEnd;
+  if (wantOutput) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return HresultFromLastErrno();
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
+    ::fcntl(writeEnd.get(), F_SETPIPE_SZ, kPipeBytes);
+    posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+  }
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
+  if (rc != 0) return HresultFromErrno(rc);
+  // The write end closes here, so the pipe ends once the child's tree has.
+  writeEnd.Reset();
+  HRESULT hr = child->process.Open(pid);
+  if (FAILED(hr)) {
+    ::waitpid(pid, nullptr, 0);
+    return hr;
+  }
+  if (wantOutput) {
+    ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
+    child->output = std::move(readEnd);
+  }
+  return S_OK;
+}
+
+HRESULT ExecuteCommand(const std::string& commandLine, std::string* output) {
+  ChildProcess child;
+  HRESULT hr = StartProcess(commandLine, true, &child);
+  if (!TraceResult(hr, "ExecuteCommand", __LINE__)) return hr;
+  std::string bytes;
+  bool pipeOpen = true;
+  for (;;) {
+    pollfd fds[2] = {{child.process.fd(), POLLIN, 0}, {child.output.get(), POLLIN, 0}};
+    int rc = ::poll(fds, pipeOpen ? 2 : 1, -1);
+    if (rc < 0 && errno != EINTR) break;
+    if (pipeOpen && (fds[1].revents & (POLLIN | POLLHUP))) pipeOpen = ReadAvailable(child.output.get(), &bytes);
+    if (fds[0].revents & POLLIN) break;
+  }
+  // The child has ended: take what it left in the pipe, without waiting for
+  // descendants that may still hold it.
+  if (pipeOpen) ReadAvailable(child.output.get(), &bytes);
+  int status = 0;
+  while (::waitpid(child.process.pid(), &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!bytes.empty() && output) *output = LocaleToUtf8(bytes);
+  return ExitResult(status);
+}
+
+HRESULT ExecuteCommand(const std::string& commandLine) { return ExecuteCommand(commandLine, nullptr); }
+
+CAutoExecutor::CAutoExecutor(const std::string& commandLine) {
+  HRESULT hr = StartProcess(commandLine, false, &child_);
+  TraceResult(hr, "CAutoExecutor::CAutoExecutor", __LINE__);
+}
+
+CAutoExecutor::~CAutoExecutor() {
+  if (!child_.process.valid()) return;
+  CProcessList list;
+  list.Snapshot();
+  KillProcessTree(list, child_.process);
+  ::waitpid(child_.process.pid(), nullptr, 0);
+}

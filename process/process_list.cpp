@@ -1,0 +1,93 @@
+#include "process/process_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr size_t kMaxImagePath = 255;
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ReadLink(const std::string& path) {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
+  if (n <= 0) return std::string();
+  std::string target(buffer, static_cast<size_t>(n));
+  const std::string deleted = " (deleted)";
+  if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+    target.resize(target.size() - deleted.size());
+  return target;
+}
+
+// The parent from /proc/PID/stat: the field after the parenthesised name,
+// which may itself hold blanks and parentheses.
+bool ReadParent(pid_t pid, pid_t* parent, std::string* comm) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t open = stat.find('('), close = stat.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  *comm = stat.substr(open + 1, close - open - 1);
+  std::istringstream rest(stat.substr(close + 1));
+  char state = 0;
+  long ppid = 0;
+  if (!(rest >> state >> ppid)) return false;
+  *parent = static_cast<pid_t>(ppid);
+  return true;
+}
+
+// argv[0] of the process, when it has one.
+std::string FirstArgument(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+  std::string arg0;
+  std::getline(in, arg0, '\0');
+  return arg0;
+}
+
+}  // namespace
+
+bool ReadProcessRecord(pid_t pid, ProcessRecord* record) {
+  ProcessRecord r;
+  r.pid = pid;
+  std::string comm;
+  if (!ReadParent(pid, &r.parent, &comm)) return false;
+  std::string dir = "/proc/" + std::to_string(pid);
+  r.imagePath = ReadLink(dir + "/exe").substr(0, kMaxImagePath);
+  // The executable's own name when its link can be read, else argv[0]'s, else
+  // the kernel's (at most 15 characters).
+  std::string arg0 = FirstArgument(pid);
+  r.exeName = !r.imagePath.empty() ? BaseName(r.imagePath) : !arg0.empty() ? BaseName(arg0) : comm;
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) == 0) {
+    r.owner = st.st_uid;
+    r.ownerKnown = true;
+  }
+  *record = std::move(r);
+  return true;
+}
+
+bool CProcessList::Snapshot() {
+  processes_.clear();
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return false;
+  while (dirent* entry = ::readdir(proc)) {
+    const char* name = entry->d_name;
+    if (!std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name, &end, 10);
+    if (*end != '\0' || pid <= 0) continue;
+    ProcessRecord record;
+    if (ReadProcessRecord(static_cast<pid_t>(pid), &record)) processes_.push_back(std::move(record));
+  }
+  ::closedir(proc);
+  return true;
+}

@@ -1,0 +1,112 @@
+// vantor-devices: answers the program's questions about the attached phones,
+// one verb each, printing exactly the text the program parses:
+//   list            identifiers separated by ";"
+//   volumes ID      the disk's volumes separated by ";"
+//   type ID         the device type code, decimal
+//   index ID        the location index, decimal
+//   name INDEX, KIND  kind 16777216: the identifier now at INDEX;
+//                   kind 33554432: the name adb uses for it
+//   monitor         watch arrivals until killed
+//   init            forget the table of location indexes
+// Exit status: 0 done, 1 failed, 2 bad arguments, 3 access denied, 4 no such
+// device. With VANTOR_BENCH_DIR set, the answers come from the virtual bench.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/devices/backend.h"
+
+namespace {
+
+using devices::Phone;
+using devices::Status;
+
+bool ParseUnsigned(std::string text, unsigned long* out) {
+  if (!text.empty() && text.back() == ',') text.pop_back();
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || v > 0xFFFFFFFFul) return false;
+  *out = v;
+  return true;
+}
+
+const Phone* Find(const std::vector<Phone>& phones, const std::string& id) {
+  for (const Phone& p : phones) {
+    if (p.id == id) return &p;
+  }
+  return nullptr;
+}
+
+// Device-supplied strings are printed as they are.
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+std::string Join(const std::vector<std::string>& entries) {
+  std::string out;
+  for (const std::string& e : entries) out += (out.empty() ? "" : ";") + e;
+  return out;
+}
+
+int Run(devices::Backend& backend, const std::vector<std::string>& args) {
+  const std::string& verb = args[0];
+  if (verb == "monitor" && args.size() == 1) return backend.Monitor();
+  if (verb == "init" && args.size() == 1) return backend.Init();
+
+  std::vector<Phone> phones;
+  bool known = verb == "list" || verb == "volumes" || verb == "type" || verb == "index" || verb == "name";
+  if (!known) return devices::kBadArguments;
+  if ((verb == "list" && args.size() != 1) || (verb != "list" && verb != "name" && args.size() != 2) ||
+      (verb == "name" && args.size() != 3))
+    return devices::kBadArguments;
+  Status status = backend.List(&phones);
+  if (status != devices::kOk) return status;
+
+  if (verb == "list") {
+    std::vector<std::string> ids;
+    for (const Phone& p : phones) ids.push_back(p.id);
+    Print(Join(ids));
+    return devices::kOk;
+  }
+  if (verb == "name") {
+    unsigned long index = 0, kind = 0;
+    if (!ParseUnsigned(args[1], &index) || !ParseUnsigned(args[2], &kind)) return devices::kBadArguments;
+    if (kind != devices::kNameDeviceId && kind != devices::kNameAdb) return devices::kBadArguments;
+    for (const Phone& p : phones) {
+      if (p.index != index) continue;
+      Print(kind == devices::kNameDeviceId ? p.id : p.adbName);
+      return devices::kOk;
+    }
+    return devices::kNoSuchDevice;
+  }
+  const Phone* phone = Find(phones, args[1]);
+  if (verb == "volumes") {
+    if (!phone) return devices::kNoSuchDevice;
+    Print(Join(phone->volumes));
+    return devices::kOk;
+  }
+  // type and index print 0 for a device that is not there, so a caller that
+  // reads only the text sees no known mode and no index.
+  unsigned long value = !phone ? 0 : verb == "type" ? phone->type : phone->index;
+  std::printf("%lu", value);
+  return phone ? devices::kOk : devices::kNoSuchDevice;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: vantor-devices list | volumes ID | type ID | index ID | name INDEX, KIND | monitor | init\n");
+    return devices::kBadArguments;
+  }
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const char* benchDir = std::getenv("VANTOR_BENCH_DIR");
+  std::unique_ptr<devices::Backend> backend =
+      benchDir && *benchDir ? devices::MakeBenchBackend(benchDir) : devices::MakeUdevBackend();
+  int status = Run(*backend, args);
+  std::fflush(stdout);
+  return status;
+}
