@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/download_command.h"
+#include "cli/write_disk_command.h"
 
 namespace {
 void Usage() {
@@ -12,7 +13,9 @@ void Usage() {
                "commands:\n"
                "  download --port PORT --programmer HEX --boot IMAGE\n"
                "      load the flash programmer into a phone in emergency download mode,\n"
-               "      stream the boot image into its eMMC and reset it\n");
+               "      stream the boot image into its eMMC and reset it\n"
+               "  write-disk --disk PATH --rawprogram XML --patch XML [--search \"DIR;DIR\"]\n"
+               "      write the files of a rawprogram XML onto a phone's USB disk, then its patches\n");
 }
 }  // namespace
 
@@ -23,6 +26,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (std::strcmp(argv[1], "download") == 0) return RunDownloadCommand(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "write-disk") == 0) return RunWriteDiskCommand(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
     Usage();
     return 0;

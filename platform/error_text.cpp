@@ -36,6 +36,8 @@ constexpr CodeText kTexts[] = {
     {DISP_E_BADINDEX, "The index is out of range."},
     {DISP_E_BADPARAMCOUNT, "The number of parameters is wrong."},
     {WS_E_INVALID_FORMAT, "The input data was not in the expected format."},
+    {WC_E_SYNTAX, "The XML document is not well formed."},
+    {WC_E_DTDPROHIBITED, "The XML document has a document type declaration, which is not allowed."},
     {W(ERROR_INVALID_FUNCTION), "Incorrect function."},
     {W(ERROR_FILE_NOT_FOUND), "The file was not found."},
     {W(ERROR_PATH_NOT_FOUND), "The path was not found."},

@@ -109,6 +109,11 @@ constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHresult(0x8002000E);
 
 constexpr HRESULT WS_E_INVALID_FORMAT = MakeHresult(0x803D0000);
 
+// The XML reader's refusals: a document that is not well formed, and one with
+// a document type declaration (never processed).
+constexpr HRESULT WC_E_SYNTAX = MakeHresult(0xC00CEE2D);
+constexpr HRESULT WC_E_DTDPROHIBITED = MakeHresult(0xC00CEE3A);
+
 // The Win32 error number for an errno value, so that a failing system call
 // yields the documented code (ENOENT -> ERROR_FILE_NOT_FOUND, ...).
 DWORD Win32ErrorFromErrno(int err);

@@ -1,0 +1,221 @@
+#include "download/disk_writer.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "download/disk_numbers.h"
+#include "download/transport.h"
+#include "download/xml_reader.h"
+#include "platform/text.h"
+#include "process/search_file.h"
+#include "shell/log.h"
+
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kSectorsPerBlock = 2048;  // 1 MiB
+constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+
+HRESULT Fail(HRESULT hr, const char* operation, int line) {
+  TraceResult(hr, operation, line);
+  return hr;
+}
+
+// Reads up to size bytes at offset; *got is short only at the end of the file.
+bool ReadAt(int fd, unsigned char* data, size_t size, std::uint64_t offset, size_t* got) {
+  *got = 0;
+  while (*got < size) {
+    ssize_t n = ::pread(fd, data + *got, size - *got, static_cast<off_t>(offset + *got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteAt(int fd, const unsigned char* data, size_t size, std::uint64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string Attribute(const XmlElementReader::Element& e, const char* name, bool* present = nullptr) {
+  for (const auto& [key, value] : e.attributes) {
+    if (EqualsIgnoreCase(key, name)) {
+      if (present) *present = true;
+      return value;
+    }
+  }
+  if (present) *present = false;
+  return std::string();
+}
+
+std::uint64_t Number(const XmlElementReader::Element& e, const char* name) {
+  return ParseDecimal64(Attribute(e, name));
+}
+
+// The reader's verdict at the end of a stage: its success code (S_FALSE at
+// the end of the input), or its error, traced.
+HRESULT EndOfElements(HRESULT hr, const char* operation, int line) {
+  TraceResult(hr, operation, line);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT GetDiskLength(int disk, std::uint64_t* bytes) {
+  struct stat st{};
+  if (::fstat(disk, &st) != 0) return HresultFromLastErrno();
+  if (S_ISBLK(st.st_mode)) {
+    std::uint64_t size = 0;
+    if (::ioctl(disk, BLKGETSIZE64, &size) != 0) return HresultFromLastErrno();
+    *bytes = size;
+    return S_OK;
+  }
+  *bytes = static_cast<std::uint64_t>(st.st_size);
+  return S_OK;
+}
+
+HRESULT WriteFileToDiskDrive(const std::string& path, int disk, std::uint64_t start, std::uint64_t limit,
+                             std::uint64_t offset, IQStatusReport* sink) {
+  constexpr const char* kName = "WriteFileToDiskDrive";
+  NotifyStatus(sink, "Writing file \"%s\" to partition at %#016llx", path.c_str(),
+               static_cast<unsigned long long>(start * kSector));
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  struct stat st{};
+  if (::fstat(file.get(), &st) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (!S_ISREG(st.st_mode)) return Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), kName, __LINE__);
+  if (st.st_size == 0) return Fail(HRESULT_FROM_WIN32(ERROR_FILE_INVALID), kName, __LINE__);
+
+  const std::uint64_t fileSectors = (static_cast<std::uint64_t>(st.st_size) + kSector - 1) / kSector;
+  // An offset at or past the file's end writes nothing.
+  std::uint64_t end = offset >= fileSectors ? offset : fileSectors;
+  if (limit != 0 && offset < fileSectors && fileSectors - offset > limit) end = offset + limit;
+  if (end > offset && (start > kMaxOffset / kSector || end - offset > kMaxOffset / kSector - start))
+    return Fail(E_INVALIDARG, kName, __LINE__);  // past any disk position
+
+  // The file is read in blocks, so an image of any size needs 1 MiB here.
+  std::vector<unsigned char> block(static_cast<size_t>(std::min(end - offset, kSectorsPerBlock) * kSector));
+  while (offset < end) {
+    std::uint64_t count = std::min(end - offset, kSectorsPerBlock);
+    size_t bytes = static_cast<size_t>(count * kSector);
+    NotifyStatus(sink, "WriteFile position %#016llx, size %lu", static_cast<unsigned long long>(start * kSector),
+                 static_cast<unsigned long>(bytes));
+    size_t got = 0;
+    if (!ReadAt(file.get(), block.data(), bytes, offset * kSector, &got)) return Fail(HresultFromLastErrno(), kName, __LINE__);
+    std::memset(block.data() + got, 0, bytes - got);  // past the file's end: zeros
+    if (!WriteAt(disk, block.data(), bytes, start * kSector)) return Fail(HresultFromLastErrno(), kName, __LINE__);
+    CHexDump dump("");
+    dump.Append(block.data(), bytes);
+    offset += count;
+    start += count;
+  }
+  return S_OK;
+}
+
+HRESULT WriteFilesToDiskDrive(const std::string& rawprogramXml, int disk, const std::string& searchPaths,
+                              IQStatusReport* sink) {
+  constexpr const char* kName = "WriteFilesToDiskDrive";
+  NotifyStatus(sink, "Open program file \"%s\"", rawprogramXml.c_str());
+  std::unique_ptr<XmlElementReader> reader;
+  HRESULT hr = CreateXmlReaderOnFile(rawprogramXml, &reader);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  XmlElementReader::Element element;
+  while ((hr = reader->NextElement(&element)) == S_OK) {
+    if (!EqualsIgnoreCase(element.localName, "program")) continue;
+    std::string filename = Attribute(element, "filename");
+    if (filename.empty()) continue;
+    hr = WriteFileToDiskDrive(SearchFile(searchPaths, filename), disk, Number(element, "start_sector"),
+                              Number(element, "num_partition_sectors"), Number(element, "file_sector_offset"), sink);
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
+  }
+  return EndOfElements(hr, kName, __LINE__);
+}
+
+HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t start, std::uint64_t byteOffset, std::uint64_t value,
+                              std::uint64_t size, IQStatusReport* sink) {
+  constexpr const char* kName = "ApplyPatchToDiskDrive";
+  NotifyStatus(sink, "ApplyPatch position %#016llx, value %#016llx, size %llu",
+               static_cast<unsigned long long>(start * kSector + byteOffset), static_cast<unsigned long long>(value),
+               static_cast<unsigned long long>(size));
+  // The patch must lie inside the one sector that is read and written.
+  if (byteOffset > kSector || size > kSector - byteOffset || start > kMaxOffset / kSector - 1)
+    return Fail(E_INVALIDARG, kName, __LINE__);
+  unsigned char sector[kSector];
+  size_t got = 0;
+  if (!ReadAt(disk, sector, sizeof sector, start * kSector, &got)) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (got != sizeof sector) return Fail(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), kName, __LINE__);
+  for (std::uint64_t i = 0; i < size; ++i) {
+    sector[byteOffset + i] = static_cast<unsigned char>(value);
+    value >>= 8;
+  }
+  if (!WriteAt(disk, sector, sizeof sector, start * kSector)) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  return S_OK;
+}
+
+HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, int disk, IQStatusReport* sink) {
+  constexpr const char* kName = "ApplyPatchesToDiskDrive";
+  NotifyStatus(sink, "Open patch file \"%s\"", patchXml.c_str());
+  std::unique_ptr<XmlElementReader> reader;
+  HRESULT hr = CreateXmlReaderOnFile(patchXml, &reader);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  std::uint64_t diskBytes = 0;
+  hr = GetDiskLength(disk, &diskBytes);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  XmlElementReader::Element element;
+  while ((hr = reader->NextElement(&element)) == S_OK) {
+    if (!EqualsIgnoreCase(element.localName, "patch")) continue;
+    bool hasValue = false;
+    std::string valueText = Attribute(element, "value", &hasValue);
+    std::uint64_t value = 0;
+    if (hasValue) {
+      hr = EvaluatePatchValue(valueText, diskBytes, &value);
+      if (!TraceResult(hr, kName, __LINE__)) return hr;
+    }
+    if (!EqualsIgnoreCase(Attribute(element, "filename"), "DISK")) continue;
+    hr = ApplyPatchToDiskDrive(disk, Number(element, "start_sector"), Number(element, "byte_offset"), value,
+                               Number(element, "size_in_bytes"), sink);
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
+  }
+  return EndOfElements(hr, kName, __LINE__);
+}
+
+HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawprogramXml, const std::string& patchXml,
+                            const std::string& searchPaths, IQStatusReport* sink) {
+  constexpr const char* kName = "DownloadToDiskDrive";
+  std::vector<UniqueFd> volumes;  // held until the run ends, on every path
+  HRESULT hr = DismountDiskVolume(diskName, &volumes, sink);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+
+  NotifyStatus(sink, "Open disk \"%s\"", diskName.c_str());
+  UniqueFd disk(::open(diskName.c_str(), O_RDWR | O_CLOEXEC));
+  if (!disk.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
+
+  hr = WriteFilesToDiskDrive(rawprogramXml, disk.get(), searchPaths, sink);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  // Nothing reported written may still be only in the page cache.
+  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  hr = ApplyPatchesToDiskDrive(patchXml, disk.get(), sink);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  return S_OK;
+}

@@ -1,0 +1,72 @@
+#include "download/xml_reader.h"
+
+#include <fcntl.h>
+#include <libxml/xmlreader.h>
+
+#include "platform/unique_fd.h"
+#include "shell/log.h"
+
+struct XmlElementReader::Impl {
+  UniqueFd fd;
+  xmlTextReaderPtr reader = nullptr;
+  bool failed = false;
+  ~Impl() {
+    if (reader) xmlFreeTextReader(reader);
+  }
+};
+
+namespace {
+
+std::string Text(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
+
+}  // namespace
+
+XmlElementReader::~XmlElementReader() = default;
+
+HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* out) {
+  std::unique_ptr<XmlElementReader> reader(new XmlElementReader);
+  reader->impl_ = std::make_unique<XmlElementReader::Impl>();
+  reader->impl_->fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!reader->impl_->fd.valid()) {
+    HRESULT hr = HresultFromLastErrno();
+    TraceResult(hr, "CreateXmlReaderOnFile", __LINE__);
+    return hr;
+  }
+  reader->impl_->reader = xmlReaderForFd(reader->impl_->fd.get(), path.c_str(), nullptr, XML_PARSE_NONET);
+  if (!reader->impl_->reader) {
+    TraceResult(E_OUTOFMEMORY, "CreateXmlReaderOnFile", __LINE__);
+    return E_OUTOFMEMORY;
+  }
+  // Keeps libxml2 silent and remembers that something went wrong.
+  XmlElementReader::Impl* impl = reader->impl_.get();
+  xmlTextReaderSetStructuredErrorHandler(
+      impl->reader,
+      [](void* context, xmlErrorPtr error) {
+        if (error && error->level >= XML_ERR_ERROR) static_cast<XmlElementReader::Impl*>(context)->failed = true;
+      },
+      impl);
+  *out = std::move(reader);
+  return S_OK;
+}
+
+HRESULT XmlElementReader::NextElement(Element* element) {
+  for (;;) {
+    int rc = xmlTextReaderRead(impl_->reader);
+    if (rc == 0) return impl_->failed ? WC_E_SYNTAX : S_FALSE;
+    if (rc < 0 || impl_->failed) return WC_E_SYNTAX;
+    int type = xmlTextReaderNodeType(impl_->reader);
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return WC_E_DTDPROHIBITED;
+    if (type != XML_READER_TYPE_ELEMENT) continue;
+    element->localName = Text(xmlTextReaderConstLocalName(impl_->reader));
+    element->attributes.clear();
+    if (xmlTextReaderMoveToFirstAttribute(impl_->reader) == 1) {
+      do {
+        if (xmlTextReaderIsNamespaceDecl(impl_->reader) == 1) continue;
+        element->attributes.emplace_back(Text(xmlTextReaderConstLocalName(impl_->reader)),
+                                         Text(xmlTextReaderConstValue(impl_->reader)));
+      } while (xmlTextReaderMoveToNextAttribute(impl_->reader) == 1);
+      xmlTextReaderMoveToElement(impl_->reader);
+    }
+    return S_OK;
+  }
+}
