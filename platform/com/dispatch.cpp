@@ -103,6 +103,10 @@ HRESULT DispatchTable::Invoke(void* object, DISPID id, WORD flags, DISPPARAMS* p
     std::vector<Variant> args(m.args.size());
     for (size_t i = 0; i < m.args.size(); ++i) {
       const Variant& given = params->rgvarg[m.args.size() - 1 - i];
+      if (m.args[i] == VT_VARIANT) {
+        args[i] = given;
+        continue;
+      }
       HRESULT hr = VariantChangeType(&args[i], given, m.args[i]);
       if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
     }

@@ -224,6 +224,6 @@ bool VariantEquals(const Variant& a, const Variant& b) {
     case VT_BSTR: return a.bstr() == b.bstr();
     case VT_UNKNOWN:
     case VT_DISPATCH: return a.unknown() == b.unknown();
+    default: return false;
   }
-  return false;
 }

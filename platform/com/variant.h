@@ -13,6 +13,7 @@ enum VARTYPE : std::uint16_t {
   VT_I4 = 3,
   VT_BSTR = 8,
   VT_DISPATCH = 9,
+  VT_VARIANT = 12,  // in member tables: any type, passed as it is
   VT_UNKNOWN = 13,
   VT_I1 = 16,
   VT_UI2 = 18,

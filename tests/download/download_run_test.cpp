@@ -1,0 +1,157 @@
+#include "download/download_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "download/download_settings.h"
+#include "jobs/discovery.h"
+#include "platform/timing.h"
+#include "tests/support/hex_writer.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+#include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/pty_phone.h"
+
+namespace {
+
+struct StatusList : IQStatusReport {
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
+    std::lock_guard l(m);
+    texts.push_back(text.str());
+    return S_OK;
+  }
+  std::vector<std::string> Waits() {
+    std::lock_guard l(m);
+    std::vector<std::string> out;
+    for (const std::string& t : texts)
+      if (t.rfind("Wait device connect", 0) == 0) out.push_back(t);
+    return out;
+  }
+  std::mutex m;
+  std::vector<std::string> texts;
+};
+
+ComPtr<IDownloadSettings> NewSettings() {
+  ComPtr<IDownloadSettings> s;
+  EXPECT_EQ(CreateDownloadSettings(s.ReleaseAndGetAddressOf()), S_OK);
+  return s;
+}
+
+Variant Text(const char* s) { return Variant::String(Bstr(s)); }
+
+// The virtual bench, answered by the real device helper.
+class Bench : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv benchDir{"VANTOR_BENCH_DIR", dir.path().c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+};
+
+}  // namespace
+
+TEST(DownloadSettings, PairsKeepTheirOrderAndTheKeyRule) {
+  ComPtr<IDownloadSettings> s = NewSettings();
+  EXPECT_EQ(s->SetParam(Text("flashprogrammer"), Text("a.hex")), S_OK);
+  EXPECT_EQ(s->SetParam(Text("flashprogrammer"), Text("b.hex")), S_OK);
+  EXPECT_EQ(s->SetParam(Text("Flashprogrammer"), Text("c.hex")), S_OK);  // another key
+  EXPECT_EQ(s->SetParam(Variant::UI4(7), Variant::UI8(99)), S_OK);
+  Variant v;
+  ASSERT_EQ(s->get_GetParam(Text("flashprogrammer"), &v), S_OK);
+  EXPECT_EQ(v.bstr().str(), "b.hex");
+  ASSERT_EQ(s->get_GetParam(Text("Flashprogrammer"), &v), S_OK);
+  EXPECT_EQ(v.bstr().str(), "c.hex");
+  EXPECT_EQ(s->get_GetParam(Variant::I4(7), &v), E_INVALIDARG);  // same number, other type
+  EXPECT_EQ(s->get_GetParam(Text("skipreset"), &v), E_INVALIDARG);
+  EXPECT_EQ(s->put_PhoneComponent(Text("x")), E_NOTIMPL);
+  EXPECT_EQ(s->get_IsKnownConfiguration(&v), E_NOTIMPL);
+
+  // Late-bound callers reach the same pairs by name.
+  std::string name = "SETPARAM";
+  DISPID id = 0;
+  ASSERT_EQ(s->GetIDsOfNames(&name, 1, &id), S_OK);
+  Variant args[] = {Variant::UI4(12), Text("searchpaths")};
+  DISPPARAMS params{args, 2};
+  ASSERT_EQ(s->Invoke(id, DISPATCH_METHOD, &params, nullptr), S_OK);
+  std::string text;
+  ASSERT_EQ(GetDownloadParameter(s.Get(), "searchpaths", &text), S_OK);
+  EXPECT_EQ(text, "12");
+  EXPECT_EQ(GetDownloadParameter(nullptr, "searchpaths", &text), E_INVALIDARG);
+  EXPECT_EQ(GetDownloadParameter(s.Get(), "emmcfilepathboot", &text), E_INVALIDARG);
+}
+
+TEST_F(Bench, APhoneAlreadyThereIsFoundAtOnce) {
+  WriteFile(dir / "disk-2.img", "disk");
+  bench::WritePhoneState(dir.path(), {2, "disk", "", dir / "disk-2.img", "", ""});
+  StatusList status;
+  std::string name;
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), S_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // no 5000 ms settling wait
+  EXPECT_EQ(name, dir / "disk-2.img");
+  EXPECT_TRUE(status.Waits().empty());
+}
+
+TEST_F(Bench, APhoneThatNeverComesBackIsGivenUpAfterSixtyOneAttempts) {
+  ScopedTimeScale fast(0.001);
+  bench::WritePhoneState(dir.path(), {2, "gone", "", "", "", ""});
+  StatusList status;
+  std::string name;
+  EXPECT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), HRESULT_FROM_WIN32(ERROR_NOT_READY));
+  std::vector<std::string> waits = status.Waits();
+  ASSERT_EQ(waits.size(), 60u);
+  EXPECT_EQ(waits.front(), "Wait device connect 0");
+  EXPECT_EQ(waits.back(), "Wait device connect 59");
+}
+
+TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
+  ScopedTimeScale fast(0.01);  // the settling wait after the disk appears becomes 50 ms
+  std::vector<unsigned char> boot = Pattern(40000, 1), system = Pattern(5000, 2);
+  WriteFile(dir / "MPRG8660.hex", MakeHex({{0x2A000000, Pattern(3000, 3)}}, 0x2A000000));
+  WriteFile(dir / "8660_msimage.mbn", std::string(boot.begin(), boot.end()));
+  WriteFile(dir / "system.img", std::string(system.begin(), system.end()));
+  WriteFile(dir / "rawprogram0.xml", "<data><program start_sector=\"200\" filename=\"system.img\"/></data>");
+  WriteFile(dir / "patch0.xml",
+            "<data><patch start_sector=\"1\" byte_offset=\"0\" size_in_bytes=\"4\" value=\"NUM_DISK_SECTORS-1\" filename=\"DISK\"/></data>");
+  phonesim::BenchPhoneOptions options;
+  options.benchDir = dir.path();
+  options.index = 7;
+  options.diskReturnDelayMs = 100;  // the disk appears only after some attempts of 10 ms
+  options.diskBytes = 1 << 20;
+  phonesim::PtyEmergencyPhone phone(options);
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+
+  ComPtr<IDownloadSettings> settings = NewSettings();
+  for (auto [name, value] : {std::pair{"filepathxml", "rawprogram0.xml"}, {"emmcfilepathboot", "8660_msimage.mbn"},
+                             {"filepathpatch", "patch0.xml"}, {"flashprogrammer", "MPRG8660.hex"}}) {
+    settings->SetParam(Text(name), Variant::String(Bstr(dir / value)));
+  }
+  settings->SetParam(Text("searchpaths"), Variant::String(Bstr(dir.path())));
+  StatusList status;
+  ASSERT_EQ(RunDownload(settings.Get(), 7, &status), S_OK);
+
+  std::string disk = ReadFile(phone.diskPath());
+  ASSERT_EQ(disk.size(), 1u << 20);
+  EXPECT_EQ(disk.substr(200 * 512, system.size()), std::string(system.begin(), system.end()));
+  EXPECT_EQ(disk.substr(1024, boot.size() - 1024), std::string(boot.begin() + 1024, boot.end()));
+  unsigned char sector1[4];
+  std::memcpy(sector1, disk.data() + 512, 4);
+  EXPECT_EQ(sector1[0] | sector1[1] << 8 | sector1[2] << 16 | static_cast<unsigned>(sector1[3]) << 24, 2048u - 1);
+  // The texts of each stage, in order.
+  auto at = [&](const std::string& prefix) {
+    for (size_t i = 0; i < status.texts.size(); ++i)
+      if (status.texts[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+    return -1;
+  };
+  EXPECT_EQ(at("Open serial port"), 0);
+  EXPECT_LT(at("Open serial port"), at("Load programmer"));
+  EXPECT_LT(at("Jump to flash programmer"), at("Open boot file"));
+  EXPECT_LT(at("Reboot to mini kernel"), at("Wait device connect 0"));
+  EXPECT_LT(at("Wait device connect 0"), at("Open disk"));
+  EXPECT_LT(at("Open disk"), at("ApplyPatch position"));
+}
