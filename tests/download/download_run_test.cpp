@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "download/download_settings.h"
+#include "download/server_objects.h"
+#include "platform/com/class_registry.h"
 #include "jobs/discovery.h"
 #include "platform/timing.h"
 #include "tests/support/hex_writer.h"
@@ -17,7 +19,11 @@
 namespace {
 
 struct StatusList : IQStatusReport {
-  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  HRESULT QueryInterface(REFIID iid, void** object) override {
+    if (iid != IUnknown::kIid && iid != IQStatusReport::kIid) return E_NOINTERFACE;
+    *object = static_cast<IQStatusReport*>(this);
+    return S_OK;
+  }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
   HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
@@ -108,15 +114,77 @@ TEST_F(Bench, APhoneThatNeverComesBackIsGivenUpAfterSixtyOneAttempts) {
   EXPECT_EQ(waits.back(), "Wait device connect 59");
 }
 
-TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
-  ScopedTimeScale fast(0.01);  // the settling wait after the disk appears becomes 50 ms
-  std::vector<unsigned char> boot = Pattern(40000, 1), system = Pattern(5000, 2);
+// The package of the whole-download tests, written into the bench folder.
+void WritePackage(const TempDir& dir, std::vector<unsigned char>* boot, std::vector<unsigned char>* system) {
+  *boot = Pattern(40000, 1);
+  *system = Pattern(5000, 2);
   WriteFile(dir / "MPRG8660.hex", MakeHex({{0x2A000000, Pattern(3000, 3)}}, 0x2A000000));
-  WriteFile(dir / "8660_msimage.mbn", std::string(boot.begin(), boot.end()));
-  WriteFile(dir / "system.img", std::string(system.begin(), system.end()));
+  WriteFile(dir / "8660_msimage.mbn", std::string(boot->begin(), boot->end()));
+  WriteFile(dir / "system.img", std::string(system->begin(), system->end()));
   WriteFile(dir / "rawprogram0.xml", "<data><program start_sector=\"200\" filename=\"system.img\"/></data>");
   WriteFile(dir / "patch0.xml",
             "<data><patch start_sector=\"1\" byte_offset=\"0\" size_in_bytes=\"4\" value=\"NUM_DISK_SECTORS-1\" filename=\"DISK\"/></data>");
+}
+
+void FillSettings(IDownloadSettings* settings, const TempDir& dir) {
+  for (auto [name, value] : {std::pair{"filepathxml", "rawprogram0.xml"}, {"emmcfilepathboot", "8660_msimage.mbn"},
+                             {"filepathpatch", "patch0.xml"}, {"flashprogrammer", "MPRG8660.hex"}}) {
+    settings->SetParam(Text(name), Variant::String(Bstr(dir / value)));
+  }
+  settings->SetParam(Text("searchpaths"), Variant::String(Bstr(dir.path())));
+}
+
+TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
+  ScopedTimeScale fast(0.01);
+  std::vector<unsigned char> boot, system;
+  WritePackage(dir, &boot, &system);
+  phonesim::BenchPhoneOptions options;
+  options.benchDir = dir.path();
+  options.index = 3;
+  options.diskReturnDelayMs = 50;
+  options.diskBytes = 1 << 20;
+  phonesim::PtyEmergencyPhone phone(options);
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  CoResumeClassObjects();
+  ComPtr<IDispatch> server;
+  ASSERT_EQ(CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IDispatch::kIid,
+                             server.ReleaseAndGetVoidAddress()),
+            S_OK);
+  Variant portName[] = {Variant::String(Bstr(phone.portPath()))};
+  DISPPARAMS params{portName, 1};
+  Variant port;
+  ASSERT_EQ(server->Invoke(kDispGetPort, DISPATCH_METHOD, &params, &port), S_OK);
+  ComPtr<IQPortProxy> proxy;
+  ASSERT_EQ(port.unknown()->QueryInterface(IQPortProxy::kIid, proxy.ReleaseAndGetVoidAddress()), S_OK);
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(proxy->get_SoftwareDownload(unknown.ReleaseAndGetAddressOf()), S_OK);
+  ComPtr<IQSoftwareDownload> download;
+  ASSERT_EQ(unknown.As(&download), S_OK);
+  ComPtr<IDownloadSettings> settings;
+  ASSERT_EQ(CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IDownloadSettings::kIid,
+                             settings.ReleaseAndGetVoidAddress()),
+            S_OK);
+  FillSettings(settings.Get(), dir);
+
+  EXPECT_EQ(download->DownloadBySettings(settings.Get()), E_INVALIDARG);  // no sink registered yet
+  StatusList status;
+  ASSERT_EQ(download->put_StatusReport(&status), S_OK);
+  ASSERT_EQ(download->DownloadBySettings(settings.Get()), S_OK);
+  EXPECT_EQ(ReadFile(phone.diskPath()).substr(200 * 512, system.size()), std::string(system.begin(), system.end()));
+  EXPECT_EQ(status.texts.front(), "Open serial port \"" + phone.portPath() + "\"");
+  Variant io;
+  EXPECT_EQ(download->DownloadBootImage(&io), E_NOTIMPL);
+  RevokeServerObjects(&cookies);
+}
+
+TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
+  ScopedTimeScale fast(0.01);  // the settling wait after the disk appears becomes 50 ms
+  std::vector<unsigned char> boot, system;
+  WritePackage(dir, &boot, &system);
   phonesim::BenchPhoneOptions options;
   options.benchDir = dir.path();
   options.index = 7;
@@ -127,11 +195,7 @@ TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
   ASSERT_TRUE(phone.Start(&error)) << error;
 
   ComPtr<IDownloadSettings> settings = NewSettings();
-  for (auto [name, value] : {std::pair{"filepathxml", "rawprogram0.xml"}, {"emmcfilepathboot", "8660_msimage.mbn"},
-                             {"filepathpatch", "patch0.xml"}, {"flashprogrammer", "MPRG8660.hex"}}) {
-    settings->SetParam(Text(name), Variant::String(Bstr(dir / value)));
-  }
-  settings->SetParam(Text("searchpaths"), Variant::String(Bstr(dir.path())));
+  FillSettings(settings.Get(), dir);
   StatusList status;
   ASSERT_EQ(RunDownload(settings.Get(), 7, &status), S_OK);
 

@@ -1,0 +1,95 @@
+#include "download/software_download.h"
+
+#include "download/download_run.h"
+#include "jobs/discovery.h"
+#include "jobs/status_sink.h"
+#include "platform/com/git.h"
+#include "platform/com/marshal.h"
+#include "shell/log.h"
+
+namespace {
+CSoftwareDownload* Self(void* o) { return static_cast<CSoftwareDownload*>(o); }
+enum : DISPID { kDispStatusReport = 3, kDispDownloadBySettings = 25 };
+}  // namespace
+
+const DispatchTable& CSoftwareDownload::Table() {
+  static const DispatchTable table(
+      "IQSoftwareDownload", IQSoftwareDownload::kIid,
+      {
+          {"StatusReport", kDispStatusReport, DISPATCH_PROPERTYPUT, {VT_UNKNOWN}, VT_EMPTY,
+           [](void* o, std::span<Variant> a, Variant*) { return Self(o)->put_StatusReport(a[0].unknown()); }},
+          {"DownloadBySettings", kDispDownloadBySettings, DISPATCH_METHOD, {VT_UNKNOWN}, VT_EMPTY,
+           [](void* o, std::span<Variant> a, Variant*) { return Self(o)->DownloadBySettings(a[0].unknown()); }},
+      });
+  return table;
+}
+
+HRESULT CSoftwareDownload::CreateInstance(const std::string& deviceId, IQSoftwareDownload** out) {
+  constexpr const char* kName = "CSoftwareDownload::CreateInstance";
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  CComObject<CSoftwareDownload>* object = nullptr;
+  HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  ComPtr<IQSoftwareDownload> hold(object);  // destroys the object on every failure below
+  object->index_ = GetDeviceIndex(deviceId);
+  if (object->index_ == 0) {
+    TraceResult(E_INVALIDARG, kName, __LINE__);
+    return E_INVALIDARG;
+  }
+  hr = object->QueryInterface(IQSoftwareDownload::kIid, reinterpret_cast<void**>(out));
+  TraceResult(hr, kName, __LINE__);
+  return hr;
+}
+
+HRESULT CSoftwareDownload::FinalConstruct() {
+  return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &marshaler_);
+}
+
+CSoftwareDownload::~CSoftwareDownload() {
+  if (sinkCookie_) RevokeInterfaceFromGlobal(sinkCookie_);
+  if (marshaler_) marshaler_->Release();
+}
+
+HRESULT CSoftwareDownload::InternalQueryInterface(REFIID iid, void** object) {
+  if (iid == IUnknown::kIid || iid == IDispatch::kIid || iid == IQSoftwareDownload::kIid)
+    return ReturnInterface(static_cast<IQSoftwareDownload*>(this), object);
+  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
+  return E_NOINTERFACE;
+}
+
+HRESULT CSoftwareDownload::GetTypeInfoCount(unsigned* count) { return Table().GetTypeInfoCount(count); }
+HRESULT CSoftwareDownload::GetTypeInfo(unsigned index, ITypeInfo** info) { return Table().GetTypeInfo(index, info); }
+HRESULT CSoftwareDownload::GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) {
+  return Table().GetIDsOfNames(names, count, ids);
+}
+HRESULT CSoftwareDownload::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {
+  return Table().Invoke(this, id, flags, params, result);
+}
+
+HRESULT CSoftwareDownload::put_StatusReport(IUnknown* unknown) {
+  ComPtr<IQStatusReport> sink;
+  if (unknown) unknown->QueryInterface(IQStatusReport::kIid, sink.ReleaseAndGetVoidAddress());
+  HRESULT hr = S_OK;
+  if (sink) {
+    if (sinkCookie_) hr = RevokeInterfaceFromGlobal(sinkCookie_);
+    if (SUCCEEDED(hr)) {
+      sinkCookie_ = 0;
+      hr = RegisterInterfaceInGlobal(sink.Get(), IQStatusReport::kIid, &sinkCookie_);
+    }
+    return hr;
+  }
+  if (sinkCookie_) {
+    hr = RevokeInterfaceFromGlobal(sinkCookie_);
+    if (SUCCEEDED(hr)) sinkCookie_ = 0;
+  }
+  return hr;
+}
+
+HRESULT CSoftwareDownload::DownloadBySettings(IUnknown* settings) {
+  constexpr const char* kName = "CSoftwareDownload::DownloadBySettings";
+  ComPtr<IQStatusReport> sink;
+  HRESULT hr = GetInterfaceFromGlobal(sinkCookie_, IQStatusReport::kIid, sink.ReleaseAndGetVoidAddress());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  return RunDownload(settings, index_, sink.Get());
+}

@@ -1,0 +1,64 @@
+// The software-download object of one phone: its status sink property and
+// DownloadBySettings, the whole emergency download; every other member of
+// IQSoftwareDownload answers E_NOTIMPL.
+#pragma once
+#include <string>
+
+#include "download/qpst_interfaces.h"
+#include "platform/com/object.h"
+
+#define VANTOR_NOT_IMPLEMENTED(name) \
+  HRESULT name(Variant*) override { return E_NOTIMPL; }
+
+class CSoftwareDownload : public IQSoftwareDownload, public CComObjectRoot {
+ public:
+  // The object for the phone of that device identifier; E_INVALIDARG when
+  // discovery knows no location index for it.
+  static HRESULT CreateInstance(const std::string& deviceId, IQSoftwareDownload** out);
+
+  HRESULT FinalConstruct();
+  ~CSoftwareDownload() override;
+  HRESULT InternalQueryInterface(REFIID iid, void** object);
+
+  HRESULT GetTypeInfoCount(unsigned* count) override;
+  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override;
+  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
+
+  // Registers the sink (an object answering IQStatusReport) in the global
+  // interface table in place of the previous one; another object clears it.
+  HRESULT put_StatusReport(IUnknown* sink) override;
+  HRESULT DownloadBySettings(IUnknown* settings) override;
+
+  VANTOR_NOT_IMPLEMENTED(put_SetServer)
+  VANTOR_NOT_IMPLEMENTED(put_SetPhone)
+  VANTOR_NOT_IMPLEMENTED(DownloadPhoneImage)
+  VANTOR_NOT_IMPLEMENTED(DownloadBootImage)
+  VANTOR_NOT_IMPLEMENTED(BackupNV)
+  VANTOR_NOT_IMPLEMENTED(RestoreNV)
+  VANTOR_NOT_IMPLEMENTED(GetCompletionStatus)
+  VANTOR_NOT_IMPLEMENTED(GetErrorMessage)
+  VANTOR_NOT_IMPLEMENTED(DownloadPhoneAndBootImage)
+  VANTOR_NOT_IMPLEMENTED(get_NANDFlash)
+  VANTOR_NOT_IMPLEMENTED(MultiImageDownload)
+  VANTOR_NOT_IMPLEMENTED(OTPImageDownload)
+  VANTOR_NOT_IMPLEMENTED(DownloadCEFS_Image)
+  VANTOR_NOT_IMPLEMENTED(GetMI_CompletedStatus)
+  VANTOR_NOT_IMPLEMENTED(OTPDownloadAMSS)
+  VANTOR_NOT_IMPLEMENTED(OTPDownloadOEMSBL)
+  VANTOR_NOT_IMPLEMENTED(get_ImageDownloadTimeout)
+  VANTOR_NOT_IMPLEMENTED(put_ImageDownloadTimeout)
+  VANTOR_NOT_IMPLEMENTED(FactoryImageDownload)
+  VANTOR_NOT_IMPLEMENTED(DownloadCEFS_ImageAlternate)
+  VANTOR_NOT_IMPLEMENTED(get_RestorePrlMode)
+  VANTOR_NOT_IMPLEMENTED(put_RestorePrlMode)
+  VANTOR_NOT_IMPLEMENTED(get_DownloadSettings)
+
+  DWORD locationIndex() const { return index_; }
+
+ private:
+  static const DispatchTable& Table();
+  DWORD index_ = 0;
+  IUnknown* marshaler_ = nullptr;
+  DWORD sinkCookie_ = 0;
+};

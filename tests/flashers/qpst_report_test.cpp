@@ -1,0 +1,188 @@
+#include "flashers/qpst_report.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "download/server_objects.h"
+#include "platform/com/class_registry.h"
+#include "platform/timing.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+// A job that only asks for its port object.
+class CPortJob : public CQPSTReport {
+ public:
+  HRESULT DoWork() override {
+    ComPtr<IQPortProxy> port;
+    return GetPortObject(port.ReleaseAndGetAddressOf());
+  }
+};
+
+// An outside server of the test's own: its ports report `status`, and it
+// records the calls it gets.
+struct FakeServerState {
+  std::mutex m;
+  std::vector<std::string> calls;
+  LONG status = 0;
+  void Note(const char* call) {
+    std::lock_guard l(m);
+    calls.push_back(call);
+  }
+};
+FakeServerState g_fake;
+
+class CFakePort : public CPortProxy {
+ public:
+  HRESULT get_PhoneStatus(Variant* status) override {
+    *status = Variant::I4(g_fake.status);
+    return S_OK;
+  }
+};
+
+class CFakeServer : public IDispatch, public CComObjectRoot {
+ public:
+  HRESULT InternalQueryInterface(REFIID iid, void** object) {
+    if (iid == IUnknown::kIid || iid == IDispatch::kIid) return ReturnInterface(static_cast<IDispatch*>(this), object);
+    return E_NOINTERFACE;
+  }
+  HRESULT GetTypeInfoCount(unsigned* count) override { return *count = 0, S_OK; }
+  HRESULT GetTypeInfo(unsigned, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  HRESULT GetIDsOfNames(const std::string* names, unsigned, DISPID* ids) override {
+    const std::pair<const char*, DISPID> known[] = {{"Quit", 4}, {"GetPort", 5}, {"AddPort", 8}, {"RemovePort", 9}};
+    for (auto [name, id] : known)
+      if (*names == name) return *ids = id, S_OK;
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT Invoke(DISPID id, WORD, DISPPARAMS* params, Variant* result) override {
+    if (id == 4) g_fake.Note("Quit");
+    if (id == 8) g_fake.Note(params->cArgs == 2 ? "AddPort" : "AddPort?");
+    if (id == 9) g_fake.Note("RemovePort");
+    if (id == 5) {
+      g_fake.Note("GetPort");
+      CComObject<CFakePort>* port = nullptr;
+      CComObject<CFakePort>::CreateInstance(&port);
+      *result = Variant::Unknown(static_cast<IQPortProxy*>(port));
+    }
+    return S_OK;
+  }
+};
+
+class CFakeFactory : public IClassFactory, public CComObjectRoot {
+ public:
+  HRESULT InternalQueryInterface(REFIID iid, void** object) {
+    if (iid == IUnknown::kIid || iid == IClassFactory::kIid) return ReturnInterface(static_cast<IClassFactory*>(this), object);
+    return E_NOINTERFACE;
+  }
+  HRESULT CreateInstance(IUnknown*, REFIID iid, void** object) override {
+    CComObject<CFakeServer>* server = nullptr;
+    CComObject<CFakeServer>::CreateInstance(&server);
+    ComPtr<IDispatch> hold(server);
+    return server->QueryInterface(iid, object);
+  }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+class PortAccess : public ::testing::Test {
+ protected:
+  void Register() {
+    static CComObjectGlobal<CFakeFactory> factory;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_AtmnServer, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie_), S_OK);
+    std::lock_guard l(g_fake.m);
+    g_fake.calls.clear();
+  }
+  void TearDown() override {
+    if (cookie_) CoRevokeClassObject(cookie_);
+  }
+  ComPtr<CComObject<CPortJob>> Run() {
+    CComObject<CPortJob>* job = nullptr;
+    EXPECT_EQ(CComObject<CPortJob>::CreateInstance(&job), S_OK);
+    ComPtr<CComObject<CPortJob>> hold(job);
+    job->StartWork("COM7");
+    EXPECT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+    return hold;
+  }
+  DWORD cookie_ = 0;
+  LogCapture log;
+};
+
+}  // namespace
+
+TEST_F(PortAccess, APortThatNeverBecomesReadyIsAddedReAddedAndGivenUp) {
+  ScopedTimeScale fast(0.001);
+  Register();
+  g_fake.status = 3;  // present, but not ready
+  auto job = Run();
+  EXPECT_EQ(job->GetResult(), HRESULT_FROM_WIN32(ERROR_NOT_READY));
+  job.Reset();  // destruction makes the server quit
+  std::vector<std::string> expected;
+  for (int n = 0; n <= 30; ++n) {
+    expected.push_back("GetPort");
+    if (n == 10) expected.push_back("AddPort");
+    if (n == 20) expected.insert(expected.end(), {"RemovePort", "AddPort"});
+  }
+  expected.push_back("Quit");
+  EXPECT_EQ(g_fake.calls, expected);
+  EXPECT_EQ(log.Count("\twait port ready to use "), 30);
+  EXPECT_EQ(log.Count("\twait port ready to use 29"), 1);
+  EXPECT_EQ(log.Count("\twait port ready to use 30"), 0);
+}
+
+TEST_F(PortAccess, AReadyPortIsReturnedAtOnce) {
+  Register();
+  g_fake.status = kPhoneReady;
+  auto job = Run();
+  EXPECT_EQ(job->GetResult(), S_OK);
+  EXPECT_EQ(log.Count("wait port ready"), 0);
+  EXPECT_EQ(g_fake.calls, std::vector<std::string>{"GetPort"});
+}
+
+TEST_F(PortAccess, NoServerMeansEveryPortRequestFails) {
+  auto job = Run();  // nothing registered: CoCreateInstance gave no server
+  EXPECT_EQ(job->GetResult(), E_UNEXPECTED);
+}
+
+TEST(ServerObjects, TheOwnServerAnswersWhatTheJobsAsk) {
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  ASSERT_EQ(CoResumeClassObjects(), S_OK);
+  ComPtr<IDispatch> server;
+  ASSERT_EQ(CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IDispatch::kIid,
+                             server.ReleaseAndGetVoidAddress()),
+            S_OK);
+  Variant result = Variant::I4(42);
+  DISPPARAMS none;
+  EXPECT_EQ(server->Invoke(kDispGetPortList, DISPATCH_METHOD, &none, &result), S_OK);
+  EXPECT_EQ(result.vt(), VT_I4);  // untouched: no result
+  Variant two[] = {Variant::String("label"), Variant::String("COM99")};
+  DISPPARAMS addParams{two, 2};
+  EXPECT_EQ(server->Invoke(kDispAddPort, DISPATCH_METHOD, &addParams, nullptr), S_OK);
+  DISPPARAMS removeParams{two + 1, 1};
+  EXPECT_EQ(server->Invoke(kDispRemovePort, DISPATCH_METHOD, &removeParams, nullptr), S_OK);
+  std::string name = "getport";
+  DISPID id = 0;
+  ASSERT_EQ(server->GetIDsOfNames(&name, 1, &id), S_OK);
+  EXPECT_EQ(id, kDispGetPort);
+  Variant port;
+  ASSERT_EQ(server->Invoke(id, DISPATCH_METHOD, &removeParams, &port), S_OK);
+  ASSERT_EQ(port.vt(), VT_UNKNOWN);
+  ComPtr<IQPortProxy> proxy;
+  ASSERT_EQ(port.unknown()->QueryInterface(IQPortProxy::kIid, proxy.ReleaseAndGetVoidAddress()), S_OK);
+  Variant status;
+  EXPECT_EQ(proxy->get_PhoneStatus(&status), S_OK);
+  EXPECT_EQ(status.Signed(), kPhoneReady);
+  EXPECT_EQ(proxy->get_PhoneStatus(nullptr), E_POINTER);
+  Variant io;
+  EXPECT_EQ(proxy->Offline(&io), E_NOTIMPL);
+  EXPECT_EQ(proxy->GetPhoneUid(&io), E_NOTIMPL);
+  ComPtr<IDownloadSettings> settings;
+  EXPECT_EQ(CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IDownloadSettings::kIid,
+                             settings.ReleaseAndGetVoidAddress()),
+            S_OK);
+  RevokeServerObjects(&cookies);
+  EXPECT_EQ(CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IDispatch::kIid,
+                             server.ReleaseAndGetVoidAddress()),
+            REGDB_E_CLASSNOTREG);
+}
