@@ -147,6 +147,7 @@ TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
   std::string error;
   ASSERT_TRUE(phone.Start(&error)) << error;
 
+  StatusList status;  // outlives the objects that hold it
   std::vector<DWORD> cookies;
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
@@ -171,7 +172,6 @@ TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
   FillSettings(settings.Get(), dir);
 
   EXPECT_EQ(download->DownloadBySettings(settings.Get()), E_INVALIDARG);  // no sink registered yet
-  StatusList status;
   ASSERT_EQ(download->put_StatusReport(&status), S_OK);
   ASSERT_EQ(download->DownloadBySettings(settings.Get()), S_OK);
   EXPECT_EQ(ReadFile(phone.diskPath()).substr(200 * 512, system.size()), std::string(system.begin(), system.end()));
