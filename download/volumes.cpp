@@ -66,9 +66,10 @@ HRESULT Unmount(const std::string& volume) {
 }  // namespace
 
 HRESULT DismountDiskVolume(const std::string& disk, std::vector<UniqueFd>* volumes, IQStatusReport* sink) {
-  // A disk held in a regular file (the virtual bench) has no volumes.
+  // A disk held in a regular file (the virtual bench) has no volumes; a disk
+  // that is not there has none either, and fails where it is opened.
   struct stat st{};
-  if (::stat(disk.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return S_OK;
+  if (::stat(disk.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return S_OK;
   std::vector<std::string> names;
   HRESULT hr = GetVolumeList(disk, &names);
   if (!TraceResult(hr, kName, __LINE__)) return hr;

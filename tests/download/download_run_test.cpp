@@ -10,7 +10,7 @@
 #include "platform/com/class_registry.h"
 #include "jobs/discovery.h"
 #include "platform/timing.h"
-#include "tests/support/hex_writer.h"
+#include "tests/support/bench_package.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tools/bench_state/bench_state.h"
@@ -114,18 +114,6 @@ TEST_F(Bench, APhoneThatNeverComesBackIsGivenUpAfterSixtyOneAttempts) {
   EXPECT_EQ(waits.back(), "Wait device connect 59");
 }
 
-// The package of the whole-download tests, written into the bench folder.
-void WritePackage(const TempDir& dir, std::vector<unsigned char>* boot, std::vector<unsigned char>* system) {
-  *boot = Pattern(40000, 1);
-  *system = Pattern(5000, 2);
-  WriteFile(dir / "MPRG8660.hex", MakeHex({{0x2A000000, Pattern(3000, 3)}}, 0x2A000000));
-  WriteFile(dir / "8660_msimage.mbn", std::string(boot->begin(), boot->end()));
-  WriteFile(dir / "system.img", std::string(system->begin(), system->end()));
-  WriteFile(dir / "rawprogram0.xml", "<data><program start_sector=\"200\" filename=\"system.img\"/></data>");
-  WriteFile(dir / "patch0.xml",
-            "<data><patch start_sector=\"1\" byte_offset=\"0\" size_in_bytes=\"4\" value=\"NUM_DISK_SECTORS-1\" filename=\"DISK\"/></data>");
-}
-
 void FillSettings(IDownloadSettings* settings, const TempDir& dir) {
   for (auto [name, value] : {std::pair{"filepathxml", "rawprogram0.xml"}, {"emmcfilepathboot", "8660_msimage.mbn"},
                              {"filepathpatch", "patch0.xml"}, {"flashprogrammer", "MPRG8660.hex"}}) {
@@ -136,8 +124,8 @@ void FillSettings(IDownloadSettings* settings, const TempDir& dir) {
 
 TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
   ScopedTimeScale fast(0.01);
-  std::vector<unsigned char> boot, system;
-  WritePackage(dir, &boot, &system);
+  BenchPackage package(dir.path());
+  const std::vector<unsigned char>& system = package.system;
   phonesim::BenchPhoneOptions options;
   options.benchDir = dir.path();
   options.index = 3;
@@ -183,8 +171,9 @@ TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
 
 TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
   ScopedTimeScale fast(0.01);  // the settling wait after the disk appears becomes 50 ms
-  std::vector<unsigned char> boot, system;
-  WritePackage(dir, &boot, &system);
+  BenchPackage package(dir.path());
+  const std::vector<unsigned char>& boot = package.boot;
+  const std::vector<unsigned char>& system = package.system;
   phonesim::BenchPhoneOptions options;
   options.benchDir = dir.path();
   options.index = 7;

@@ -8,6 +8,7 @@
 #include "download/server_objects.h"
 #include "platform/com/class_registry.h"
 #include "platform/timing.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -21,80 +22,25 @@ class CPortJob : public CQPSTReport {
   }
 };
 
-// An outside server of the test's own: its ports report `status`, and it
-// records the calls it gets.
-struct FakeServerState {
-  std::mutex m;
-  std::vector<std::string> calls;
-  LONG status = 0;
-  void Note(const char* call) {
-    std::lock_guard l(m);
-    calls.push_back(call);
-  }
-};
-FakeServerState g_fake;
+// The ports of the test's server report g_status.
+std::atomic<LONG> g_status{0};
 
 class CFakePort : public CPortProxy {
  public:
   HRESULT get_PhoneStatus(Variant* status) override {
-    *status = Variant::I4(g_fake.status);
+    *status = Variant::I4(g_status);
     return S_OK;
   }
 };
 
-class CFakeServer : public IDispatch, public CComObjectRoot {
- public:
-  HRESULT InternalQueryInterface(REFIID iid, void** object) {
-    if (iid == IUnknown::kIid || iid == IDispatch::kIid) return ReturnInterface(static_cast<IDispatch*>(this), object);
-    return E_NOINTERFACE;
-  }
-  HRESULT GetTypeInfoCount(unsigned* count) override { return *count = 0, S_OK; }
-  HRESULT GetTypeInfo(unsigned, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  HRESULT GetIDsOfNames(const std::string* names, unsigned, DISPID* ids) override {
-    const std::pair<const char*, DISPID> known[] = {{"Quit", 4}, {"GetPort", 5}, {"AddPort", 8}, {"RemovePort", 9}};
-    for (auto [name, id] : known)
-      if (*names == name) return *ids = id, S_OK;
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT Invoke(DISPID id, WORD, DISPPARAMS* params, Variant* result) override {
-    if (id == 4) g_fake.Note("Quit");
-    if (id == 8) g_fake.Note(params->cArgs == 2 ? "AddPort" : "AddPort?");
-    if (id == 9) g_fake.Note("RemovePort");
-    if (id == 5) {
-      g_fake.Note("GetPort");
-      CComObject<CFakePort>* port = nullptr;
-      CComObject<CFakePort>::CreateInstance(&port);
-      *result = Variant::Unknown(static_cast<IQPortProxy*>(port));
-    }
-    return S_OK;
-  }
-};
-
-class CFakeFactory : public IClassFactory, public CComObjectRoot {
- public:
-  HRESULT InternalQueryInterface(REFIID iid, void** object) {
-    if (iid == IUnknown::kIid || iid == IClassFactory::kIid) return ReturnInterface(static_cast<IClassFactory*>(this), object);
-    return E_NOINTERFACE;
-  }
-  HRESULT CreateInstance(IUnknown*, REFIID iid, void** object) override {
-    CComObject<CFakeServer>* server = nullptr;
-    CComObject<CFakeServer>::CreateInstance(&server);
-    ComPtr<IDispatch> hold(server);
-    return server->QueryInterface(iid, object);
-  }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-};
+using Server = CFakeServer<CFakePort>;
 
 class PortAccess : public ::testing::Test {
  protected:
   void Register() {
-    static CComObjectGlobal<CFakeFactory> factory;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_AtmnServer, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie_), S_OK);
-    std::lock_guard l(g_fake.m);
-    g_fake.calls.clear();
-  }
-  void TearDown() override {
-    if (cookie_) CoRevokeClassObject(cookie_);
+    server_ = std::make_unique<ScopedClass<Server, IDispatch>>(CLSID_AtmnServer);
+    std::lock_guard l(Server::Log().m);
+    Server::Log().calls.clear();
   }
   ComPtr<CComObject<CPortJob>> Run() {
     CComObject<CPortJob>* job = nullptr;
@@ -104,7 +50,7 @@ class PortAccess : public ::testing::Test {
     EXPECT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
     return hold;
   }
-  DWORD cookie_ = 0;
+  std::unique_ptr<ScopedClass<Server, IDispatch>> server_;
   LogCapture log;
 };
 
@@ -113,7 +59,7 @@ class PortAccess : public ::testing::Test {
 TEST_F(PortAccess, APortThatNeverBecomesReadyIsAddedReAddedAndGivenUp) {
   ScopedTimeScale fast(0.001);
   Register();
-  g_fake.status = 3;  // present, but not ready
+  g_status = 3;  // present, but not ready
   auto job = Run();
   EXPECT_EQ(job->GetResult(), HRESULT_FROM_WIN32(ERROR_NOT_READY));
   job.Reset();  // destruction makes the server quit
@@ -124,7 +70,7 @@ TEST_F(PortAccess, APortThatNeverBecomesReadyIsAddedReAddedAndGivenUp) {
     if (n == 20) expected.insert(expected.end(), {"RemovePort", "AddPort"});
   }
   expected.push_back("Quit");
-  EXPECT_EQ(g_fake.calls, expected);
+  EXPECT_EQ(Server::Log().Calls(), expected);
   EXPECT_EQ(log.Count("\twait port ready to use "), 30);
   EXPECT_EQ(log.Count("\twait port ready to use 29"), 1);
   EXPECT_EQ(log.Count("\twait port ready to use 30"), 0);
@@ -132,11 +78,11 @@ TEST_F(PortAccess, APortThatNeverBecomesReadyIsAddedReAddedAndGivenUp) {
 
 TEST_F(PortAccess, AReadyPortIsReturnedAtOnce) {
   Register();
-  g_fake.status = kPhoneReady;
+  g_status = kPhoneReady;
   auto job = Run();
   EXPECT_EQ(job->GetResult(), S_OK);
   EXPECT_EQ(log.Count("wait port ready"), 0);
-  EXPECT_EQ(g_fake.calls, std::vector<std::string>{"GetPort"});
+  EXPECT_EQ(Server::Log().Calls(), std::vector<std::string>{"GetPort"});
 }
 
 TEST_F(PortAccess, NoServerMeansEveryPortRequestFails) {

@@ -1,0 +1,31 @@
+// The job of a phone in emergency download mode: it fills a download
+// parameter set, obtains the port's software-download object from its server
+// and runs one DownloadBySettings.
+#pragma once
+#include <atomic>
+#include <string>
+
+#include "flashers/download_lock.h"
+#include "flashers/qpst_report.h"
+
+class CEmergencyFlasher : public CQPSTReport {
+ public:
+  static HRESULT StartFlash(const std::string& deviceId, const std::string& programmer, const std::string& bootImage,
+                            const std::string& rawprogramXml, const std::string& patchXml,
+                            const std::string& searchPaths, IDeviceReport** out);
+
+  ~CEmergencyFlasher() override;
+  HRESULT DoWork() override;
+
+  HRESULT SetDownloadParameter(const std::string& name, const std::string& value);
+  // True only when the parameter set answers IsKnownConfiguration, as the
+  // outside server's does; the program's own does not.
+  bool IsQPSTServer();
+  // Called by the status sink on status identifier 4425.
+  void SetLastEvent() { lastEvent_ = 1; }
+
+ private:
+  std::atomic<int> lastEvent_{0};
+  DWORD settingsCookie_ = 0;
+  CDownloadLock lock_;
+};

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "flashers/disk_drive_flasher.h"
+#include "flashers/emergency_flasher.h"
+#include "jobs/status_sink.h"
+#include "platform/com/git.h"
+#include "platform/timing.h"
+#include "tests/support/bench_package.h"
+#include "tests/support/fake_server.h"
+#include "tests/support/log_capture.h"
+#include "tools/phonesim/pty_phone.h"
+
+namespace {
+
+std::string Status(IDeviceReport* job) {
+  Bstr text;
+  job->GetStatus(&text);
+  return text.str();
+}
+
+bool Finished(IDeviceReport* job) {
+  return WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30));
+}
+
+// The virtual bench, answered by the real device helper.
+class Bench : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedEnv benchDir{"VANTOR_BENCH_DIR", dir.path().c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+  LogCapture log;
+};
+
+// --- an outside server whose downloads are scripted ---
+
+std::atomic<int> g_running{0}, g_mostAtOnce{0};
+std::atomic<bool> g_reportLastEvent{false};
+
+// A software-download object that reports, optionally sends event 4425, and
+// fails; it notes how many downloads run at once.
+class CScriptedDownload : public CSoftwareDownload {
+ public:
+  HRESULT put_StatusReport(IUnknown* sink) override {
+    sink_ = nullptr;
+    if (sink) sink->QueryInterface(IQStatusReport::kIid, sink_.ReleaseAndGetVoidAddress());
+    return S_OK;
+  }
+  HRESULT DownloadBySettings(IUnknown*) override {
+    int now = ++g_running;
+    for (int seen = g_mostAtOnce; now > seen && !g_mostAtOnce.compare_exchange_weak(seen, now);) {
+    }
+    sink_->NewStatus(1, "", "Downloading");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a download in progress, for the overlap check
+    if (g_reportLastEvent) sink_->NewStatus(4425, "", "last event");
+    --g_running;
+    return E_FAIL;
+  }
+
+ private:
+  ComPtr<IQStatusReport> sink_;
+};
+
+class CScriptedPort : public CPortProxy {
+ public:
+  HRESULT get_SoftwareDownload(IUnknown** download) override {
+    CComObject<CScriptedDownload>* d = nullptr;
+    HRESULT hr = CComObject<CScriptedDownload>::CreateInstance(&d);
+    if (FAILED(hr)) return hr;
+    ComPtr<IQSoftwareDownload> hold(d);
+    return d->QueryInterface(IUnknown::kIid, reinterpret_cast<void**>(download));
+  }
+};
+
+// The outside server's parameter set knows its configuration.
+class COutsideSettings : public CDownloadSettings {
+ public:
+  HRESULT get_IsKnownConfiguration(Variant* out) override {
+    *out = Variant::I4(1);
+    return S_OK;
+  }
+};
+
+class OutsideServer : public ::testing::Test {
+ protected:
+  ScopedClass<CFakeServer<CScriptedPort>, IDispatch> server{CLSID_AtmnServer};
+  ScopedClass<COutsideSettings, IDownloadSettings> settings{CLSID_DownloadSettings};
+  LogCapture log;
+};
+
+ComPtr<IDeviceReport> StartEmergency(const std::string& port, const BenchPackage& p) {
+  ComPtr<IDeviceReport> job;
+  EXPECT_EQ(CEmergencyFlasher::StartFlash(port, p.Path("MPRG8660.hex"), p.Path("8660_msimage.mbn"),
+                                          p.Path("rawprogram0.xml"), p.Path("patch0.xml"), p.dir,
+                                          job.ReleaseAndGetAddressOf()),
+            S_OK);
+  return job;
+}
+
+}  // namespace
+
+TEST_F(Bench, AnEmergencyJobFlashesThePhoneWithTheOwnServer) {
+  ScopedTimeScale fast(0.01);
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  CoResumeClassObjects();
+  BenchPackage package(dir.path());
+  phonesim::BenchPhoneOptions options;
+  options.benchDir = dir.path();
+  options.index = 2;
+  options.diskReturnDelayMs = 50;
+  options.diskBytes = 1 << 20;
+  phonesim::PtyEmergencyPhone phone(options);
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+
+  ComPtr<IDeviceReport> job = StartEmergency(phone.portPath(), package);
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), S_OK) << Status(job.Get());
+  EXPECT_EQ(job->GetPercent(), 100);
+  EXPECT_TRUE(package.OnDisk(phone.diskPath()));
+  // The own parameter set does not know IsKnownConfiguration: one trace per run, no lock.
+  EXPECT_EQ(log.Count("CEmergencyFlasher::IsQPSTServer("), 1);
+  EXPECT_GT(log.Count("\tStreamWrite address"), 0);  // the server's texts became status lines
+  job.Reset();
+  RevokeServerObjects(&cookies);
+}
+
+TEST_F(OutsideServer, AFailureAfterTheLastEventCountsAsSuccess) {
+  TempDir dir;
+  BenchPackage package(dir.path());
+  g_reportLastEvent = true;
+  ComPtr<IDeviceReport> job = StartEmergency("/dev/ttyUSB0", package);
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), S_OK);
+  EXPECT_EQ(job->GetPercent(), 100);
+  EXPECT_EQ(log.Count("\treceive last event, but fail with 0x80004005"), 1);
+  g_reportLastEvent = false;
+  ComPtr<IDeviceReport> failing = StartEmergency("/dev/ttyUSB0", package);
+  ASSERT_TRUE(Finished(failing.Get()));
+  EXPECT_EQ(failing->GetResult(), E_FAIL);
+  EXPECT_EQ(Status(failing.Get()), "The operation failed.(0x80004005: Downloading)");
+}
+
+TEST_F(OutsideServer, WithTheOutsideServerDownloadsRunOneAtATime) {
+  TempDir dir;
+  BenchPackage package(dir.path());
+  g_mostAtOnce = 0;
+  std::vector<ComPtr<IDeviceReport>> jobs;
+  for (int i = 0; i < 3; ++i) jobs.push_back(StartEmergency("/dev/ttyUSB" + std::to_string(i), package));
+  for (auto& job : jobs) ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(g_mostAtOnce, 1);
+  EXPECT_EQ(log.Count("CEmergencyFlasher::IsQPSTServer("), 0);
+}
+
+TEST_F(Bench, ADiskJobWritesThePackage) {
+  BenchPackage package(dir.path());
+  std::string disk = dir / "disk-5.img";
+  WriteFile(disk, std::string(1 << 20, '\0'));
+  ComPtr<IDeviceReport> job;
+  ASSERT_EQ(CDiskDriveFlasher::StartFlash(disk, package.Path("rawprogram0.xml"), package.Path("patch0.xml"),
+                                          package.dir, job.ReleaseAndGetAddressOf()),
+            S_OK);
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), S_OK);
+  EXPECT_TRUE(package.OnDisk(disk));
+  EXPECT_EQ(log.Count("\tWriteFile position"), 1);
+
+  ComPtr<IDeviceReport> missing;
+  CDiskDriveFlasher::StartFlash(dir / "no-disk.img", package.Path("rawprogram0.xml"), package.Path("patch0.xml"),
+                                package.dir, missing.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(missing.Get()));
+  EXPECT_EQ(Status(missing.Get()), "The file was not found.(0x80070002: Open disk \"" + dir / "no-disk.img" + "\")");
+
+  ComPtr<IDeviceReport> noPatch;
+  CDiskDriveFlasher::StartFlash(disk, package.Path("rawprogram0.xml"), "", package.dir, noPatch.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(noPatch.Get()));
+  EXPECT_EQ(noPatch->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // after the images were written
+  EXPECT_EQ(log.Count("\tWriteFile position"), 2);
+}
