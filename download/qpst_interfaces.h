@@ -39,7 +39,7 @@ struct IQPortProxy : IDispatch {
   VANTOR_STAND_IN(put_StatusReport);
   VANTOR_STAND_IN(get_EFS);
   VANTOR_STAND_IN(Reset);
-  VANTOR_STAND_IN(Offline);             // slot 11
+  virtual HRESULT Offline() = 0;        // slot 11: takes the phone offline
   VANTOR_STAND_IN(SendSPC);
   VANTOR_STAND_IN(get_ESN);
   VANTOR_STAND_IN(get_IsUSB);
@@ -87,8 +87,8 @@ struct IQSoftwareDownload : IDispatch {
   virtual HRESULT put_StatusReport(IUnknown* sink) = 0;
   VANTOR_STAND_IN(DownloadPhoneImage);
   VANTOR_STAND_IN(DownloadBootImage);
-  VANTOR_STAND_IN(BackupNV);
-  VANTOR_STAND_IN(RestoreNV);
+  virtual HRESULT BackupNV(const Variant& backupNVFilePath, const Variant& spc) = 0;  // slot 12
+  virtual HRESULT RestoreNV(const Variant& backupNVFilePath, const Variant& spc, const Variant& allowEsnMismatch) = 0;
   VANTOR_STAND_IN(GetCompletionStatus);
   VANTOR_STAND_IN(GetErrorMessage);
   VANTOR_STAND_IN(DownloadPhoneAndBootImage);

@@ -33,7 +33,7 @@ class CPortProxy : public IQPortProxy, public CComObjectRoot {
   VANTOR_NOT_IMPLEMENTED(put_StatusReport)
   VANTOR_NOT_IMPLEMENTED(get_EFS)
   VANTOR_NOT_IMPLEMENTED(Reset)
-  VANTOR_NOT_IMPLEMENTED(Offline)
+  HRESULT Offline() override { return E_NOTIMPL; }
   VANTOR_NOT_IMPLEMENTED(SendSPC)
   VANTOR_NOT_IMPLEMENTED(get_ESN)
   VANTOR_NOT_IMPLEMENTED(get_IsUSB)

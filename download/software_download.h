@@ -34,8 +34,8 @@ class CSoftwareDownload : public IQSoftwareDownload, public CComObjectRoot {
   VANTOR_NOT_IMPLEMENTED(put_SetPhone)
   VANTOR_NOT_IMPLEMENTED(DownloadPhoneImage)
   VANTOR_NOT_IMPLEMENTED(DownloadBootImage)
-  VANTOR_NOT_IMPLEMENTED(BackupNV)
-  VANTOR_NOT_IMPLEMENTED(RestoreNV)
+  HRESULT BackupNV(const Variant&, const Variant&) override { return E_NOTIMPL; }
+  HRESULT RestoreNV(const Variant&, const Variant&, const Variant&) override { return E_NOTIMPL; }
   VANTOR_NOT_IMPLEMENTED(GetCompletionStatus)
   VANTOR_NOT_IMPLEMENTED(GetErrorMessage)
   VANTOR_NOT_IMPLEMENTED(DownloadPhoneAndBootImage)

@@ -1,0 +1,172 @@
+#include "flashers/fastboot_flasher.h"
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/text.h"
+#include "platform/timing.h"
+#include "process/command_line.h"
+#include "process/executor.h"
+#include "process/search_file.h"
+#include "shell/log.h"
+
+namespace {
+
+struct Weight {
+  const char* file;
+  double percent;
+};
+// The first file a command names decides its weight.
+constexpr Weight kWeights[] = {
+    {"boot.img", 0.896},          {"cache.img.ext4", 0.199},   {"emmc_appsboot.mbn", 0.155},
+    {"misc.img", 0.005},          {"NON-HLOS.bin", 4.208},     {"persist.img.ext4", 0.828},
+    {"recovery.img", 0.872},      {"rpm.mbn", 0.028},          {"sbl1.mbn", 0.019},
+    {"sbl2.mbn", 0.024},          {"sbl3.mbn", 0.117},         {"system.img.ext4", 30.592},
+    {"tz.mbn", 0.026},            {"userdata.img.ext4", 30.543},
+};
+
+constexpr size_t kMaxLine = 1022;  // a read of 1023 characters, less its line break
+constexpr int kStopCheckMs = 100;
+
+bool Contains(std::string_view line, std::string_view word) {
+  return AsciiLower(line).find(AsciiLower(word)) != std::string::npos;
+}
+
+// The SDK's folder beside the program (or elsewhere on the search path),
+// else the folder of the fastboot on PATH, else the place beside the program.
+std::string SdkFolder() {
+  std::string sdk = SearchFile(std::string_view(), "Google/Android");
+  if (::access(sdk.c_str(), F_OK) == 0) return sdk;
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && ::access((dir + "/fastboot").c_str(), X_OK) == 0) return dir;
+    start = end + 1;
+  }
+  return sdk;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Splits the pipe's bytes into lines of at most kMaxLine characters.
+class LineReader {
+ public:
+  // Reads fd until its end, or until the process behind processFd has ended
+  // and left nothing more (a background child may keep the pipe open).
+  LineReader(int fd, int processFd) : fd_(fd), processFd_(processFd) {}
+  // A line; false at the end of the output or when the work is asked to stop.
+  bool Next(std::string* line) {
+    for (;;) {
+      size_t newline = pending_.find('\n');
+      if (newline != std::string::npos || pending_.size() >= kMaxLine || (ended_ && !pending_.empty())) {
+        size_t take = std::min({newline == std::string::npos ? pending_.size() : newline, kMaxLine});
+        *line = LocaleToUtf8(pending_.substr(0, take));
+        if (!line->empty() && line->back() == '\r') line->pop_back();
+        pending_.erase(0, take + (take == newline ? 1 : 0));
+        return true;
+      }
+      if (ended_ || StopRequested()) return false;
+      pollfd p[2] = {{fd_, POLLIN, 0}, {processFd_, POLLIN, 0}};
+      if (::poll(p, 2, kStopCheckMs) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n > 0) pending_.append(buffer, static_cast<size_t>(n));
+      else if (n == 0 || (errno != EAGAIN && errno != EINTR) || (p[1].revents & POLLIN)) ended_ = true;
+    }
+  }
+
+ private:
+  int fd_;
+  int processFd_;
+  std::string pending_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+FastbootLine ClassifyFastbootLine(std::string_view line) {
+  FastbootLine meaning;
+  if (Contains(line, "error") || Contains(line, "failed")) {
+    meaning.failed = true;
+  } else if (Contains(line, "$fastboot")) {
+    meaning.command = true;
+    for (const Weight& w : kWeights) {
+      if (Contains(line, w.file)) {
+        meaning.weight = w.percent;
+        break;
+      }
+    }
+  } else if (Contains(line, "finished")) {
+    meaning.finished = true;
+  }
+  return meaning;
+}
+
+std::string FastbootCommandLine(const std::string& folder, const std::string& sdk, const std::string& script,
+                                const std::string& serial) {
+  static const char kShell[] =
+      "cd \"$1\" || exit 1; PATH=\"$2:$PATH\"; export PATH; PS4='$'; export PS4; exec /bin/sh -x \"$3\" -s \"$4\"";
+  return "/bin/sh -c " + QuoteArgument(kShell) + " sh " + QuoteArgument(folder) + " " + QuoteArgument(sdk) + " " +
+         QuoteArgument(script) + " " + QuoteArgument(serial);
+}
+
+HRESULT CFastBootFlasher::StartFlash(const std::string& deviceId, const std::string& scriptPath, IDeviceReport** out) {
+  constexpr const char* kName = "CFastBootFlasher::StartFlash";
+  CComObject<CFastBootFlasher>* job = nullptr;
+  HRESULT hr = CComObject<CFastBootFlasher>::CreateInstance(&job);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  ComPtr<IDeviceReport> hold(job);
+  job->script_ = scriptPath;
+  job->StartWork(deviceId);
+  hr = hold.CopyTo(out);
+  TraceResult(hr, kName, __LINE__);
+  return hr;
+}
+
+HRESULT CFastBootFlasher::DoWork() {
+  constexpr const char* kName = "CFastBootFlasher::DoWork";
+  std::string folder = FolderOf(script_);
+  ReportStatus("start flash %s", folder.c_str());
+  // A script that is not there would run nothing and read as a success.
+  if (::access(script_.c_str(), R_OK) != 0) {
+    HRESULT missing = HresultFromLastErrno();
+    TraceResult(missing, kName, __LINE__);
+    return missing;
+  }
+  ChildProcess child;
+  HRESULT hr = StartProcess(FastbootCommandLine(folder, SdkFolder(), script_, GetDeviceId()), true, &child);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+
+  LineReader reader(child.output.get(), child.process.fd());
+  double pending = 0.0;
+  std::string line;
+  while (reader.Next(&line)) {
+    ReportStatus("%s", line.c_str());
+    FastbootLine meaning = ClassifyFastbootLine(line);
+    if (meaning.failed) {
+      hr = E_FAIL;
+      break;
+    }
+    if (meaning.command) pending = meaning.weight;
+    if (meaning.finished) {
+      AddProgress(pending);
+      pending = 0.0;
+    }
+  }
+  // The script's whole tree goes, so no fastboot is left holding the phone.
+  CProcessList list;
+  list.Snapshot();
+  ::kill(child.process.pid(), SIGKILL);
+  KillProcessTree(list, child.process);
+  ::waitpid(child.process.pid(), nullptr, 0);
+  if (StopRequested()) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+  return hr;
+}

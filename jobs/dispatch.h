@@ -1,0 +1,23 @@
+// Method selection: the phone's mode decides which job flashes it. Both
+// functions always hand back a job; when none can be started it is a shared
+// placeholder that reads as failed (E_OUTOFMEMORY), and the real cause is in
+// the log under "StartFlash" or "StartBackup".
+#pragma once
+#include <string>
+
+#include "jobs/device_report.h"
+
+// The parameters of a flashing run, as the windows and the command line fill
+// them; each at most 259 characters.
+struct JobSettings {
+  std::string nvItemFile;
+  std::string fastbootScript;
+  std::string flashProgrammer;
+  std::string bootImage;
+  std::string rawprogramXml;
+  std::string patchXml;
+  std::string searchPaths;
+};
+
+void StartFlash(const std::string* deviceId, const JobSettings* settings, IDeviceReport** out);
+void StartBackup(const std::string* deviceId, const std::string* searchPaths, IDeviceReport** out);

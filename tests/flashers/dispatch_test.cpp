@@ -1,0 +1,198 @@
+// The fastboot and NV item jobs, and the choice of job by the phone's mode.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "flashers/fastboot_flasher.h"
+#include "flashers/nv_item_jobs.h"
+#include "jobs/dispatch.h"
+#include "process/executor.h"
+#include "platform/timing.h"
+#include "tests/support/fake_server.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+std::string Status(IDeviceReport* job) {
+  Bstr text;
+  job->GetStatus(&text);
+  return text.str();
+}
+
+bool Finished(IDeviceReport* job) {
+  return WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30));
+}
+
+// A folder of outside tools of the test's own: the device helper, adb and
+// fastboot, each a shell script.
+class Tools : public ::testing::Test {
+ protected:
+  void Tool(const std::string& name, const std::string& body) {
+    std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+    WriteFile(dir / name, "#!/bin/sh\n" + body);
+    std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
+  }
+  // The helper answers `type` with the code for the identifier's first word
+  // and `index` with 3; adb reports IMEI 351234567890123.
+  void SetUp() override {
+    Tool("helper",
+         "case \"$1 $2\" in\n"
+         "  'type edl'*) printf 16777217;; 'type disk'*) printf 16777218;;\n"
+         "  'type fb'*) printf 16777219;; 'type diag'*) printf 16777220;;\n"
+         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; esac\n");
+    Tool("bin/adb", "printf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
+  }
+  TempDir dir;
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", (dir / "helper").c_str()};
+  ScopedEnv path{"PATH", (dir / "bin:" + std::string(std::getenv("PATH"))).c_str()};
+  LogCapture log;
+};
+
+ComPtr<IDeviceReport> Fastboot(const std::string& serial, const std::string& script) {
+  ComPtr<IDeviceReport> job;
+  EXPECT_EQ(CFastBootFlasher::StartFlash(serial, script, job.ReleaseAndGetAddressOf()), S_OK);
+  return job;
+}
+
+}  // namespace
+
+TEST(FastbootLines, WordsDecideTheMeaning) {
+  EXPECT_DOUBLE_EQ(ClassifyFastbootLine("$fastboot -s X flash system system.img.ext4").weight, 30.592);
+  EXPECT_DOUBLE_EQ(ClassifyFastbootLine("$FASTBOOT flash boot BOOT.IMG").weight, 0.896);
+  EXPECT_DOUBLE_EQ(ClassifyFastbootLine("$fastboot flash x boot.img recovery.img").weight, 0.896);  // table order
+  EXPECT_TRUE(ClassifyFastbootLine("$fastboot reboot").command);
+  EXPECT_DOUBLE_EQ(ClassifyFastbootLine("$fastboot reboot").weight, 0.0);
+  EXPECT_TRUE(ClassifyFastbootLine("FAILED (remote: 'locked')").failed);
+  EXPECT_TRUE(ClassifyFastbootLine("an ErRoR occurred").failed);
+  EXPECT_TRUE(ClassifyFastbootLine("Finished. Total time: 0.1s").finished);
+  EXPECT_FALSE(ClassifyFastbootLine("Sending 'boot' (4 KB)").finished);
+}
+
+TEST_F(Tools, AFastbootJobFollowsItsScriptAndEndsItsTreeWhenReleased) {
+  Tool("bin/fastboot", "echo \"$@\" >> \"$FASTBOOT_LOG\"\necho OKAY\necho 'Finished. Total time: 0.010s'\n");
+  ScopedEnv fastbootLog("FASTBOOT_LOG", (dir / "fastboot.log").c_str());
+  Tool("package/flash_all.sh",
+       "fastboot \"$1\" \"$2\" flash boot boot.img\nfastboot \"$1\" \"$2\" flash system system.img.ext4\n"
+       "fastboot \"$1\" \"$2\" reboot\nsleep 37\n");
+  ComPtr<IDeviceReport> job = Fastboot("SER 1; touch " + dir / "owned", dir / "package/flash_all.sh");
+  // 0.896 + 30.592 earned; the reboot names no file.
+  ASSERT_TRUE(WaitUntil([&] { return job->GetPercent() == 31; }));
+  EXPECT_FALSE(job->IsCompleted());
+  EXPECT_EQ(ReadFile(dir / "fastboot.log"),
+            "-s SER 1; touch " + dir / "owned flash boot boot.img\n-s SER 1; touch " + dir / "owned flash system system.img.ext4\n"
+            "-s SER 1; touch " + dir / "owned reboot\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "owned"));
+  EXPECT_EQ(log.Count("\tstart flash " + dir / "package"), 1);
+  job.Reset();  // released while the script sleeps: its tree is ended
+  EXPECT_EQ(ExecuteCommand("pgrep -f \"^sleep 37$\""), 1);
+}
+
+TEST_F(Tools, AFailedLineEndsTheFastbootJob) {
+  Tool("bin/fastboot", "[ \"$4\" = recovery ] && { echo \"FAILED (remote: 'partition locked')\"; exit 1; }\necho finished\n");
+  Tool("package/flash_all.sh", "fastboot -s \"$2\" flash boot boot.img\nfastboot -s \"$2\" flash recovery recovery.img\n"
+                               "fastboot -s \"$2\" flash system system.img.ext4\n");
+  ComPtr<IDeviceReport> job = Fastboot("SER2", dir / "package/flash_all.sh");
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), E_FAIL);
+  EXPECT_EQ(job->GetPercent(), 0);  // 0.896 earned, truncated
+  EXPECT_EQ(Status(job.Get()), "The operation failed.(0x80004005: FAILED (remote: 'partition locked'))");
+  EXPECT_EQ(log.Count("system.img.ext4"), 0);  // nothing after the failure
+  ComPtr<IDeviceReport> missing = Fastboot("SER2", dir / "package/no-such-script.sh");
+  ASSERT_TRUE(Finished(missing.Get()));
+  EXPECT_EQ(missing->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // not a success that flashed nothing
+}
+
+TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
+  TempDir first, second;
+  WriteFile(dir / "configured.qcn", "nv");
+  Tool("bin/adb", "echo asked >> " + dir / "adb.log" + "\nprintf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
+  EXPECT_EQ(RestoreFilePath("diag1", dir / "configured.qcn", first.path() + ";" + second.path()), dir / "configured.qcn");
+  EXPECT_EQ(ReadFile(dir / "adb.log"), "");  // never asked for the IMEI
+  WriteFile(second / "351234567890123.qcn", "nv");
+  EXPECT_EQ(RestoreFilePath("diag1", dir / "missing.qcn", first.path() + ";" + second.path()),
+            second / "351234567890123.qcn");
+  EXPECT_EQ(BackupFilePath("diag1", first.path() + ";" + dir.path()), first / "351234567890123.qcn");
+}
+
+TEST_F(Tools, WithTheOwnServerNvJobsEndNotImplemented) {
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  CoResumeClassObjects();
+  WriteFile(dir / "351234567890123.qcn", "old backup");
+  ComPtr<IDeviceReport> restore, backup;
+  ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), restore.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(restore.Get()));
+  EXPECT_EQ(restore->GetResult(), E_NOTIMPL);  // at Offline, on the first attempt
+  EXPECT_EQ(restore->GetPercent(), 20);
+  ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(backup.Get()));
+  EXPECT_EQ(backup->GetResult(), E_NOTIMPL);  // at BackupNV
+  EXPECT_FALSE(std::filesystem::exists(dir / "351234567890123.qcn"));  // deleted first
+  EXPECT_EQ(log.Count("\tstart backup " + dir / "351234567890123.qcn"), 1);
+  restore.Reset();
+  backup.Reset();
+  RevokeServerObjects(&cookies);
+}
+
+namespace {
+std::atomic<int> g_restores{0};
+
+class CFailingRestore : public CSoftwareDownload {
+ public:
+  HRESULT put_StatusReport(IUnknown*) override { return S_OK; }
+  HRESULT RestoreNV(const Variant&, const Variant&, const Variant&) override {
+    ++g_restores;
+    return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+  }
+};
+
+class CRestorePort : public CPortProxy {
+ public:
+  HRESULT Offline() override { return S_OK; }
+  HRESULT get_SoftwareDownload(IUnknown** download) override {
+    CComObject<CFailingRestore>* d = nullptr;
+    CComObject<CFailingRestore>::CreateInstance(&d);
+    ComPtr<IQSoftwareDownload> hold(d);
+    return d->QueryInterface(IUnknown::kIid, reinterpret_cast<void**>(download));
+  }
+};
+}  // namespace
+
+TEST_F(Tools, AFailingRestoreIsTriedTwice) {
+  ScopedTimeScale fast(0.001);
+  ScopedClass<CFakeServer<CRestorePort>, IDispatch> server(CLSID_AtmnServer);
+  g_restores = 0;
+  ComPtr<IDeviceReport> job;
+  ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), job.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
+  EXPECT_EQ(g_restores, 2);
+  EXPECT_EQ(job->GetPercent(), 40);  // 20 for each attempt
+}
+
+TEST_F(Tools, TheModeChoosesTheJobAndFailuresShareAPlaceholder) {
+  JobSettings settings;
+  settings.fastbootScript = dir / "package/none.sh";
+  settings.rawprogramXml = dir / "raw.xml";
+  ComPtr<IDeviceReport> disk, fastboot, unknown, again, none, backup;
+  std::string diskId = "disk " + dir / "x.img", fbId = "fb1", otherId = "mouse";
+  StartFlash(&diskId, &settings, disk.ReleaseAndGetAddressOf());
+  StartFlash(&fbId, &settings, fastboot.ReleaseAndGetAddressOf());
+  StartFlash(&otherId, &settings, unknown.ReleaseAndGetAddressOf());
+  StartFlash(&otherId, &settings, again.ReleaseAndGetAddressOf());
+  StartFlash(nullptr, &settings, none.ReleaseAndGetAddressOf());
+  StartBackup(&fbId, &settings.searchPaths, backup.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(disk.Get()));
+  EXPECT_EQ(disk->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // a disk job, on a disk that is not there
+  EXPECT_NE(disk.Get(), unknown.Get());
+  EXPECT_EQ(unknown.Get(), again.Get());  // the same placeholder, a reference each
+  EXPECT_EQ(unknown.Get(), none.Get());
+  EXPECT_EQ(Status(unknown.Get()), "Out of memory.(0x8007000e)");
+  EXPECT_NE(backup.Get(), unknown.Get());  // the backup placeholder is another one
+  EXPECT_EQ(backup->GetResult(), E_OUTOFMEMORY);
+  EXPECT_EQ(log.Count("StartFlash("), 3);
+  EXPECT_EQ(log.Count("StartBackup("), 1);
+  StartFlash(&otherId, &settings, nullptr);  // no out-pointer: only the trace line
+  EXPECT_EQ(log.Count("StartFlash("), 4);
+}
