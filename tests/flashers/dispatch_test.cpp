@@ -77,7 +77,8 @@ TEST_F(Tools, AFastbootJobFollowsItsScriptAndEndsItsTreeWhenReleased) {
        "fastboot \"$1\" \"$2\" reboot\nsleep 37\n");
   ComPtr<IDeviceReport> job = Fastboot("SER 1; touch " + dir / "owned", dir / "package/flash_all.sh");
   // 0.896 + 30.592 earned; the reboot names no file.
-  ASSERT_TRUE(WaitUntil([&] { return job->GetPercent() == 31; }));
+  ASSERT_TRUE(WaitUntil([&] { return log.Count("\tfinished") + log.Count("\tFinished") == 3; }));
+  EXPECT_EQ(job->GetPercent(), 31);
   EXPECT_FALSE(job->IsCompleted());
   EXPECT_EQ(ReadFile(dir / "fastboot.log"),
             "-s SER 1; touch " + dir / "owned flash boot boot.img\n-s SER 1; touch " + dir / "owned flash system system.img.ext4\n"
