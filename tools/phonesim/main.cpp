@@ -1,6 +1,8 @@
-// vantor-phonesim: a virtual bench of emulated phones in emergency download
-// mode, each on its own pseudo-terminal, publishing its state in --dir for
-// the device helper. Runs until SIGINT or SIGTERM.
+// vantor-phonesim: a virtual bench of emulated phones publishing their state
+// in --dir for the device helper: phones in emergency download mode, each on
+// its own pseudo-terminal (--phones), phones in fastboot mode on TCP ports of
+// 127.0.0.1 (--fastboot-phones) and running phones with a diagnostic port
+// (--diagnostic-phones). Runs until SIGINT or SIGTERM.
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/phonesim/diagnostic_phone.h"
+#include "tools/phonesim/fastboot_phone.h"
 #include "tools/phonesim/pty_phone.h"
 
 namespace {
@@ -20,7 +24,8 @@ void OnSignal(int) { g_stop = 1; }
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: vantor-phonesim --dir DIR [--phones N] [--first-index I]\n"
+               "usage: vantor-phonesim --dir DIR [--phones N] [--fastboot-phones N] [--diagnostic-phones N]\n"
+               "  [--first-index I] [--fail-partition NAME]\n"
                "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
                "  [--disk-delay MS] [--disk-bytes N] [--never-returns]\n"
                "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K]\n"
@@ -41,7 +46,8 @@ bool Number(const char* text, unsigned long long max, unsigned long long* out) {
 
 int main(int argc, char** argv) {
   phonesim::BenchPhoneOptions options;
-  unsigned long long phones = 1, firstIndex = 1;
+  unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, firstIndex = 1;
+  std::string failPartition;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto flag = [&](const char* name) { return arg == name; };
@@ -66,6 +72,9 @@ int main(int argc, char** argv) {
     };
     if (flag("--dir")) options.benchDir = value;
     else if (flag("--phones")) phones = number(64);
+    else if (flag("--fastboot-phones")) fastbootPhones = number(64);
+    else if (flag("--diagnostic-phones")) diagnosticPhones = number(64);
+    else if (flag("--fail-partition")) failPartition = value;
     else if (flag("--first-index")) firstIndex = number(1u << 20);
     else if (flag("--largest-write")) options.phone.largestWrite = static_cast<std::uint16_t>(number(0xFFFF));
     else if (flag("--block")) options.phone.block = static_cast<std::uint32_t>(number(0xFFFFFFFFull));
@@ -113,8 +122,38 @@ int main(int argc, char** argv) {
     std::printf("phone %u emergency %s\n", one.index, phone->portPath().c_str());
     bench.push_back(std::move(phone));
   }
+  unsigned next = static_cast<unsigned>(firstIndex + phones);
+  std::vector<std::unique_ptr<phonesim::TcpFastbootPhone>> fastboot;
+  for (unsigned long long k = 0; k < fastbootPhones; ++k, ++next) {
+    phonesim::FastbootPhoneOptions one;
+    one.benchDir = options.benchDir;
+    one.index = next;
+    one.serial = "VB" + std::to_string(1000 + next);
+    one.failPartition = failPartition;
+    auto phone = std::make_unique<phonesim::TcpFastbootPhone>(one);
+    std::string error;
+    if (!phone->Start(&error)) {
+      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("phone %u fastboot %s\n", next, phone->identifier().c_str());
+    fastboot.push_back(std::move(phone));
+  }
+  std::vector<std::unique_ptr<phonesim::DiagnosticPhone>> running;
+  for (unsigned long long k = 0; k < diagnosticPhones; ++k, ++next) {
+    auto phone = std::make_unique<phonesim::DiagnosticPhone>(options.benchDir, next, "VB" + std::to_string(1000 + next));
+    std::string error;
+    if (!phone->Start(&error)) {
+      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("phone %u diagnostic %s\n", next, phone->portPath().c_str());
+    running.push_back(std::move(phone));
+  }
   std::fflush(stdout);
   while (!g_stop) ::pause();
   bench.clear();
+  fastboot.clear();
+  running.clear();
   return 0;
 }
