@@ -50,8 +50,9 @@ class RealFastboot : public ::testing::Test {
 TEST_F(RealFastboot, ThePhoneHoldsTheImagesAndTheProgressIsTheirWeight) {
   phonesim::TcpFastbootPhone phone({});
   ComPtr<IDeviceReport> job = Start(phone);
-  ASSERT_TRUE(WaitUntil([&] { return log.Count("\tFinished") == 2; }, std::chrono::seconds(30)));
-  EXPECT_EQ(job->GetPercent(), 31);  // 0.896 + 30.592, while the job still runs
+  // 0.896 + 30.592 once both images are flashed, while the job still runs.
+  ASSERT_TRUE(WaitUntil([&] { return log.Count("\tFinished") == 2 && job->GetPercent() == 31; },
+                        std::chrono::seconds(30)));
   EXPECT_FALSE(job->IsCompleted());
   Go();
   ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30)));
