@@ -1,6 +1,7 @@
 #include "flashers/disk_drive_flasher.h"
 
 #include "download/disk_writer.h"
+#include "flashers/hand_out.h"
 #include "jobs/status_report.h"
 #include "shell/log.h"
 
@@ -11,14 +12,10 @@ HRESULT CDiskDriveFlasher::StartFlash(const std::string& deviceId, const std::st
   CComObject<CDiskDriveFlasher>* job = nullptr;
   HRESULT hr = CComObject<CDiskDriveFlasher>::CreateInstance(&job);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  ComPtr<IDeviceReport> hold(job);
   job->rawprogramXml_ = rawprogramXml;
   job->patchXml_ = patchXml;
   job->searchPaths_ = searchPaths;
-  job->StartWork(deviceId);
-  hr = hold.CopyTo(out);
-  TraceResult(hr, kName, __LINE__);
-  return hr;
+  return HandOutJob(job, deviceId, out, kName);
 }
 
 HRESULT CDiskDriveFlasher::DoWork() {

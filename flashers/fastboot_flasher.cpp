@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "flashers/hand_out.h"
 #include "platform/text.h"
 #include "platform/timing.h"
 #include "process/command_line.h"
@@ -123,12 +124,8 @@ HRESULT CFastBootFlasher::StartFlash(const std::string& deviceId, const std::str
   CComObject<CFastBootFlasher>* job = nullptr;
   HRESULT hr = CComObject<CFastBootFlasher>::CreateInstance(&job);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  ComPtr<IDeviceReport> hold(job);
   job->script_ = scriptPath;
-  job->StartWork(deviceId);
-  hr = hold.CopyTo(out);
-  TraceResult(hr, kName, __LINE__);
-  return hr;
+  return HandOutJob(job, deviceId, out, kName);
 }
 
 HRESULT CFastBootFlasher::DoWork() {

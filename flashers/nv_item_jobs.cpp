@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "flashers/hand_out.h"
 #include "jobs/discovery.h"
 #include "jobs/status_report.h"
 #include "platform/timing.h"
@@ -12,15 +13,6 @@ namespace {
 
 constexpr int kRestoreAttempts = 2;
 constexpr DWORD kRetryPauseMs = 5000;
-
-template <class Job>
-HRESULT Hand(CComObject<Job>* job, const std::string& deviceId, IDeviceReport** out, const char* name) {
-  ComPtr<IDeviceReport> hold(job);
-  job->StartWork(deviceId);
-  HRESULT hr = hold.CopyTo(out);
-  TraceResult(hr, name, __LINE__);
-  return hr;
-}
 
 }  // namespace
 
@@ -40,7 +32,7 @@ HRESULT CNvItemFlasher::StartFlash(const std::string& deviceId, const std::strin
   HRESULT hr = CComObject<CNvItemFlasher>::CreateInstance(&job);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   job->qcn_ = RestoreFilePath(deviceId, nvFile, searchPaths);
-  return Hand(job, deviceId, out, kName);
+  return HandOutJob(job, deviceId, out, kName);
 }
 
 // One restore attempt. *ended is set when the result is final (success, or a
@@ -83,7 +75,7 @@ HRESULT CNvItemBackup::StartBackup(const std::string& deviceId, const std::strin
   HRESULT hr = CComObject<CNvItemBackup>::CreateInstance(&job);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   job->qcn_ = BackupFilePath(deviceId, searchPaths);
-  return Hand(job, deviceId, out, kName);
+  return HandOutJob(job, deviceId, out, kName);
 }
 
 HRESULT CNvItemBackup::DoWork() {

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/status_list.h"
+
 #include <cstring>
 
 #include "tests/support/hex_writer.h"
@@ -12,21 +14,6 @@
 
 namespace {
 
-struct StatusList : IQStatusReport {
-  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 1; }
-  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
-    texts.push_back(text.str());
-    return S_OK;
-  }
-  int Count(const std::string& prefix) const {
-    int n = 0;
-    for (const std::string& t : texts) n += t.rfind(prefix, 0) == 0;
-    return n;
-  }
-  std::vector<std::string> texts;
-};
 
 using Bytes = std::vector<unsigned char>;
 constexpr size_t kDiskSectors = 6000;

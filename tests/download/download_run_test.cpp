@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/status_list.h"
+
 #include <cstring>
 #include <mutex>
 
@@ -18,29 +20,6 @@
 
 namespace {
 
-struct StatusList : IQStatusReport {
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (iid != IUnknown::kIid && iid != IQStatusReport::kIid) return E_NOINTERFACE;
-    *object = static_cast<IQStatusReport*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 1; }
-  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
-    std::lock_guard l(m);
-    texts.push_back(text.str());
-    return S_OK;
-  }
-  std::vector<std::string> Waits() {
-    std::lock_guard l(m);
-    std::vector<std::string> out;
-    for (const std::string& t : texts)
-      if (t.rfind("Wait device connect", 0) == 0) out.push_back(t);
-    return out;
-  }
-  std::mutex m;
-  std::vector<std::string> texts;
-};
 
 ComPtr<IDownloadSettings> NewSettings() {
   ComPtr<IDownloadSettings> s;
@@ -99,7 +78,7 @@ TEST_F(Bench, APhoneAlreadyThereIsFoundAtOnce) {
   ASSERT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), S_OK);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // no 5000 ms settling wait
   EXPECT_EQ(name, dir / "disk-2.img");
-  EXPECT_TRUE(status.Waits().empty());
+  EXPECT_TRUE(status.Starting("Wait device connect").empty());
 }
 
 TEST_F(Bench, APhoneThatNeverComesBackIsGivenUpAfterSixtyOneAttempts) {
@@ -108,7 +87,7 @@ TEST_F(Bench, APhoneThatNeverComesBackIsGivenUpAfterSixtyOneAttempts) {
   StatusList status;
   std::string name;
   EXPECT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), HRESULT_FROM_WIN32(ERROR_NOT_READY));
-  std::vector<std::string> waits = status.Waits();
+  std::vector<std::string> waits = status.Starting("Wait device connect");
   ASSERT_EQ(waits.size(), 60u);
   EXPECT_EQ(waits.front(), "Wait device connect 0");
   EXPECT_EQ(waits.back(), "Wait device connect 59");

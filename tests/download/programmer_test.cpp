@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/status_list.h"
+
 #include "download/intel_hex.h"
 #include "download/transport.h"
 #include "platform/timing.h"
@@ -11,16 +13,6 @@
 
 namespace {
 
-struct StatusList : IQStatusReport {
-  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 1; }
-  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
-    texts.push_back(text.str());
-    return S_OK;
-  }
-  std::vector<std::string> texts;
-};
 
 HRESULT Parse(const std::string& text, ProgrammerImage* image) { return ParseIntelHex(text, image); }
 

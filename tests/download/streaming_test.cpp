@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/status_list.h"
+
 #include "download/transport.h"
 #include "platform/timing.h"
 #include "tests/support/fake_ports.h"
@@ -10,16 +12,6 @@
 
 namespace {
 
-struct StatusList : IQStatusReport {
-  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 1; }
-  HRESULT NewStatus(LONG, const Bstr&, const Bstr& text) override {
-    texts.push_back(text.str());
-    return S_OK;
-  }
-  std::vector<std::string> texts;
-};
 
 // The programmer stage, already running on the simulated phone.
 class Streaming : public ::testing::Test {

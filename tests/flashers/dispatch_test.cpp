@@ -1,6 +1,8 @@
 // The fastboot and NV item jobs, and the choice of job by the phone's mode.
 #include <gtest/gtest.h>
 
+#include "tests/support/job_helpers.h"
+
 #include <atomic>
 #include <filesystem>
 
@@ -14,15 +16,6 @@
 
 namespace {
 
-std::string Status(IDeviceReport* job) {
-  Bstr text;
-  job->GetStatus(&text);
-  return text.str();
-}
-
-bool Finished(IDeviceReport* job) {
-  return WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30));
-}
 
 // A folder of outside tools of the test's own: the device helper, adb and
 // fastboot, each a shell script.

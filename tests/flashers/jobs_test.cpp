@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/job_helpers.h"
+
 #include <atomic>
 #include <thread>
 
@@ -15,15 +17,6 @@
 
 namespace {
 
-std::string Status(IDeviceReport* job) {
-  Bstr text;
-  job->GetStatus(&text);
-  return text.str();
-}
-
-bool Finished(IDeviceReport* job) {
-  return WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30));
-}
 
 // The virtual bench, answered by the real device helper.
 class Bench : public ::testing::Test {
