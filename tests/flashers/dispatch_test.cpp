@@ -189,4 +189,15 @@ TEST_F(Tools, TheModeChoosesTheJobAndFailuresShareAPlaceholder) {
   EXPECT_EQ(log.Count("StartBackup("), 1);
   StartFlash(&otherId, &settings, nullptr);  // no out-pointer: only the trace line
   EXPECT_EQ(log.Count("StartFlash("), 4);
+
+  // With no server classes registered, the server jobs are created and fail
+  // on their own: the emergency job cannot make its parameter set.
+  ComPtr<IDeviceReport> emergency, restore;
+  std::string edlId = "edl1", diagId = "diag1";
+  StartFlash(&edlId, &settings, emergency.ReleaseAndGetAddressOf());
+  StartFlash(&diagId, &settings, restore.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(emergency.Get()) && Finished(restore.Get()));
+  EXPECT_EQ(emergency->GetResult(), REGDB_E_CLASSNOTREG);
+  EXPECT_NE(emergency.Get(), unknown.Get());
+  EXPECT_EQ(restore->GetResult(), E_UNEXPECTED);
 }
