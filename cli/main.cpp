@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/download_command.h"
+#include "cli/jobs_command.h"
 #include "cli/write_disk_command.h"
 
 namespace {
@@ -11,6 +12,11 @@ void Usage() {
   std::fprintf(stderr,
                "usage: vantor-cli COMMAND [OPTIONS]\n"
                "commands:\n"
+               "  list                                 the attached phones: index, identifier, mode, type code\n"
+               "  flash -p \"DIR[;DIR]\" [-d ID]... [--json] [--nv|--script|--programmer|--boot|--rawprogram|--patch FILE]\n"
+               "      flash every listed phone (or the -d ones) by the method its mode calls for\n"
+               "  backup -p \"DIR[;DIR]\" [-d ID]... [--json]\n"
+               "      back up the NV items of running phones\n"
                "  download --port PORT --programmer HEX --boot IMAGE\n"
                "      load the flash programmer into a phone in emergency download mode,\n"
                "      stream the boot image into its eMMC and reset it\n"
@@ -25,6 +31,9 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
+  if (std::strcmp(argv[1], "list") == 0) return RunListCommand(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "flash") == 0) return RunJobsCommand(false, argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "backup") == 0) return RunJobsCommand(true, argc - 2, argv + 2);
   if (std::strcmp(argv[1], "download") == 0) return RunDownloadCommand(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "write-disk") == 0) return RunWriteDiskCommand(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/diagnostic_phone.h"
 #include "tools/phonesim/fastboot_phone.h"
 #include "tools/phonesim/pty_phone.h"
@@ -24,7 +25,8 @@ void OnSignal(int) { g_stop = 1; }
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: vantor-phonesim --dir DIR [--phones N] [--fastboot-phones N] [--diagnostic-phones N]\n"
+               "usage: vantor-phonesim --dir DIR [--phones N] [--disk-phones N] [--fastboot-phones N]\n"
+               "  [--diagnostic-phones N]\n"
                "  [--first-index I] [--fail-partition NAME]\n"
                "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
                "  [--disk-delay MS] [--disk-bytes N] [--never-returns]\n"
@@ -46,7 +48,7 @@ bool Number(const char* text, unsigned long long max, unsigned long long* out) {
 
 int main(int argc, char** argv) {
   phonesim::BenchPhoneOptions options;
-  unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, firstIndex = 1;
+  unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, diskPhones = 0, firstIndex = 1;
   std::string failPartition;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -74,6 +76,7 @@ int main(int argc, char** argv) {
     else if (flag("--phones")) phones = number(64);
     else if (flag("--fastboot-phones")) fastbootPhones = number(64);
     else if (flag("--diagnostic-phones")) diagnosticPhones = number(64);
+    else if (flag("--disk-phones")) diskPhones = number(64);
     else if (flag("--fail-partition")) failPartition = value;
     else if (flag("--first-index")) firstIndex = number(1u << 20);
     else if (flag("--largest-write")) options.phone.largestWrite = static_cast<std::uint16_t>(number(0xFFFF));
@@ -138,6 +141,21 @@ int main(int argc, char** argv) {
     }
     std::printf("phone %u fastboot %s\n", next, phone->identifier().c_str());
     fastboot.push_back(std::move(phone));
+  }
+  // Phones already running their mini kernel: a USB disk each.
+  for (unsigned long long k = 0; k < diskPhones; ++k, ++next) {
+    std::string disk = options.benchDir + "/disk-" + std::to_string(next) + ".img";
+    if (std::FILE* f = std::fopen(disk.c_str(), "w")) std::fclose(f);
+    if (::truncate(disk.c_str(), static_cast<off_t>(options.diskBytes)) != 0) {
+      std::fprintf(stderr, "vantor-phonesim: cannot make %s\n", disk.c_str());
+      return 1;
+    }
+    bench::PhoneState s;
+    s.index = next;
+    s.mode = "disk";
+    s.disk = disk;
+    bench::WritePhoneState(options.benchDir, s);
+    std::printf("phone %u disk %s\n", next, disk.c_str());
   }
   std::vector<std::unique_ptr<phonesim::DiagnosticPhone>> running;
   for (unsigned long long k = 0; k < diagnosticPhones; ++k, ++next) {

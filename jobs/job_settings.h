@@ -1,0 +1,22 @@
+// The job settings record of a run, built from the package folders and the
+// six file settings the same way by every front end.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "jobs/dispatch.h"
+
+// The six file settings, with their defaults on this platform.
+struct FileSettings {
+  std::string nvItemFile = "kelva-factory.qcn";
+  std::string fastbootScript = "flash_all.sh";
+  std::string flashProgrammer = "MPRG8660.hex";
+  std::string bootImage = "8660_msimage.mbn";
+  std::string rawprogramXml = "rawprogram0.xml";
+  std::string patchXml = "patch0.xml";
+};
+
+// Each package folder widens to its "images" subfolder, itself and its
+// parent, as far as they exist; each file setting is looked for over those
+// candidates; the search paths are the candidates joined by ";".
+JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files);

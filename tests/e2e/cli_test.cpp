@@ -1,0 +1,69 @@
+// vantor-cli against the virtual bench, as an engineer's script runs it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "process/command_line.h"
+#include "process/executor.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ExecuteCommand("fastboot --version") != 0) GTEST_SKIP() << "Debian's fastboot is not installed";
+    std::filesystem::create_directories(dir / "bench");
+    ASSERT_EQ(ExecuteCommand(QuoteArgument(VANTOR_SOURCE_DIR "/scripts/make-sample-package") + " " +
+                             QuoteArgument(dir / "package")),
+              0);
+    bench_ = std::make_unique<CAutoExecutor>(
+        QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(dir / "bench") +
+        " --phones 1 --disk-phones 1 --fastboot-phones 1 --diagnostic-phones 1 --disk-delay 100");
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir / "bench/phone-4.state"); }));
+  }
+  HRESULT Run(const std::string& args, std::string* output) {
+    output->clear();
+    return ExecuteCommand(QuoteArgument(VANTOR_CLI_BIN) + " " + args, output);
+  }
+  int Lines(const std::string& text, const std::string& fragment) {
+    int n = 0;
+    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++n;
+    return n;
+  }
+  TempDir dir;
+  ScopedEnv benchDir{"VANTOR_BENCH_DIR", (dir / "bench").c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+  ScopedEnv scale{"VANTOR_TIME_SCALE", "0.1"};
+  std::unique_ptr<CAutoExecutor> bench_;
+};
+
+}  // namespace
+
+TEST_F(Cli, EveryModeOfTheBenchIsFlashedAndTheRunningPhoneFails) {
+  std::string out;
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_EQ(Lines(out, "\"done\":true"), 4) << out;
+  EXPECT_EQ(Lines(out, "\"status\":\"The operation completed successfully.\",\"error\":false,\"done\":true"), 3) << out;
+  EXPECT_NE(out.find("\"status\":\"The operation is not implemented.(0x80004001)\",\"error\":true,\"done\":true"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("{\"summary\":{\"phones\":4,\"succeeded\":3,\"failed\":1}}"), std::string::npos);
+  std::string system = ReadFile(dir / "package/system.img");
+  for (const char* disk : {"bench/disk-1.img", "bench/disk-3.img"}) {
+    EXPECT_EQ(ReadFile(dir / disk).substr(28672 * 512, system.size()), system) << disk;
+  }
+}
+
+TEST_F(Cli, DevicesUsageAndMissingPackages) {
+  std::string out;
+  EXPECT_EQ(Run("list", &out), 0);
+  EXPECT_EQ(Lines(out, "\n"), 4);
+  EXPECT_NE(out.find(" usb-disk 0x1000002"), std::string::npos);
+  EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package") + " -d " + QuoteArgument(dir / "bench/disk-3.img"), &out), 0);
+  EXPECT_NE(out.find("1 phones: 1 succeeded, 0 failed"), std::string::npos) << out;
+  EXPECT_EQ(Run("flash -d x", &out), 2);                      // no package
+  EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package") + " --bogus", &out), 2);
+  EXPECT_EQ(Run("backup -p " + QuoteArgument(dir / "package") + " --boot x", &out), 2);  // not a backup option
+  EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "no-such-folder"), &out), 2);
+  EXPECT_EQ(Run("frobnicate", &out), 2);
+}
