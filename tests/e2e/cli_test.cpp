@@ -17,9 +17,12 @@ class Cli : public ::testing::Test {
     ASSERT_EQ(ExecuteCommand(QuoteArgument(VANTOR_SOURCE_DIR "/scripts/make-sample-package") + " " +
                              QuoteArgument(dir / "package")),
               0);
+  }
+  // One phone of each mode; `faults` are options of the bench.
+  void StartBench(const std::string& faults = "") {
     bench_ = std::make_unique<CAutoExecutor>(
         QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(dir / "bench") +
-        " --phones 1 --disk-phones 1 --fastboot-phones 1 --diagnostic-phones 1 --disk-delay 100");
+        " --phones 1 --disk-phones 1 --fastboot-phones 1 --diagnostic-phones 1 --disk-delay 100 " + faults);
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir / "bench/phone-4.state"); }));
   }
   HRESULT Run(const std::string& args, std::string* output) {
@@ -41,6 +44,7 @@ class Cli : public ::testing::Test {
 }  // namespace
 
 TEST_F(Cli, EveryModeOfTheBenchIsFlashedAndTheRunningPhoneFails) {
+  StartBench();
   std::string out;
   EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
   EXPECT_EQ(Lines(out, "\"done\":true"), 4) << out;
@@ -54,7 +58,19 @@ TEST_F(Cli, EveryModeOfTheBenchIsFlashedAndTheRunningPhoneFails) {
   }
 }
 
+TEST_F(Cli, APhoneThatGoesSilentFailsAloneWithItsCode) {
+  StartBench("--silence-after 30");  // the emergency phone stops answering mid-stream
+  ScopedEnv fast("VANTOR_TIME_SCALE", "0.01");
+  std::string out;
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_NE(out.find("\"status\":\"The end of the file was reached.(0x80070026"), std::string::npos) << out;
+  EXPECT_NE(out.find("{\"summary\":{\"phones\":4,\"succeeded\":2,\"failed\":2}}"), std::string::npos) << out;
+  std::string system = ReadFile(dir / "package/system.img");
+  EXPECT_EQ(ReadFile(dir / "bench/disk-3.img").substr(28672 * 512, system.size()), system);  // the disk phone is flashed
+}
+
 TEST_F(Cli, DevicesUsageAndMissingPackages) {
+  StartBench();
   std::string out;
   EXPECT_EQ(Run("list", &out), 0);
   EXPECT_EQ(Lines(out, "\n"), 4);
