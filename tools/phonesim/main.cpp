@@ -29,7 +29,7 @@ void Usage() {
                "  [--diagnostic-phones N]\n"
                "  [--first-index I] [--fail-partition NAME]\n"
                "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
-               "  [--disk-delay MS] [--disk-bytes N] [--never-returns]\n"
+               "  [--disk-delay MS] [--disk-bytes N] [--never-returns] [--rate MB/s]\n"
                "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K]\n"
                "          [--nak-write K] [--wrong-magic] [--hello-block N] [--hello-window W]\n"
                "          [--log-packets K] [--corrupt-readback] [--short-hello]\n");
@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     else if (flag("--flash-id")) options.phone.flashId = value;
     else if (flag("--disk-delay")) options.diskReturnDelayMs = static_cast<unsigned>(number(3600000));
     else if (flag("--disk-bytes")) options.diskBytes = number(1ull << 40);
+    else if (flag("--rate")) options.rateMBps = static_cast<double>(number(100000));
     else if (flag("--never-returns")) options.neverReturnsAsDisk = true;
     else if (flag("--silence-after")) options.link.silenceAfterFrames = static_cast<int>(number(1u << 30));
     else if (flag("--corrupt-frame")) options.link.corruptFrame = static_cast<int>(number(1u << 30));

@@ -94,6 +94,7 @@ bool PtyEmergencyPhone::SendReply(const Bytes& payload, bool corrupt) {
     ssize_t n = ::write(master_, frame.data() + done, frame.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
+      Pace(static_cast<size_t>(n));
     } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
       pollfd p{master_, POLLOUT, 0};
       ::poll(&p, 1, 50);
@@ -135,6 +136,18 @@ void PtyEmergencyPhone::ComeBackAsDisk() {
   isDisk_ = true;
 }
 
+// A real phone's USB link is slower than a pty: what passes the port is held
+// to the configured rate over the whole conversation.
+void PtyEmergencyPhone::Pace(size_t bytes) {
+  if (options_.rateMBps <= 0) return;
+  auto now = std::chrono::steady_clock::now();
+  if (pacedBytes_ == 0) pacedSince_ = now;
+  pacedBytes_ += static_cast<double>(bytes);
+  auto due = pacedSince_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(pacedBytes_ / (options_.rateMBps * 1e6)));
+  if (due > now) std::this_thread::sleep_until(due);
+}
+
 void PtyEmergencyPhone::Run() {
   FrameDecoder decoder;
   std::uint8_t buffer[65536];
@@ -144,6 +157,7 @@ void PtyEmergencyPhone::Run() {
     if (rc <= 0) continue;
     ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n <= 0) continue;  // nobody holds the port open: wait for the next open
+    Pace(static_cast<size_t>(n));
     bool left = false;
     decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
       if (left || stop_) return;

@@ -4,6 +4,7 @@
 // file holding its eMMC, the boot image at offset 0.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@ struct BenchPhoneOptions {
   unsigned diskReturnDelayMs = 500;  // scaled by VANTOR_TIME_SCALE
   bool neverReturnsAsDisk = false;
   std::uint64_t diskBytes = 256ull << 20;  // size of the disk file (sparse)
+  double rateMBps = 0;                      // bytes read and written on the port, at most this many MB/s (0: no limit)
 };
 
 class PtyEmergencyPhone {
@@ -48,6 +50,7 @@ class PtyEmergencyPhone {
   bool SendReply(const Bytes& payload, bool corrupt);
   void LeavePort();
   void WaitUntilHostRead();
+  void Pace(size_t bytes);  // holds the port to its rate
   void ComeBackAsDisk();
   void Publish(const std::string& mode);
 
@@ -62,6 +65,8 @@ class PtyEmergencyPhone {
   std::atomic<bool> stop_{false};
   std::atomic<bool> isDisk_{false};
   std::atomic<int> badFrames_{0};
+  double pacedBytes_ = 0;
+  std::chrono::steady_clock::time_point pacedSince_;
 };
 
 }  // namespace phonesim
