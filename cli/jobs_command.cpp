@@ -17,6 +17,7 @@
 #include "platform/error_text.h"
 #include "process/path_list.h"
 #include "shell/log.h"
+#include "shell/settings.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(100);
 
 void Usage(bool backup) {
   std::fprintf(stderr,
-               "usage: vantor-cli %s -p|--package \"DIR[;DIR...]\" [-d|--device ID]...%s [--json]\n", backup ? "backup" : "flash",
+               "usage: vantor-cli %s [-p|--package \"DIR[;DIR...]\"] [-d|--device ID]...%s [--json]\n", backup ? "backup" : "flash",
                backup ? "" : "\n       [--nv FILE] [--script FILE] [--programmer FILE] [--boot FILE] [--rawprogram FILE] [--patch FILE]");
 }
 
@@ -40,8 +41,16 @@ struct Options {
   bool json = false;
 };
 
+// The stored settings (never written here), then the options over them.
 // False for a usage error.
 bool Parse(bool backup, int argc, char** argv, Options* o) {
+  o->package = ReadSetting(kSearchPathSetting);
+  o->files.nvItemFile = ReadSetting(kNvItemFileSetting);
+  o->files.fastbootScript = ReadSetting(kBatchFileSetting);
+  o->files.flashProgrammer = ReadSetting(kProgrammerSetting);
+  o->files.bootImage = ReadSetting(kBootImageSetting);
+  o->files.rawprogramXml = ReadSetting(kRawFileSetting);
+  o->files.patchXml = ReadSetting(kPatchFileSetting);
   for (int i = 0; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--json") {
@@ -63,7 +72,7 @@ bool Parse(bool backup, int argc, char** argv, Options* o) {
     if (device) o->devices.push_back(argv[++i]);
     else *target = argv[++i];
   }
-  return !o->package.empty();
+  return true;
 }
 
 JobRow Read(IDeviceReport* job) {

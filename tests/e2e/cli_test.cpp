@@ -5,6 +5,7 @@
 
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "shell/settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -77,7 +78,14 @@ TEST_F(Cli, DevicesUsageAndMissingPackages) {
   EXPECT_NE(out.find(" usb-disk 0x1000002"), std::string::npos);
   EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package") + " -d " + QuoteArgument(dir / "bench/disk-3.img"), &out), 0);
   EXPECT_NE(out.find("1 phones: 1 succeeded, 0 failed"), std::string::npos) << out;
-  EXPECT_EQ(Run("flash -d x", &out), 2);                      // no package
+  {
+    ScopedEnv registry("VANTOR_REGISTRY_DIR", (dir / "registry").c_str());
+    EXPECT_EQ(Run("flash -d x", &out), 2);  // no package: none given, none stored
+    MruList folders;
+    AddToMru(&folders, dir / "package");
+    ASSERT_TRUE(SaveMru(folders, kSearchPathSetting.name));
+    EXPECT_EQ(Run("flash -d " + QuoteArgument(dir / "bench/disk-3.img"), &out), 0) << out;  // the stored folders
+  }
   EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package") + " --bogus", &out), 2);
   EXPECT_EQ(Run("backup -p " + QuoteArgument(dir / "package") + " --boot x", &out), 2);  // not a backup option
   EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "no-such-folder"), &out), 2);

@@ -1,0 +1,98 @@
+#include "shell/settings.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/executable.h"
+#include "platform/registry/registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class Settings : public ::testing::Test {
+ protected:
+  HKEY Subkey(const char* name) {
+    key_.Create(HKEY_CURRENT_USER, std::string(kSettingsKey) + name);
+    return key_.get();
+  }
+  TempDir dir;
+  ScopedEnv registry{"VANTOR_REGISTRY_DIR", dir.path().c_str()};
+  CRegKey key_;
+};
+
+}  // namespace
+
+TEST_F(Settings, AFreshUserHasTheDefaults) {
+  EXPECT_EQ(ReadSetting(kBatchFileSetting), "flash_all.sh");
+  EXPECT_EQ(ReadSetting(kSearchPathSetting), "");
+  MruList list;
+  EXPECT_FALSE(LoadMru(&list, "RawFile"));
+  EXPECT_EQ(list.size(), 0u);
+}
+
+TEST_F(Settings, TheValueIsTheNewestEntryAndTheListNeedsItsCount) {
+  HKEY key = Subkey("Programmer");
+  RegSetString(key, "Document1", "custom.hex");
+  RegSetDword(key, "Document2", 5);  // the wrong type: skipped
+  EXPECT_EQ(ReadSetting(kProgrammerSetting), "custom.hex");
+  MruList list;
+  EXPECT_FALSE(LoadMru(&list, "Programmer"));  // no DocumentCount: the drop-down stays empty
+  RegSetDword(key, "DocumentCount", 10);
+  RegSetString(key, "Document3", "older.hex");
+  ASSERT_TRUE(LoadMru(&list, "Programmer"));
+  EXPECT_EQ(list.capacity(), 10u);
+  EXPECT_EQ(list.NewestFirst(), (std::vector<std::string>{"custom.hex", "older.hex"}));
+  RegSetDword(Subkey("BootImage"), "Document1", 7);
+  EXPECT_EQ(ReadSetting(kBootImageSetting), "8660_msimage.mbn");
+}
+
+TEST_F(Settings, AddingKeepsOneSpellingAndTheCapacity) {
+  MruList list;
+  for (const char* text : {"a", "b", "C:/Pkg", "d", "e", "f"}) EXPECT_TRUE(AddToMru(&list, text));
+  EXPECT_TRUE(AddToMru(&list, "c:/pkg"));
+  EXPECT_EQ(list.NewestFirst(), (std::vector<std::string>{"c:/pkg", "f", "e", "d", "b", "a"}));
+  EXPECT_TRUE(AddToMru(&list, "g"));  // a seventh distinct entry drops the oldest
+  EXPECT_EQ(list.NewestFirst().back(), "b");
+  EXPECT_FALSE(AddToMru(&list, ""));
+  EXPECT_FALSE(AddToMru(&list, std::string(256, 'x')));
+  EXPECT_TRUE(AddToMru(&list, std::string(255, 'x')));
+}
+
+TEST_F(Settings, SavingDeletesTheEntriesPastTheListUpToNineteen) {
+  HKEY key = Subkey("SearchPath");
+  for (int k = 1; k <= 21; ++k) RegSetString(key, "Document" + std::to_string(k), "old" + std::to_string(k));
+  MruList list;
+  for (const char* text : {"/p1", "/p2", "/p3"}) AddToMru(&list, text);
+  ASSERT_TRUE(SaveMru(list, "SearchPath"));
+  EXPECT_EQ(ReadSetting(kSearchPathSetting), "/p3");
+  MruList back;
+  ASSERT_TRUE(LoadMru(&back, "SearchPath"));
+  EXPECT_EQ(back.NewestFirst(), (std::vector<std::string>{"/p3", "/p2", "/p1"}));
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueEx(key, "Document4", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueEx(key, "Document19", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueEx(key, "Document20", nullptr, nullptr, &size), ERROR_SUCCESS);
+}
+
+TEST_F(Settings, TheMarkerFollowsThisVeryExecutable) {
+  EXPECT_FALSE(IsInstalled());
+  EXPECT_EQ(MarkInstalled(), ERROR_SUCCESS);
+  EXPECT_TRUE(IsInstalled());
+  // A newer build at the same path is not installed.
+  std::string exe = ExecutablePath();
+  struct stat st{};
+  ASSERT_EQ(::stat(exe.c_str(), &st), 0);
+  timespec times[2] = {st.st_atim, st.st_mtim};
+  times[1].tv_sec += 60;
+  ASSERT_EQ(::utimensat(AT_FDCWD, exe.c_str(), times, 0), 0);
+  EXPECT_FALSE(IsInstalled());
+  times[1] = st.st_mtim;
+  ::utimensat(AT_FDCWD, exe.c_str(), times, 0);
+  EXPECT_TRUE(IsInstalled());
+  unsigned char stamp[8];
+  ASSERT_TRUE(ExecutableStamp(exe, stamp));
+  unsigned long long t = 0;
+  for (int i = 7; i >= 0; --i) t = t << 8 | stamp[i];
+  EXPECT_EQ((t - 116444736000000000ull) / 10000000ull, static_cast<unsigned long long>(st.st_mtim.tv_sec));
+}
