@@ -1,0 +1,92 @@
+// libFuzzer targets, one per parser of outside input. Each file is built with
+// -DVANTOR_FUZZ_TARGET=<name> into its own fuzzer (see CMakeLists.txt).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "download/intel_hex.h"
+#include "download/streaming.h"
+#include "download/transport.h"
+#include "flashers/fastboot_flasher.h"
+#include "jobs/discovery.h"
+#include "platform/registry/regedit_format.h"
+#include "process/command_line.h"
+#include "download/xml_reader.h"
+#include "platform/timing.h"
+
+namespace {
+
+// A port that hands out the fuzzer's bytes and then times out.
+class BytesPort : public SerialPort {
+ public:
+  BytesPort(const std::uint8_t* data, size_t size) : data_(data), size_(size) {}
+  HRESULT ReadByte(unsigned char* byte, unsigned) override {
+    if (pos_ >= size_) return kReadTimeout;
+    *byte = data_[pos_++];
+    return S_OK;
+  }
+  HRESULT Write(const unsigned char*, size_t) override { return S_OK; }
+
+ private:
+  const std::uint8_t* data_;
+  size_t size_, pos_ = 0;
+};
+
+std::string_view Text(const std::uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  const std::string target = VANTOR_FUZZ_TARGET;
+  if (target == "intel_hex") {
+    ProgrammerImage image;
+    ParseIntelHex(Text(data, size), &image);
+  } else if (target == "receive_packet") {
+    // A stop already requested ends the read retries at once when the bytes run out.
+    std::stop_source stop;
+    stop.request_stop();
+    ScopedStopToken stopped(stop.get_token());
+    BytesPort port(data, size);
+    unsigned char buffer[1100];
+    size_t capacity = size > 0 ? data[0] % sizeof buffer : 0;
+    ReceivePacket(port, buffer, capacity, size > 1 && (data[1] & 1), 0x0E);
+  } else if (target == "hello_response") {
+    HelloParameters hello;
+    DecodeHelloResponse(data, size, &hello);
+  } else if (target == "registry_hive") {
+    Hive hive;
+    if (ParseHive(Text(data, size), "HKEY_CURRENT_USER", &hive)) {
+      Hive again;
+      if (!ParseHive(SerializeHive(hive, "HKEY_CURRENT_USER"), "HKEY_CURRENT_USER", &again)) __builtin_trap();
+    }
+  } else if (target == "command_line") {
+    std::vector<std::string> args = SplitCommandLine(Text(data, size));
+    for (size_t i = 1; i < args.size(); ++i) {
+      std::vector<std::string> back = SplitCommandLine("p " + QuoteArgument(args[i]));
+      if (back.size() != 2 || back[1] != args[i]) __builtin_trap();
+    }
+  } else if (target == "helper_answers") {
+    SplitListAnswer(Text(data, size));
+    ParseNumberAnswer(Text(data, size));
+    FindImei(Text(data, size));
+  } else if (target == "fastboot_line") {
+    ClassifyFastbootLine(Text(data, size));
+  } else if (target == "xml_reader") {
+    char path[] = "/tmp/vantor-fuzz-xml-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return 0;
+    if (write(fd, data, size) != static_cast<ssize_t>(size)) size = 0;
+    close(fd);
+    std::unique_ptr<XmlElementReader> reader;
+    if (SUCCEEDED(CreateXmlReaderOnFile(path, &reader))) {
+      XmlElementReader::Element element;
+      for (int n = 0; n < 100000 && reader->NextElement(&element) == S_OK; ++n) {
+      }
+    }
+    unlink(path);
+  }
+  return 0;
+}
