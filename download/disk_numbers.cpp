@@ -11,11 +11,7 @@ std::uint64_t ParseDecimal64(std::string_view text) {
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::uint64_t value = 0;
   bool overflow = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    unsigned digit = static_cast<unsigned>(text[i] - '0');
-    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) overflow = true;
-    value = value * 10 + digit;
-  }
+  ReadDecimalDigits(text, i, &value, &overflow);
   if (overflow) return std::numeric_limits<std::uint64_t>::max();
   return negative ? 0 - value : value;
 }

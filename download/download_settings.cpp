@@ -48,15 +48,6 @@ HRESULT CDownloadSettings::InternalQueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-HRESULT CDownloadSettings::GetTypeInfoCount(unsigned* count) { return Table().GetTypeInfoCount(count); }
-HRESULT CDownloadSettings::GetTypeInfo(unsigned index, ITypeInfo** info) { return Table().GetTypeInfo(index, info); }
-HRESULT CDownloadSettings::GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) {
-  return Table().GetIDsOfNames(names, count, ids);
-}
-HRESULT CDownloadSettings::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {
-  return Table().Invoke(this, id, flags, params, result);
-}
-
 HRESULT CDownloadSettings::get_GetParam(const Variant& paramName, Variant* out) {
   if (!out) return E_POINTER;
   for (size_t i = 0; i < keys_.size(); ++i) {

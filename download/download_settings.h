@@ -22,17 +22,11 @@ struct IDownloadSettings : IDispatch {
   ~IDownloadSettings() = default;
 };
 
-class CDownloadSettings : public IDownloadSettings, public CComObjectRoot {
+class CDownloadSettings : public CDispatchFromTable<CDownloadSettings, IDownloadSettings>, public CComObjectRoot {
  public:
   HRESULT FinalConstruct();
   ~CDownloadSettings() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
-
-  // IDispatch, from the member table.
-  HRESULT GetTypeInfoCount(unsigned* count) override;
-  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override;
-  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
 
   // IDownloadSettings
   HRESULT get_GetParam(const Variant& paramName, Variant* out) override;
@@ -42,6 +36,7 @@ class CDownloadSettings : public IDownloadSettings, public CComObjectRoot {
   HRESULT GetLastError(Variant*, Variant*, Variant*, Variant*, Variant*) override { return E_NOTIMPL; }
 
  private:
+  friend class CDispatchFromTable<CDownloadSettings, IDownloadSettings>;
   static const DispatchTable& Table();
   IUnknown* marshaler_ = nullptr;
   std::vector<Variant> keys_;

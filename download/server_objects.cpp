@@ -100,15 +100,6 @@ HRESULT CPortProxy::InternalQueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-HRESULT CPortProxy::GetTypeInfoCount(unsigned* count) { return Table().GetTypeInfoCount(count); }
-HRESULT CPortProxy::GetTypeInfo(unsigned index, ITypeInfo** info) { return Table().GetTypeInfo(index, info); }
-HRESULT CPortProxy::GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) {
-  return Table().GetIDsOfNames(names, count, ids);
-}
-HRESULT CPortProxy::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {
-  return Table().Invoke(this, id, flags, params, result);
-}
-
 HRESULT CPortProxy::get_PhoneStatus(Variant* status) {
   if (!status) return E_POINTER;
   *status = Variant::I4(kPhoneReady);
@@ -168,12 +159,6 @@ HRESULT CAtmnServer::InternalQueryInterface(REFIID iid, void** object) {
     return ReturnInterface(static_cast<IDispatch*>(this), object);
   if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
   return E_NOINTERFACE;
-}
-
-HRESULT CAtmnServer::GetTypeInfoCount(unsigned* count) { return Table().GetTypeInfoCount(count); }
-HRESULT CAtmnServer::GetTypeInfo(unsigned index, ITypeInfo** info) { return Table().GetTypeInfo(index, info); }
-HRESULT CAtmnServer::GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) {
-  return Table().GetIDsOfNames(names, count, ids);
 }
 
 HRESULT CAtmnServer::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {

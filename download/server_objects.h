@@ -11,18 +11,13 @@
 #include "download/software_download.h"
 #include "platform/com/object.h"
 
-class CPortProxy : public IQPortProxy, public CComObjectRoot {
+class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CComObjectRoot {
  public:
   static HRESULT CreateInstance(const std::string& portName, IQPortProxy** out);
 
   HRESULT FinalConstruct();
   ~CPortProxy() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
-
-  HRESULT GetTypeInfoCount(unsigned* count) override;
-  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override;
-  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
 
   // Always ready (5).
   HRESULT get_PhoneStatus(Variant* status) override;
@@ -69,6 +64,7 @@ class CPortProxy : public IQPortProxy, public CComObjectRoot {
   VANTOR_NOT_IMPLEMENTED(GetPhoneUid)
 
  private:
+  friend class CDispatchFromTable<CPortProxy, IQPortProxy>;
   static const DispatchTable& Table();
   std::string portName_;
   IUnknown* marshaler_ = nullptr;
@@ -77,18 +73,16 @@ class CPortProxy : public IQPortProxy, public CComObjectRoot {
 // The server: a dispatch interface (IAtmnServer) whose GetPort hands out port
 // objects; Quit, AddPort and RemovePort do nothing; any other dispatch
 // identifier answers S_OK with no result.
-class CAtmnServer : public IDispatch, public CComObjectRoot {
+class CAtmnServer : public CDispatchFromTable<CAtmnServer, IDispatch>, public CComObjectRoot {
  public:
   HRESULT FinalConstruct();
   ~CAtmnServer() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
 
-  HRESULT GetTypeInfoCount(unsigned* count) override;
-  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override;
   HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
 
  private:
+  friend class CDispatchFromTable<CAtmnServer, IDispatch>;
   static const DispatchTable& Table();
   IUnknown* marshaler_ = nullptr;
 };

@@ -58,15 +58,6 @@ HRESULT CSoftwareDownload::InternalQueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-HRESULT CSoftwareDownload::GetTypeInfoCount(unsigned* count) { return Table().GetTypeInfoCount(count); }
-HRESULT CSoftwareDownload::GetTypeInfo(unsigned index, ITypeInfo** info) { return Table().GetTypeInfo(index, info); }
-HRESULT CSoftwareDownload::GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) {
-  return Table().GetIDsOfNames(names, count, ids);
-}
-HRESULT CSoftwareDownload::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {
-  return Table().Invoke(this, id, flags, params, result);
-}
-
 HRESULT CSoftwareDownload::put_StatusReport(IUnknown* unknown) {
   ComPtr<IQStatusReport> sink;
   if (unknown) unknown->QueryInterface(IQStatusReport::kIid, sink.ReleaseAndGetVoidAddress());

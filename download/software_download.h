@@ -10,7 +10,7 @@
 #define VANTOR_NOT_IMPLEMENTED(name) \
   HRESULT name(Variant*) override { return E_NOTIMPL; }
 
-class CSoftwareDownload : public IQSoftwareDownload, public CComObjectRoot {
+class CSoftwareDownload : public CDispatchFromTable<CSoftwareDownload, IQSoftwareDownload>, public CComObjectRoot {
  public:
   // The object for the phone of that device identifier; E_INVALIDARG when
   // discovery knows no location index for it.
@@ -19,11 +19,6 @@ class CSoftwareDownload : public IQSoftwareDownload, public CComObjectRoot {
   HRESULT FinalConstruct();
   ~CSoftwareDownload() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
-
-  HRESULT GetTypeInfoCount(unsigned* count) override;
-  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override;
-  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
 
   // Registers the sink (an object answering IQStatusReport) in the global
   // interface table in place of the previous one; another object clears it.
@@ -57,6 +52,7 @@ class CSoftwareDownload : public IQSoftwareDownload, public CComObjectRoot {
   DWORD locationIndex() const { return index_; }
 
  private:
+  friend class CDispatchFromTable<CSoftwareDownload, IQSoftwareDownload>;
   static const DispatchTable& Table();
   DWORD index_ = 0;
   IUnknown* marshaler_ = nullptr;

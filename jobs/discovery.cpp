@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/format.h"
+#include "platform/text.h"
 #include "process/command_line.h"
 #include "process/search_file.h"
 #include "shell/log.h"
@@ -74,9 +75,11 @@ DWORD ParseNumberAnswer(std::string_view text) {
   while (i < text.size() && IsSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  DWORD value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + static_cast<DWORD>(text[i] - '0');
-  return negative ? static_cast<DWORD>(0u - value) : value;
+  std::uint64_t digits = 0;
+  bool overflow = false;
+  ReadDecimalDigits(text, i, &digits, &overflow);
+  DWORD value = static_cast<DWORD>(digits);  // as a 32-bit conversion wraps
+  return negative ? 0u - value : value;
 }
 
 std::string FindImei(std::string_view properties) {

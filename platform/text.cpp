@@ -119,6 +119,18 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow) {
+  constexpr std::uint64_t kMax = ~std::uint64_t{0};
+  *value = 0;
+  *overflow = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    unsigned digit = static_cast<unsigned>(text[i] - '0');
+    if (*value > (kMax - digit) / 10) *overflow = true;
+    *value = *value * 10 + digit;
+  }
+  return i;
+}
+
 std::string AsciiLower(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

@@ -2,6 +2,7 @@
 // of the calling thread's locale (what log files and outside programs use).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ std::string LocaleToUtf8(std::string_view bytes);
 // Number of characters (code points) in a UTF-8 text; an invalid byte counts
 // as one character.
 std::size_t CharCount(std::string_view utf8);
+
+// Reads the decimal digits of text from position i into *value; *overflow
+// tells whether they passed 2^64 - 1. Returns the position after the digits.
+size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow);
 
 // True when every byte belongs to a valid UTF-8 sequence.
 bool IsValidUtf8(std::string_view text);

@@ -85,3 +85,18 @@ class DispatchTable {
   IID iid_;
   std::vector<DispMember> members_;
 };
+
+// IDispatch served from Derived::Table(), a static DispatchTable; Derived
+// implements Interface (an interface derived from IDispatch).
+template <class Derived, class Interface>
+class CDispatchFromTable : public Interface {
+ public:
+  HRESULT GetTypeInfoCount(unsigned* count) override { return Derived::Table().GetTypeInfoCount(count); }
+  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override { return Derived::Table().GetTypeInfo(index, info); }
+  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override {
+    return Derived::Table().GetIDsOfNames(names, count, ids);
+  }
+  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override {
+    return Derived::Table().Invoke(static_cast<Derived*>(this), id, flags, params, result);
+  }
+};

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/com/dispatch.h"
+#include "platform/text.h"
 
 Variant Variant::Null() {
   Variant v;
@@ -115,11 +116,7 @@ HRESULT ParseInteger(Variant* dest, VARTYPE vt, const std::string& text) {
   size_t digitsStart = i;
   std::uint64_t value = 0;
   bool overflow = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    unsigned digit = static_cast<unsigned>(text[i] - '0');
-    if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) overflow = true;
-    value = value * 10 + digit;
-  }
+  i = ReadDecimalDigits(text, i, &value, &overflow);
   size_t digitsEnd = i;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   if (digitsEnd == digitsStart || i != text.size()) return DISP_E_TYPEMISMATCH;

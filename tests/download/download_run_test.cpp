@@ -16,7 +16,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 #include "tools/bench_state/bench_state.h"
-#include "tools/phonesim/pty_phone.h"
+#include "tests/support/bench_phone.h"
 
 namespace {
 
@@ -105,12 +105,7 @@ TEST_F(Bench, TheOwnServerObjectsRunAWholeDownload) {
   ScopedTimeScale fast(0.01);
   BenchPackage package(dir.path());
   const std::vector<unsigned char>& system = package.system;
-  phonesim::BenchPhoneOptions options;
-  options.benchDir = dir.path();
-  options.index = 3;
-  options.diskReturnDelayMs = 50;
-  options.diskBytes = 1 << 20;
-  phonesim::PtyEmergencyPhone phone(options);
+  phonesim::PtyEmergencyPhone phone(BenchPhoneAt(dir.path(), 3));
   std::string error;
   ASSERT_TRUE(phone.Start(&error)) << error;
 
@@ -153,12 +148,7 @@ TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
   BenchPackage package(dir.path());
   const std::vector<unsigned char>& boot = package.boot;
   const std::vector<unsigned char>& system = package.system;
-  phonesim::BenchPhoneOptions options;
-  options.benchDir = dir.path();
-  options.index = 7;
-  options.diskReturnDelayMs = 100;  // the disk appears only after some attempts of 10 ms
-  options.diskBytes = 1 << 20;
-  phonesim::PtyEmergencyPhone phone(options);
+  phonesim::PtyEmergencyPhone phone(BenchPhoneAt(dir.path(), 7, 100));  // the disk appears only after some attempts of 10 ms
   std::string error;
   ASSERT_TRUE(phone.Start(&error)) << error;
 

@@ -13,7 +13,7 @@
 #include "tests/support/bench_package.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/log_capture.h"
-#include "tools/phonesim/pty_phone.h"
+#include "tests/support/bench_phone.h"
 
 namespace {
 
@@ -100,12 +100,7 @@ TEST_F(Bench, AnEmergencyJobFlashesThePhoneWithTheOwnServer) {
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
   BenchPackage package(dir.path());
-  phonesim::BenchPhoneOptions options;
-  options.benchDir = dir.path();
-  options.index = 2;
-  options.diskReturnDelayMs = 50;
-  options.diskBytes = 1 << 20;
-  phonesim::PtyEmergencyPhone phone(options);
+  phonesim::PtyEmergencyPhone phone(BenchPhoneAt(dir.path(), 2));
   std::string error;
   ASSERT_TRUE(phone.Start(&error)) << error;
 

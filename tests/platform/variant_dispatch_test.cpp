@@ -46,24 +46,14 @@ namespace {
 
 // A small automation object: a "Name" property (default member) and an
 // "Add" method, served from a member table.
-class CSample : public IDispatch, public CComObjectRoot {
+class CSample : public CDispatchFromTable<CSample, IDispatch>, public CComObjectRoot {
  public:
   HRESULT InternalQueryInterface(REFIID iid, void** object) {
     if (iid == IUnknown::kIid || iid == IDispatch::kIid) return ReturnInterface(static_cast<IDispatch*>(this), object);
     return E_NOINTERFACE;
   }
-  HRESULT GetTypeInfoCount(unsigned* count) override { return Table().GetTypeInfoCount(count); }
-  HRESULT GetTypeInfo(unsigned index, ITypeInfo** info) override { return Table().GetTypeInfo(index, info); }
-  HRESULT GetIDsOfNames(const std::string* names, unsigned count, DISPID* ids) override {
-    return Table().GetIDsOfNames(names, count, ids);
-  }
-  HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override {
-    return Table().Invoke(this, id, flags, params, result);
-  }
-
   std::string name = "sample";
 
- private:
   static const DispatchTable& Table() {
     static const DispatchTable table(
         "ISample", MakeGuid("{7F1D2C3B-4A59-4E6F-8071-92A3B4C5D6E7}"),
