@@ -13,6 +13,7 @@
 #include "platform/ticks.h"
 #include "platform/timing.h"
 #include "shell/log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -66,17 +67,10 @@ std::string Status(IDeviceReport* job) {
   return text.str();
 }
 
-// Sends the process log into a fresh folder (or nowhere) for one test.
 class JobTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string folder = dir.path();
-    ProcessLog().Redirect(LogPlacement{[folder](const std::string& name) { return folder + "/" + name; }, "",
-                                       [] { return std::optional<std::string>("h"); }});
-  }
-  void TearDown() override { ProcessLog().Redirect(LogPlacement::Default()); }
-  std::string Log() { return ReadFile(ProcessLog().path()); }
-  TempDir dir;
+  std::string Log() { return log_.Text(); }
+  LogCapture log_;
 };
 
 }  // namespace
