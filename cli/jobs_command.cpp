@@ -139,9 +139,7 @@ int RunJobsCommand(bool backup, int argc, char** argv) {
   for (size_t i = 0; i < devices.size(); ++i) {
     rows[i].device = devices[i];
     rows[i].index = GetDeviceIndex(devices[i]);
-    JobSettings settings = BuildJobSettings(options.package, options.files);
-    if (backup) StartBackup(&devices[i], &settings.searchPaths, jobs[i].ReleaseAndGetAddressOf());
-    else StartFlash(&devices[i], &settings, jobs[i].ReleaseAndGetAddressOf());
+    StartRowJob(backup, devices[i], options.package, options.files, jobs[i].ReleaseAndGetAddressOf());
   }
   JobView view(options.json ? ViewMode::Json : ::isatty(STDOUT_FILENO) ? ViewMode::Table : ViewMode::Lines, stdout);
   for (bool all = false; !all;) {

@@ -2,12 +2,13 @@
 
 #include <sys/stat.h>
 
+#include "jobs/refused_job.h"
+#include "platform/text.h"
 #include "process/path_list.h"
 #include "process/search_file.h"
+#include "shell/log.h"
 
 namespace {
-
-constexpr size_t kMaxFolderListChars = 1039;
 
 bool IsFolder(const std::string& path) {
   struct stat st{};
@@ -22,11 +23,21 @@ std::string Parent(std::string folder) {
   return slash == 0 ? "/" : folder.substr(0, slash);
 }
 
+bool Fits(const std::string& value) { return CharCount(value) <= kMaxJobSettingChars; }
+
+bool RecordFits(bool backup, const JobSettings& s) {
+  if (backup) return Fits(s.searchPaths);
+  for (const std::string* field : {&s.nvItemFile, &s.fastbootScript, &s.flashProgrammer, &s.bootImage,
+                                   &s.rawprogramXml, &s.patchXml, &s.searchPaths})
+    if (!Fits(*field)) return false;
+  return true;
+}
+
 }  // namespace
 
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files) {
   std::vector<std::string> candidates;
-  for (const std::string& folder : SplitPathList(folderList.substr(0, kMaxFolderListChars))) {
+  for (const std::string& folder : SplitPathList(TruncateChars(folderList, kMaxFolderListChars))) {
     for (const std::string& candidate : {AppendPath(folder, "images"), folder, Parent(folder)}) {
       if (IsFolder(candidate)) candidates.push_back(candidate);
     }
@@ -41,4 +52,19 @@ JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& 
   s.patchXml = SearchFile(search, files.patchXml);
   s.searchPaths = search;
   return s;
+}
+
+void StartRowJob(bool backup, const std::string& deviceId, const std::string& folderList, const FileSettings& files,
+                 IDeviceReport** out) {
+  JobSettings settings = BuildJobSettings(folderList, files);
+  if (!RecordFits(backup, settings)) {
+    HRESULT hr = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    TraceResult(hr, "StartRowJob", __LINE__);
+    // Without memory for even that, the dispatcher's shared placeholder
+    // (read as out of memory) stands in; the values are still never cut.
+    if (FAILED(CRefusedJob::Create(hr, out))) StartFlash(&deviceId, nullptr, out);
+    return;
+  }
+  if (backup) StartBackup(&deviceId, &settings.searchPaths, out);
+  else StartFlash(&deviceId, &settings, out);
 }

@@ -16,7 +16,19 @@ struct FileSettings {
   std::string patchXml = "patch0.xml";
 };
 
+// Each field of the record holds at most this many characters.
+inline constexpr size_t kMaxJobSettingChars = 259;
+// The folder list is read up to this many characters.
+inline constexpr size_t kMaxFolderListChars = 1039;
+
 // Each package folder widens to its "images" subfolder, itself and its
 // parent, as far as they exist; each file setting is looked for over those
 // candidates; the search paths are the candidates joined by ";".
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files);
+
+// Starts the job of one row, as both front ends do: builds the record, then
+// StartFlash (or StartBackup with the search paths). A value the record
+// cannot hold is never cut: the row then gets a job that has already
+// completed with HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE).
+void StartRowJob(bool backup, const std::string& deviceId, const std::string& folderList, const FileSettings& files,
+                 IDeviceReport** out);

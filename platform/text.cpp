@@ -110,6 +110,15 @@ std::size_t CharCount(std::string_view utf8) {
   return count;
 }
 
+std::string TruncateChars(std::string_view utf8, std::size_t maxChars) {
+  size_t i = 0;
+  for (size_t count = 0; i < utf8.size() && count < maxChars; ++count) {
+    size_t len = Utf8SequenceLength(utf8, i);
+    i += len == 0 ? 1 : len;
+  }
+  return std::string(utf8.substr(0, i));
+}
+
 bool IsValidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     size_t len = Utf8SequenceLength(text, i);

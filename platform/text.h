@@ -16,6 +16,8 @@ std::string LocaleToUtf8(std::string_view bytes);
 // Number of characters (code points) in a UTF-8 text; an invalid byte counts
 // as one character.
 std::size_t CharCount(std::string_view utf8);
+// The first maxChars characters of a UTF-8 text, never splitting one.
+std::string TruncateChars(std::string_view utf8, std::size_t maxChars);
 
 // Reads the decimal digits of text from position i into *value; *overflow
 // tells whether they passed 2^64 - 1. Returns the position after the digits.

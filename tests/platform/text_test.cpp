@@ -54,6 +54,12 @@ TEST(Text, CharCountCountsCodePoints) {
   EXPECT_EQ(CharCount("\xFF\xFE"), 2u);
 }
 
+TEST(Text, TruncateCharsNeverSplitsACharacter) {
+  EXPECT_EQ(TruncateChars("\xE5\x88\xB7\xE6\x96\xB0x", 1), "\xE5\x88\xB7");
+  EXPECT_EQ(TruncateChars("abc", 5), "abc");
+  EXPECT_EQ(TruncateChars("abc", 0), "");
+}
+
 TEST(Text, IgnoreCaseComparesAsciiLetters) {
   EXPECT_TRUE(EqualsIgnoreCase("DumpVantor", "dumpvantor"));
   EXPECT_FALSE(EqualsIgnoreCase("abc", "abd"));

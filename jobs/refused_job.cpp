@@ -1,0 +1,12 @@
+#include "jobs/refused_job.h"
+
+#include "shell/log.h"
+
+HRESULT CRefusedJob::Create(HRESULT result, IDeviceReport** out) {
+  CComObject<CRefusedJob>* job = nullptr;
+  HRESULT hr = CComObject<CRefusedJob>::CreateInstance(&job);
+  if (!TraceResult(hr, "CRefusedJob::Create", __LINE__)) return hr;
+  ComPtr<IDeviceReport> hold(job);
+  job->SetResult(result);
+  return hold.CopyTo(out);
+}
