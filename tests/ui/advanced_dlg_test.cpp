@@ -1,0 +1,136 @@
+// The advanced settings dialog over a settings block.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+
+#include "tests/ui/ui_support.h"
+#include "ui/advanced_dlg.h"
+
+namespace {
+
+// Browsing answers from a script instead of a file dialog.
+class ScriptedAdvancedDlg : public CAdvancedDlg {
+ public:
+  using CAdvancedDlg::CAdvancedDlg;
+  QString answer;
+  QString askedWith;
+
+ protected:
+  QString ChooseFile(const QString& initial) override {
+    askedWith = initial;
+    return answer;
+  }
+};
+
+std::string Stored(const SettingName& s) { return ReadSetting(s); }
+
+}  // namespace
+
+class AdvancedDlgTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { registry_ = std::make_unique<TestRegistry>(); }
+  void cleanup() { registry_.reset(); }
+
+  void opensWithTheBlockInRowOrder() {
+    FileSettings block;
+    block.fastbootScript = "other.sh";
+    CAdvancedDlg dialog(&block, nullptr);
+    QCOMPARE(dialog.windowTitle(), QString("Advanced"));
+    QCOMPARE(dialog.Combo(0)->Text(), QString("kelva-factory.qcn"));
+    QCOMPARE(dialog.Combo(1)->Text(), QString("other.sh"));
+    QCOMPARE(dialog.Combo(5)->Text(), QString("patch0.xml"));
+    QCOMPARE(dialog.Combo(2)->objectName(), QString("1014"));
+    QVERIFY(dialog.findChild<QPushButton*>("1015"));
+    QVERIFY(dialog.findChild<QPushButton*>("1")->isDefault());
+  }
+
+  void cancelKeepsTheBlockButStoresEachTextAsNewest() {
+    FileSettings block;
+    {
+      FileSettings earlier;
+      earlier.nvItemFile = "old.qcn";
+      CAdvancedDlg seed(&earlier, nullptr);
+    }
+    FileSettings original = block;
+    {
+      CAdvancedDlg dialog(&block, nullptr);
+      QCOMPARE(dialog.Combo(0)->count(), 1);  // the list of the earlier opening
+      dialog.Combo(1)->SetText("edited.sh");
+      dialog.reject();
+    }
+    QCOMPARE(block.fastbootScript, original.fastbootScript);
+    QCOMPARE(block.nvItemFile, original.nvItemFile);
+    // What the next start of the program reads.
+    QCOMPARE(Stored(kBatchFileSetting), std::string("edited.sh"));
+    QCOMPARE(Stored(kNvItemFileSetting), std::string("kelva-factory.qcn"));
+    MruList nv;
+    QVERIFY(LoadMru(&nv, "NvItemFile"));
+    QCOMPARE(nv.NewestFirst(), (std::vector<std::string>{"kelva-factory.qcn", "old.qcn"}));
+  }
+
+  void okWritesTheBlockAndAnEmptyFieldMakesNoEntry() {
+    FileSettings block;
+    {
+      CAdvancedDlg dialog(&block, nullptr);
+      dialog.Combo(0)->SetText("");
+      dialog.Combo(4)->SetText("/abs/raw.xml");
+      dialog.accept();
+    }
+    QCOMPARE(block.nvItemFile, std::string());
+    QCOMPARE(block.rawprogramXml, std::string("/abs/raw.xml"));
+    QCOMPARE(Stored(kRawFileSetting), std::string("/abs/raw.xml"));
+    // No entry for the empty text: after a restart the default is the value.
+    QCOMPARE(Stored(kNvItemFileSetting), std::string("kelva-factory.qcn"));
+  }
+
+  void aTooLongTextStopsReadingAtItsRow() {
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.Combo(1)->SetText("first.sh");
+    QString tooLong = QString("/") + QString(299, QChar(0x5237));  // 300 characters, none ASCII
+    dialog.Combo(2)->SetText(tooLong);
+    dialog.Combo(3)->SetText("after.mbn");
+    dialog.accept();
+    QCOMPARE(block.fastbootScript, std::string("first.sh"));
+    QCOMPARE(QString::fromStdString(block.flashProgrammer), tooLong.left(259));
+    QCOMPARE(block.bootImage, std::string("8660_msimage.mbn"));
+    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.Combo(2)));
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  }
+
+  void dropsTakeTheFirstExistingPath() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "folder");
+    WriteFile(dir / "file.hex", "x");
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.Combo(2)->OnDropFiles({QString::fromStdString(dir / "folder")});
+    QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "folder");
+    dialog.Combo(2)->OnDropFiles({QString::fromStdString(dir / "missing"), QString::fromStdString(dir / "file.hex"),
+                                  QString::fromStdString(dir / "folder")});
+    QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
+    dialog.Combo(2)->OnDropFiles({QString::fromStdString(dir / "missing")});
+    QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
+  }
+
+  void browseStartsFromTheTextAndCancelChangesNothing() {
+    FileSettings block;
+    ScriptedAdvancedDlg dialog(&block, nullptr);
+    dialog.answer = "/picked/boot.mbn";
+    dialog.findChild<QPushButton*>("1017")->click();
+    QCOMPARE(dialog.askedWith, QString("8660_msimage.mbn"));
+    QCOMPARE(dialog.Combo(3)->Text(), QString("/picked/boot.mbn"));
+    dialog.answer = "";
+    dialog.OnBrowse(3);
+    QCOMPARE(dialog.Combo(3)->Text(), QString("/picked/boot.mbn"));
+  }
+
+ private:
+  std::unique_ptr<TestRegistry> registry_;
+};
+
+QTEST_MAIN(AdvancedDlgTest)
+#include "advanced_dlg_test.moc"

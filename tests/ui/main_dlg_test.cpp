@@ -1,0 +1,287 @@
+// The main window on a virtual bench: refresh, the prompts and buttons of each
+// state, runs of jobs, the job settings, drops and resizing.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QtTest>
+#include <filesystem>
+
+#include "tests/ui/ui_support.h"
+#include "tools/bench_state/bench_state.h"
+#include "ui/main_dlg.h"
+#include "ui/resource_ids.h"
+
+namespace {
+
+// A bench of USB-disk phones (and running phones, whose NV jobs fail here
+// for want of a server), and a package that writes one image.
+struct Bench {
+  TempDir dir;
+  ScopedEnv benchDir{"VANTOR_BENCH_DIR", (dir / "bench").c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+  std::string package = dir / "package";
+
+  Bench() {
+    std::filesystem::create_directories(dir / "bench");
+    std::filesystem::create_directories(package + "/images");
+    WriteFile(package + "/images/boot.img", std::string(4096, 'B'));
+    WriteFile(package + "/rawprogram0.xml",
+              "<data><program SECTOR_SIZE_IN_BYTES=\"512\" file_sector_offset=\"0\" filename=\"boot.img\" "
+              "label=\"boot\" num_partition_sectors=\"8\" physical_partition_number=\"0\" start_sector=\"16\"/></data>");
+    WriteFile(package + "/patch0.xml", "<patches/>");
+  }
+  std::string DiskPhone(unsigned index) {
+    std::string disk = dir / ("disk-" + std::to_string(index) + ".img");
+    WriteFile(disk, std::string(1 << 20, '\0'));
+    bench::WritePhoneState(dir / "bench", {index, "disk", "", disk, "", ""});
+    return disk;
+  }
+  void RunningPhone(unsigned index) {
+    bench::WritePhoneState(dir / "bench", {index, "diagnostic", "/dev/null", "", "VB" + std::to_string(index), ""});
+  }
+};
+
+// The folder browser answers from a script.
+class ScriptedMainDlg : public CMainDlg {
+ public:
+  QString folder;
+  QString askedTitle, askedStart;
+  int advancedRuns = 0;
+
+ protected:
+  QString ChooseFolder(const QString& title, const QString& start) override {
+    askedTitle = title;
+    askedStart = start;
+    return folder;
+  }
+  void RunAdvancedDialog() override { ++advancedRuns; }
+};
+
+QString Prompt(CMainDlg& w) { return w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane); }
+QString Text(int id) { return QString::fromUtf8(res::LoadString(id)); }
+
+bool RunOver(CMainDlg& w) {
+  return WaitFor([&] { return w.RefreshButton()->isEnabled() && !w.TimerActive(); }, 30000);
+}
+
+}  // namespace
+
+class MainDlgTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { registry_ = std::make_unique<TestRegistry>(); }
+  void cleanup() { registry_.reset(); }
+
+  void opensWithItsCaptionColumnsAndPanes() {
+    CMainDlg w;
+    QCOMPARE(w.windowTitle(), QString("Vantor 6.0.0.1"));
+    CListImpl* list = w.Devices();
+    QCOMPARE(list->model()->columnCount(), 6);
+    const int widths[] = {21, 50, 70, 150, 50, 250};
+    for (int c = 0; c < 6; ++c) QCOMPARE(list->columnWidth(c), widths[c]);
+    QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), Text(130));
+    QCOMPARE(list->model()->headerData(5, Qt::Horizontal).toString(), Text(134));
+    QCOMPARE(w.StatusBar()->Progress()->width(), 250);
+    QCOMPARE(w.BrowseButton()->Popup()->actions()[1]->text(), QString("高级设置"));
+    QCOMPARE(w.Folders()->Text(), QString());
+  }
+
+  void theStateTableOfPromptsAndButtons() {
+    Bench bench;
+    CMainDlg w;
+    RunIdle();
+    QCOMPARE(Prompt(w), Text(152));  // no rows
+    QVERIFY(!w.FlashButton()->isEnabled());
+    QVERIFY(!w.BackupButton()->isEnabled());
+
+    bench.DiskPhone(3);
+    bench.DiskPhone(1);
+    w.OnRefresh();
+    RunIdle();
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    QCOMPARE(w.Devices()->GetItemText(0, 0), QString("1"));
+    QCOMPARE(w.Devices()->GetItemText(0, 1), QString("1"));
+    QCOMPARE(w.Devices()->GetItemText(1, 1), QString("3"));
+    QCOMPARE(w.Devices()->GetItemText(1, 2).toStdString(), bench.dir / "disk-3.img");
+    QCOMPARE(Prompt(w), Text(154));
+    QVERIFY(w.FlashButton()->isEnabled());
+    QVERIFY(w.BackupButton()->isEnabled());
+
+    w.Devices()->SetItemText(0, 0, "0");
+    w.Devices()->SetItemText(1, 0, "0");
+    RunIdle();
+    QCOMPARE(Prompt(w), Text(153));
+    QVERIFY(!w.FlashButton()->isEnabled());
+  }
+
+  void aRunShowsProgressAndEndsWithRefreshEnabled() {
+    Bench bench;
+    std::string disk = bench.DiskPhone(1);
+    bench.RunningPhone(2);
+    CMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    w.OnFlash();
+    QVERIFY(w.TimerActive());
+    QVERIFY(!w.RefreshButton()->isEnabled());
+    RunIdle();
+    QCOMPARE(Prompt(w), Text(151));
+    QVERIFY(!w.FlashButton()->isEnabled());
+    QVERIFY(RunOver(w));
+    RunIdle();
+    QCOMPARE(Prompt(w), Text(152));  // every row has its job now
+
+    CListImpl* list = w.Devices();
+    QCOMPARE(list->GetItemText(0, CMainDlg::kProgressColumn), QString("100"));
+    QVERIFY(list->GetItemText(0, CMainDlg::kTimeColumn).endsWith("s"));
+    QVERIFY(!list->GetItemData(0)->HasError());
+    QVERIFY(!list->model()->data(list->model()->index(0, 5), Qt::ForegroundRole).isValid());
+    // The running phone's job fails: its status in red on white.
+    QVERIFY(list->GetItemData(1)->HasError());
+    QCOMPARE(list->model()->data(list->model()->index(1, 5), Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+    QVERIFY(list->GetItemText(1, 5).contains("(0x"));
+    // The mean of the rows' percents, and whole seconds in the time pane.
+    int mean = (list->GetItemData(0)->GetPercent() + list->GetItemData(1)->GetPercent()) / 2;
+    QCOMPARE(w.StatusBar()->Progress()->value(), mean);
+    QVERIFY(QRegularExpression("^ {0,3}\\d+s$").match(w.StatusBar()->GetPaneText(CMPSBarWithProgress::kTimePane)).hasMatch());
+    QCOMPARE(ReadFile(disk).substr(16 * 512, 4096), std::string(4096, 'B'));
+
+    // Pressing Flash again restarts every ticked row, finished or not.
+    IDeviceReport* first = list->GetItemData(0);
+    list->SetItemText(1, 0, "0");
+    w.OnFlash();
+    QVERIFY(list->GetItemData(0) != first);
+    QVERIFY(RunOver(w));
+    QCOMPARE(list->GetItemText(1, 5).contains("(0x"), true);  // left as it was
+  }
+
+  void aFolderListTooLongForTheRecordFailsItsRowsInRed() {
+    Bench bench;
+    bench.DiskPhone(1);
+    std::string deep = bench.package;
+    while (deep.size() < 300) deep += "/a-deep-folder-of-the-package";
+    std::filesystem::create_directories(deep);
+    CMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(deep));
+    w.OnRefresh();
+    w.OnFlash();
+    QVERIFY(RunOver(w));
+    QCOMPARE(w.Devices()->GetItemData(0)->GetResult(), HRESULT(0x800700CE));
+    QVERIFY(w.Devices()->GetItemText(0, 5).contains("(0x800700ce)"));
+    QCOMPARE(w.FolderList(), deep);
+  }
+
+  void aRefreshErrorStaysUntilARefreshSucceeds() {
+    Bench bench;
+    CMainDlg w;
+    {
+      ScopedEnv broken("VANTOR_BENCH_DIR", (bench.dir / "no-such-bench").c_str());
+      w.OnRefresh();
+    }
+    QString error = Prompt(w);
+    QVERIFY(error.startsWith(Text(150)));
+    QVERIFY(QRegularExpression("\\(0x[0-9a-f]{8}\\)$").match(error).hasMatch());
+    RunIdle();
+    RunIdle();
+    QCOMPARE(Prompt(w), error);
+    w.OnRefresh();
+    QCOMPARE(Prompt(w), QString());
+    RunIdle();
+    QCOMPARE(Prompt(w), Text(152));
+  }
+
+  void dropsAppendAfterAFileAndReplaceAfterAFolder() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "one");
+    std::filesystem::create_directories(dir / "two");
+    WriteFile(dir / "file.txt", "x");
+    CMainDlg w;
+    w.Folders()->SetText("/existing");
+    w.OnDropFiles({QString::fromStdString(dir / "file.txt"), QString::fromStdString(dir / "one")});
+    QCOMPARE(w.Folders()->Text().toStdString(), "/existing;" + dir / "one");
+    w.OnDropFiles({QString::fromStdString(dir / "two"), QString::fromStdString(dir / "one")});
+    QCOMPARE(w.Folders()->Text().toStdString(), dir / "two;" + dir / "one");
+    w.OnDropFiles({QString::fromStdString(dir / "file.txt")});
+    QCOMPARE(w.Folders()->Text().toStdString(), dir / "two;" + dir / "one");
+  }
+
+  void browseReplacesTheListAndStartsAtItsFirstFolder() {
+    ScriptedMainDlg w;
+    w.Folders()->SetText(" ;/first;/second");
+    w.folder = "/chosen";
+    w.BrowseButton()->click();
+    QCOMPARE(w.askedTitle, Text(160));
+    QCOMPARE(w.askedStart, QString("/first"));
+    QCOMPARE(w.Folders()->Text(), QString("/chosen"));
+    w.folder = "";
+    w.OnBrowse();
+    QCOMPARE(w.Folders()->Text(), QString("/chosen"));
+    // The split button's menu: its own command first, then the options.
+    w.BrowseButton()->Popup()->actions()[1]->trigger();
+    QCOMPARE(w.advancedRuns, 1);
+  }
+
+  void theStatusColumnTakesTheRestWhenItIsAtLeast50() {
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    CListImpl* list = w.Devices();
+    auto othersWidth = [&] {
+      int sum = 0;
+      for (int c = 0; c < 5; ++c) sum += list->columnWidth(c);
+      return sum;
+    };
+    QVERIFY(WaitFor([&] { return list->columnWidth(5) == list->viewport()->width() - othersWidth(); }));
+    w.resize(w.width() + 200, w.height());
+    QVERIFY(WaitFor([&] { return list->columnWidth(5) == list->viewport()->width() - othersWidth(); }));
+    int status = list->columnWidth(5);
+    // Wider fixed columns than the list: the status column keeps its width.
+    list->setColumnWidth(2, list->viewport()->width());
+    w.resize(w.width() + 10, w.height());
+    QVERIFY(WaitFor([&] { return list->viewport()->width() > 0; }));
+    RunIdle();
+    QCOMPARE(list->columnWidth(5), status);
+  }
+
+  void closingSavesTheFolderListAndF1ShowsTheReadMe() {
+    {
+      CMainDlg w;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      QTest::keyClick(&w, Qt::Key_F1);
+      QVERIFY(WaitFor([&] { return w.ReadMe() && w.ReadMe()->isVisible(); }));
+      auto* text = w.ReadMe()->findChild<QPlainTextEdit*>();
+      QVERIFY(text && text->toPlainText().contains("flash_all.sh"));
+      w.Folders()->SetText("/bench/package");
+      QVERIFY(w.close());
+      // Saved at the close itself, before the window object goes.
+      QCOMPARE(ReadSetting(kSearchPathSetting), std::string("/bench/package"));
+    }
+    CMainDlg again;
+    QCOMPARE(again.Folders()->Text(), QString("/bench/package"));
+    QCOMPARE(again.Folders()->count(), 1);
+  }
+
+  void f5RefreshesAndClosingDuringARunDoesNotWait() {
+    Bench bench;
+    bench.RunningPhone(4);
+    auto w = std::make_unique<CMainDlg>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w.get(), Qt::Key_F5);
+    QCOMPARE(w->Devices()->GetItemCount(), 1);
+    w->OnBackup();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(w->close());
+    w.reset();  // releases the row's job
+    QVERIFY(timer.elapsed() < 2000);
+  }
+
+ private:
+  std::unique_ptr<TestRegistry> registry_;
+};
+
+QTEST_MAIN(MainDlgTest)
+#include "main_dlg_test.moc"

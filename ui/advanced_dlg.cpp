@@ -1,0 +1,146 @@
+#include "ui/advanced_dlg.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+
+#include "platform/text.h"
+#include "ui/dialog_units.h"
+#include "ui/resource_ids.h"
+
+const std::array<CAdvancedDlg::Row, 6> CAdvancedDlg::kRows = {{
+    {"&NV项目文件", res::IDC_NVITEMFILE, &FileSettings::nvItemFile, kNvItemFileSetting.name},
+    {"&FastBoot脚本", res::IDC_BATCHFILE, &FileSettings::fastbootScript, kBatchFileSetting.name},
+    {"F&lash编程", res::IDC_PROGRAMMER, &FileSettings::flashProgrammer, kProgrammerSetting.name},
+    {"开机画面", res::IDC_BOOTIMAGE, &FileSettings::bootImage, kBootImageSetting.name},
+    {"&XML原始文件", res::IDC_RAWFILE, &FileSettings::rawprogramXml, kRawFileSetting.name},
+    {"&XML补丁文件", res::IDC_PATCHFILE, &FileSettings::patchXml, kPatchFileSetting.name},
+}};
+
+CAdvancedDlg::CMruComboCtrl::CMruComboCtrl(const char* registryName, QWidget* parent)
+    : ::CMruComboCtrl(parent), registryName_(registryName) {
+  EnableFolderCompletion();
+  LoadMru(registryName_);
+  setAcceptDrops(true);
+  lineEdit()->setAcceptDrops(true);
+  lineEdit()->installEventFilter(this);
+}
+
+CAdvancedDlg::CMruComboCtrl::~CMruComboCtrl() {
+  AddToMru(Text());
+  SaveMru(registryName_);
+}
+
+void CAdvancedDlg::CMruComboCtrl::OnDropFiles(const QStringList& paths) {
+  for (const QString& path : paths) {
+    if (QFileInfo::exists(path)) {
+      SetText(path);
+      return;
+    }
+  }
+}
+
+// Drops of files onto the edit field go to OnDropFiles, not into the text.
+bool CAdvancedDlg::CMruComboCtrl::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+    auto* drag = static_cast<QDragMoveEvent*>(event);
+    if (drag->mimeData()->hasUrls()) {
+      drag->acceptProposedAction();
+      return true;
+    }
+  } else if (event->type() == QEvent::Drop) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (drop->mimeData()->hasUrls()) {
+      QStringList paths;
+      for (const QUrl& url : drop->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+      OnDropFiles(paths);
+      drop->acceptProposedAction();
+      return true;
+    }
+  }
+  return ::CMruComboCtrl::eventFilter(watched, event);
+}
+
+CAdvancedDlg::CAdvancedDlg(FileSettings* settings, QWidget* parent) : QDialog(parent), settings_(settings) {
+  setWindowTitle(res::kAdvancedCaption);
+  setObjectName(QString::number(res::IDD_ADVANCED));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  DialogUnits du(font());
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(du.x(7));
+  grid->setVerticalSpacing(du.y(6));
+  for (size_t k = 0; k < kRows.size(); ++k) {
+    const Row& row = kRows[k];
+    int r = static_cast<int>(k);
+    auto* label = new QLabel(QString::fromUtf8(row.label), this);
+    label->setFixedWidth(du.x(58));
+    combos_[k] = new CMruComboCtrl(row.registryName, this);
+    combos_[k]->setObjectName(QString::number(row.comboId));
+    combos_[k]->setFixedWidth(du.x(198));
+    combos_[k]->SetText(QString::fromStdString(settings_->*row.field));
+    label->setBuddy(combos_[k]);
+    auto* browse = new QPushButton(res::kBrowseText, this);
+    browse->setObjectName(QString::number(row.comboId + 1));
+    browse->setAutoDefault(false);
+    browse->setFixedSize(du.x(50), du.y(14));
+    connect(browse, &QPushButton::clicked, this, [this, k] { OnBrowse(static_cast<int>(k)); });
+    grid->addWidget(label, r, 0);
+    grid->addWidget(combos_[k], r, 1);
+    grid->addWidget(browse, r, 2);
+  }
+  auto* ok = new QPushButton(res::kOkText, this);
+  ok->setObjectName("1");
+  ok->setDefault(true);
+  ok->setFixedSize(du.x(50), du.y(14));
+  auto* cancel = new QPushButton(res::kCancelText, this);
+  cancel->setObjectName("2");
+  cancel->setAutoDefault(false);
+  cancel->setFixedSize(du.x(50), du.y(14));
+  connect(ok, &QPushButton::clicked, this, &CAdvancedDlg::accept);
+  connect(cancel, &QPushButton::clicked, this, &CAdvancedDlg::reject);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(du.x(7), du.y(8), du.x(7), du.y(7));
+  layout->addLayout(grid);
+  layout->addSpacing(du.y(4));
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CAdvancedDlg::OnBrowse(int row) {
+  QString file = ChooseFile(combos_[row]->Text());
+  if (!file.isEmpty()) combos_[row]->SetText(file);
+}
+
+QString CAdvancedDlg::ChooseFile(const QString& initial) {
+  return QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(), initial);
+}
+
+// Fields are taken in row order; a text that does not fit takes its first
+// 259 characters, beeps, gets the focus, and the fields after it keep their
+// values. The dialog closes either way.
+void CAdvancedDlg::accept() {
+  for (size_t k = 0; k < kRows.size(); ++k) {
+    std::string text = combos_[k]->Text().toStdString();
+    if (CharCount(text) > kMaxFieldChars) {
+      settings_->*kRows[k].field = TruncateChars(text, kMaxFieldChars);
+      QApplication::beep();
+      combos_[k]->setFocus();
+      break;
+    }
+    settings_->*kRows[k].field = text;
+  }
+  QDialog::accept();
+}

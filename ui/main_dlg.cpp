@@ -1,0 +1,337 @@
+#include "ui/main_dlg.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "jobs/discovery.h"
+#include "platform/error_text.h"
+#include "platform/format.h"
+#include "platform/text.h"
+#include "platform/ticks.h"
+#include "process/path_list.h"
+#include "shell/log.h"
+#include "shell/settings.h"
+#include "ui/advanced_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/dialog_units.h"
+#include "ui/resource_ids.h"
+
+// The resources of a static library are registered by hand.
+static void InitResources() { Q_INIT_RESOURCE(ui); }
+
+namespace {
+
+constexpr unsigned kWhite = 0xFFFFFF;
+constexpr unsigned kRed = 0x0000FF;  // COLORREF order: 0x00BBGGRR
+constexpr size_t kMaxPathChars = 260;
+
+QString Text(int stringId) { return QString::fromUtf8(res::LoadString(stringId)); }
+
+// The wait cursor for the life of the object.
+class WaitCursor {
+ public:
+  WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+};
+
+void SetupButton(QPushButton* button, const char* text, int id, const DialogUnits& du) {
+  button->setText(QString::fromUtf8(text));
+  button->setObjectName(QString::number(id));
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  button->setFixedSize(du.x(40), du.y(14));
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent)
+    : QWidget(parent), browse_(QString::fromUtf8(res::kBrowseText)), options_(QString::fromUtf8(res::kOptionsMenuText)) {
+  settings_.nvItemFile = ReadSetting(kNvItemFileSetting);
+  settings_.fastbootScript = ReadSetting(kBatchFileSetting);
+  settings_.flashProgrammer = ReadSetting(kProgrammerSetting);
+  settings_.bootImage = ReadSetting(kBootImageSetting);
+  settings_.rawprogramXml = ReadSetting(kRawFileSetting);
+  settings_.patchXml = ReadSetting(kPatchFileSetting);
+  folderList_ = ReadSetting(kSearchPathSetting);
+  OnInitDialog();
+}
+
+CMainDlg::~CMainDlg() {
+  OnDestroy();
+  // The rows' jobs are released with the list.
+}
+
+void CMainDlg::OnInitDialog() {
+  setObjectName(QString::number(res::IDD_MAINDLG));
+  setWindowTitle(res::kCaption);
+  setWindowIcon(AppIcon());
+  setAcceptDrops(true);
+  DialogUnits du(font());
+
+  browse_.setObjectName(QString::number(res::IDC_BROWSE));
+  browse_.setFixedSize(du.x(50), du.y(14));
+  options_.addAction(QString::fromUtf8(res::kAdvancedMenuText), this, &CMainDlg::OnAdvanced)
+      ->setData(res::ID_ADVANCED);
+  browse_.SetMenu(&options_);
+  connect(&browse_, &CAutoMenuButton::Command, this, &CMainDlg::OnBrowse);
+
+  folders_.setObjectName(QString::number(res::IDC_FOLDERS));
+  folders_.setFixedHeight(du.y(14));
+  folders_.EnableFolderCompletion();
+  folders_.SetText(QString::fromStdString(folderList_));
+  folders_.LoadMru(kSearchPathSetting.name);
+
+  SetupButton(&refresh_, res::kRefreshText, res::IDC_REFRESH, du);
+  SetupButton(&flash_, res::kFlashText, res::IDC_FLASH, du);
+  SetupButton(&backup_, res::kBackupText, res::IDC_BACKUP, du);
+  connect(&refresh_, &QPushButton::clicked, this, &CMainDlg::OnRefresh);
+  connect(&flash_, &QPushButton::clicked, this, &CMainDlg::OnFlash);
+  connect(&backup_, &QPushButton::clicked, this, &CMainDlg::OnBackup);
+
+  devices_.setObjectName(QString::number(res::IDC_DEVICES));
+  devices_.AddColumn("", CListImpl::kImageWidth + 5, CellFormat::Check, CListImpl::CheckHeaderImage());
+  devices_.AddColumn(Text(res::IDS_COLUMN_INDEX), 50, CellFormat::Text);
+  devices_.AddColumn(Text(res::IDS_COLUMN_DEVICE), 70, CellFormat::Text);
+  devices_.AddColumn(Text(res::IDS_COLUMN_PROGRESS), 150, CellFormat::Progress);
+  devices_.AddColumn(Text(res::IDS_COLUMN_TIME), 50, CellFormat::Text);
+  devices_.AddColumn(Text(res::IDS_COLUMN_STATUS), 250, CellFormat::Text);
+  devices_.viewport()->installEventFilter(this);
+  status_.setObjectName(QString::number(res::IDC_STATUSBAR));
+
+  // The arrangement of the dialog: the top row keeps its buttons at the
+  // edges and widens the combo box; the list takes the rest.
+  auto* top = new QHBoxLayout;
+  top->setSpacing(0);
+  top->addWidget(&browse_);
+  top->addSpacing(du.x(13));
+  top->addWidget(&folders_, 1);
+  top->addSpacing(du.x(13));
+  top->addWidget(&refresh_);
+  top->addSpacing(du.x(10));
+  top->addWidget(&flash_);
+  top->addSpacing(du.x(10));
+  top->addWidget(&backup_);
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(du.x(7), du.y(7), du.x(7), 0);
+  body->setSpacing(du.y(7));
+  body->addLayout(top);
+  body->addWidget(&devices_, 1);
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->setSpacing(du.y(8));
+  window->addLayout(body, 1);
+  window->addWidget(&status_);
+
+  // The dialog's size is also its smallest; it opens centred on the screen.
+  QSize initial(du.x(437), du.y(180));
+  initial = initial.expandedTo(window->minimumSize());
+  resize(initial);
+  setMinimumSize(initial);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+
+  connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &CMainDlg::OnRefresh);
+  connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &CMainDlg::OnHelp);
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainDlg::OnIdle);
+}
+
+void CMainDlg::ReportError(HRESULT hr) {
+  if (TraceResult(hr, "CMainDlg::ReportError", __LINE__)) {
+    status_.SetPaneText(CMPSBarWithProgress::kMessagePane, "");
+    return;
+  }
+  std::string text = res::LoadString(res::IDS_ERROR) + GetErrorText(hr) + Format("(0x%08x)", static_cast<unsigned>(hr));
+  status_.SetPaneText(CMPSBarWithProgress::kMessagePane, QString::fromStdString(text));
+}
+
+void CMainDlg::SetPrompt(int stringId) {
+  if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
+  status_.SetPaneText(CMPSBarWithProgress::kMessagePane, Text(stringId));
+}
+
+void CMainDlg::OnRefresh() {
+  WaitCursor wait;
+  status_.Progress()->setValue(0);
+  status_.SetPaneText(CMPSBarWithProgress::kTimePane, "");
+  devices_.DeleteAllItems();
+  std::vector<std::string> ids;
+  HRESULT hr = GetDeviceList(&ids);
+  if (TraceResult(hr, "CMainDlg::OnRefresh", __LINE__)) {
+    for (const std::string& id : ids) {
+      int row = devices_.AddItem("1");
+      devices_.SetItemText(row, kIndexColumn, QString::number(GetDeviceIndex(id)));
+      devices_.SetItemText(row, kDeviceColumn, QString::fromStdString(id));
+    }
+  }
+  ReportError(hr);
+}
+
+void CMainDlg::StartJobs(bool backup) {
+  if (refresh_.isEnabled()) {
+    timer_.start(100, this);
+    startTick_ = GetTickCount();
+    refresh_.setEnabled(false);
+  }
+  for (int row = 0; row < devices_.GetItemCount(); ++row) {
+    if (devices_.GetItemText(row, kCheckColumn) != "1") continue;
+    folderList_ = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
+    ComPtr<IDeviceReport> job;
+    StartRowJob(backup, devices_.GetItemText(row, kDeviceColumn).toStdString(), folderList_, settings_,
+                job.ReleaseAndGetAddressOf());
+    devices_.SetItemData(row, job.Get());
+  }
+}
+
+void CMainDlg::OnTimer() {
+  unsigned sum = 0, count = 0;
+  bool allCompleted = true;
+  for (int row = 0; row < devices_.GetItemCount(); ++row) {
+    IDeviceReport* job = devices_.GetItemData(row);
+    if (!job) continue;
+    int percent = job->GetPercent();
+    devices_.SetItemText(row, kProgressColumn, QString::number(percent));
+    devices_.SetItemText(row, kTimeColumn, QString::fromStdString(Format("%.0fs", job->GetElapsedTime())));
+    Bstr status;
+    job->GetStatus(&status);
+    devices_.SetItemText(row, kStatusColumn, QString::fromStdString(status.str()));
+    if (job->HasError()) devices_.SetItemColours(row, kStatusColumn, kWhite, kRed);
+    if (!job->IsCompleted()) allCompleted = false;
+    sum += static_cast<unsigned>(percent);
+    ++count;
+  }
+  devices_.viewport()->repaint();
+  // Rows with jobs always exist after a start; a tick without any leaves
+  // the bar where it is.
+  if (count > 0) status_.Progress()->setValue(static_cast<int>(sum / count));
+  DWORD seconds = (GetTickCount() - startTick_) / 1000;
+  status_.SetPaneText(CMPSBarWithProgress::kTimePane, QString::fromStdString(Format("%4ds", static_cast<int>(seconds))));
+  if (allCompleted && !refresh_.isEnabled()) {
+    timer_.stop();
+    refresh_.setEnabled(true);
+  }
+}
+
+void CMainDlg::OnIdle() {
+  int prompt;
+  if (!refresh_.isEnabled()) {
+    prompt = res::IDS_BUSY;
+  } else {
+    bool anyFree = false, anyTickedFree = false;
+    for (int row = 0; row < devices_.GetItemCount(); ++row) {
+      if (devices_.GetItemData(row)) continue;
+      anyFree = true;
+      if (devices_.GetItemText(row, kCheckColumn) == "1") anyTickedFree = true;
+    }
+    prompt = !anyFree ? res::IDS_PRESS_REFRESH : !anyTickedFree ? res::IDS_SELECT_DEVICE : res::IDS_PRESS_FLASH;
+  }
+  SetPrompt(prompt);
+  bool enable = prompt == res::IDS_PRESS_FLASH;
+  if (flash_.isEnabled() != enable) flash_.setEnabled(enable);
+  if (backup_.isEnabled() != enable) backup_.setEnabled(enable);
+}
+
+void CMainDlg::OnBrowse() {
+  std::vector<std::string> folders = SplitPathList(folders_.Text().toStdString());
+  QString start = folders.empty() ? QString() : QString::fromStdString(folders.front());
+  QString chosen = ChooseFolder(Text(res::IDS_BROWSE_TITLE), start);
+  if (!chosen.isEmpty()) folders_.SetText(chosen);
+}
+
+QString CMainDlg::ChooseFolder(const QString& title, const QString& start) {
+  return QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, start, QFileDialog::ShowDirsOnly);
+}
+
+void CMainDlg::OnAdvanced() { RunAdvancedDialog(); }
+
+void CMainDlg::RunAdvancedDialog() {
+  CAdvancedDlg dialog(&settings_, this);
+  dialog.exec();
+}
+
+void CMainDlg::OnDropFiles(const QStringList& paths) {
+  bool first = true;
+  for (const QString& dropped : paths) {
+    bool isFirst = std::exchange(first, false);
+    std::string path = TruncateChars(dropped.toStdString(), kMaxPathChars - 1);
+    if (!QFileInfo(QString::fromStdString(path)).isDir()) continue;
+    if (isFirst) folders_.SetText("");
+    folders_.SetText(QString::fromStdString(MergePathLists(folders_.Text().toStdString(), path)));
+  }
+}
+
+void CMainDlg::OnHelp() {
+  if (!readMe_) {
+    InitResources();
+    QFile file(":/ReadMe.txt");
+    file.open(QIODevice::ReadOnly);
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName("ReadMe");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle("ReadMe.txt");
+    auto* text = new QPlainTextEdit(QString::fromUtf8(file.readAll()), dialog);
+    text->setReadOnly(true);
+    (new QVBoxLayout(dialog))->addWidget(text);
+    DialogUnits du(font());
+    dialog->resize(du.x(300), du.y(200));
+    readMe_ = dialog;
+  }
+  readMe_->show();
+  readMe_->raise();
+  readMe_->activateWindow();
+}
+
+void CMainDlg::OnSize() {
+  int others = 0;
+  for (int column = 0; column < devices_.Data().columnCount(); ++column)
+    if (column != kStatusColumn) others += devices_.columnWidth(column);
+  int rest = devices_.viewport()->width() - others;
+  if (rest >= kMinStatusColumnWidth) devices_.setColumnWidth(kStatusColumn, rest);
+}
+
+void CMainDlg::OnDestroy() {
+  if (std::exchange(destroyed_, true)) return;
+  folders_.AddToMru(folders_.Text());
+  folders_.SaveMru(kSearchPathSetting.name);
+}
+
+void CMainDlg::timerEvent(QTimerEvent* event) {
+  if (event->timerId() == timer_.timerId()) OnTimer();
+  else QWidget::timerEvent(event);
+}
+
+// Closing, also during a run, closes at once; the list is saved now so that
+// it survives whatever happens to the process afterwards.
+void CMainDlg::closeEvent(QCloseEvent* event) {
+  OnDestroy();
+  event->accept();
+}
+
+void CMainDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMainDlg::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  OnDropFiles(paths);
+  event->acceptProposedAction();
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == devices_.viewport() && event->type() == QEvent::Resize) OnSize();
+  return QWidget::eventFilter(watched, event);
+}
