@@ -34,8 +34,10 @@ class CClassFactory : public IClassFactory, public CComObjectRoot {
 
 template <class T>
 HRESULT RegisterClass(REFCLSID clsid, std::vector<DWORD>* cookies) {
-  CComObject<CClassFactory<T>>* factory = nullptr;
-  HRESULT hr = CComObject<CClassFactory<T>>::CreateInstance(&factory);
+  // The registration, not a client, holds the class object: it must not
+  // keep the server module alive.
+  CComObjectNoLock<CClassFactory<T>>* factory = nullptr;
+  HRESULT hr = CComObjectNoLock<CClassFactory<T>>::CreateInstance(&factory);
   if (FAILED(hr)) return hr;
   ComPtr<IClassFactory> hold(factory);
   DWORD cookie = 0;

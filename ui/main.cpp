@@ -1,26 +1,48 @@
-// vantor: the windows of the bench tool.
+// vantor: the bench tool with its windows.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <clocale>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "download/server_objects.h"
-#include "platform/com/class_registry.h"
-#include "ui/main_dlg.h"
+#include "shell/command_line_switch.h"
+#include "ui/application.h"
+
+namespace {
+
+int g_closePipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  char c = 't';
+  (void)!::write(g_closePipe[1], &c, 1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  std::string commandLine = JoinCommandLine(argc, argv);
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
-  // No outside automation server exists on this platform: the program's own
-  // objects serve the emergency and NV jobs.
-  std::vector<DWORD> cookies;
-  RegisterServerObjects(&cookies);
-  CoResumeClassObjects();
-  int code;
-  {
-    CMainDlg window;
-    window.show();
-    code = app.exec();
+  app.setQuitOnLastWindowClosed(false);
+  CVantorApplication vantor(&app);
+
+  // SIGTERM is the polite close request: it closes the window as its close
+  // box does.
+  if (::pipe2(g_closePipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    auto* notifier = new QSocketNotifier(g_closePipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&vantor] {
+      char c;
+      while (::read(g_closePipe[0], &c, 1) == 1) {
+      }
+      vantor.RequestClose();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
   }
-  RevokeServerObjects(&cookies);
-  return code;
+  return RunVantor(commandLine, &vantor);
 }

@@ -23,6 +23,7 @@
 #include "platform/ticks.h"
 #include "process/path_list.h"
 #include "shell/log.h"
+#include "shell/server_module.h"
 #include "shell/settings.h"
 #include "ui/advanced_dlg.h"
 #include "ui/app_icon.h"
@@ -305,6 +306,7 @@ void CMainDlg::OnDestroy() {
   if (std::exchange(destroyed_, true)) return;
   folders_.AddToMru(folders_.Text());
   folders_.SaveMru(kSearchPathSetting.name);
+  if (module_) module_->Unlock();
 }
 
 void CMainDlg::timerEvent(QTimerEvent* event) {
@@ -317,6 +319,7 @@ void CMainDlg::timerEvent(QTimerEvent* event) {
 void CMainDlg::closeEvent(QCloseEvent* event) {
   OnDestroy();
   event->accept();
+  emit Closed();
 }
 
 void CMainDlg::dragEnterEvent(QDragEnterEvent* event) {

@@ -16,6 +16,8 @@
 #include "ui/status_bar.h"
 
 
+class CServerAppModule;
+
 class CMainDlg : public QWidget {
   Q_OBJECT
 
@@ -56,6 +58,13 @@ class CMainDlg : public QWidget {
   CMPSBarWithProgress* StatusBar() { return &status_; }
   bool TimerActive() const { return timer_.isActive(); }
   QDialog* ReadMe() { return readMe_; }
+  // The module whose lock this window holds while it is shown; released
+  // when the window closes.
+  void SetModule(CServerAppModule* module) { module_ = module; }
+
+ signals:
+  // The window was closed: the main loop ends.
+  void Closed();
 
  protected:
   // Asks for a folder; "" when the user cancels.
@@ -89,4 +98,5 @@ class CMainDlg : public QWidget {
   QBasicTimer timer_;
   QPointer<QDialog> readMe_;
   bool destroyed_ = false;
+  CServerAppModule* module_ = nullptr;
 };

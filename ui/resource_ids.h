@@ -2,9 +2,11 @@
 // each id beside its text.
 #pragma once
 
+#include "shell/program.h"
+
 namespace res {
 
-inline constexpr char kCaption[] = "Vantor 6.0.0.1";
+inline constexpr const char* kCaption = kProgramCaption;
 
 // Main window (dialog 110).
 inline constexpr int IDD_MAINDLG = 110;

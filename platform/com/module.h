@@ -6,3 +6,7 @@
 LONG ModuleLock();
 LONG ModuleUnlock();
 LONG ModuleLockCount();
+
+// Called (on the unlocking thread) each time the count falls to 0; nullptr
+// for none. The server module's shutdown monitor listens here.
+void SetModuleIdleHandler(void (*handler)());

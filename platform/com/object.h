@@ -3,6 +3,7 @@
 //    implements InternalQueryInterface (its interface map);
 //  - CComObject<T> adds the reference count, locks the module for its
 //    lifetime, and is created with CreateInstance (reference count 0);
+//    CComObjectNoLock<T> is the same without the module lock;
 //  - CComObjectGlobal<T> wraps a static instance whose AddRef and Release
 //    only lock and unlock the module, so reference counting never deletes it.
 #pragma once
@@ -37,14 +38,19 @@ HRESULT ReturnInterface(I* p, void** object) {
   return S_OK;
 }
 
-template <class T>
+// LocksModule false: an object that does not keep the module alive, as the
+// class objects a server registers (the registration holds them, not a
+// client).
+template <class T, bool LocksModule = true>
 class CComObject final : public T {
  public:
   template <class... Args>
   explicit CComObject(Args&&... args) : T(std::forward<Args>(args)...) {
-    ModuleLock();
+    if constexpr (LocksModule) ModuleLock();
   }
-  ~CComObject() { ModuleUnlock(); }
+  ~CComObject() {
+    if constexpr (LocksModule) ModuleUnlock();
+  }
 
   // Creates an object with reference count 0, running T::FinalConstruct.
   template <class... Args>
@@ -80,6 +86,9 @@ class CComObject final : public T {
  private:
   std::atomic<ULONG> refs_{0};
 };
+
+template <class T>
+using CComObjectNoLock = CComObject<T, false>;
 
 template <class T>
 class CComObjectGlobal final : public T {

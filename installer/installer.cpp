@@ -1,0 +1,338 @@
+#include "installer/installer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
+
+#include "jobs/discovery.h"
+#include "platform/executable.h"
+#include "platform/format.h"
+#include "platform/registry/registry.h"
+#include "platform/unique_fd.h"
+#include "process/executor.h"
+#include "process/search_file.h"
+#include "shell/log.h"
+#include "shell/program.h"
+#include "shell/settings.h"
+
+namespace {
+
+constexpr char kInstallText[] = "安装相关刷机组件";    // string 170
+constexpr char kUninstallText[] = "卸载相关刷机组件";  // string 171
+constexpr char kRuntimePackage[] = "Qualcomm/QPST/vcredist.msi";
+constexpr const char* kQpstModules[] = {
+    "AtmnServer.exe", "ConfigAgentLib.dll", "ConfigAgentMarshal.dll", "DownloadAgentLib.dll",
+    "PhoneLib.dll",   "PhoneMarshal.dll",   "QpstMarshal.dll",        "QPSTools.dll",
+    "QPSTProxyComponents.dll", "QPSTServer.exe", "SerialPortLib.dll",
+};
+constexpr size_t kMaxRulesFileBytes = 1 << 20;
+constexpr size_t kMaxPathChars = 260;
+
+// The type descriptions the program carries, recorded under
+// HKEY_CLASSES_ROOT so that other tools can name its interfaces.
+struct TypeDescription {
+  const char* key;
+  const char* name;
+};
+constexpr TypeDescription kTypeDescriptions[] = {
+    {"TypeLib\\VantorLib\\1.0", "Vantor 1.0 Type Library"},
+    {"TypeLib\\AtmnServerLib\\1.0", "AtmnServer 1.0 Type Library"},
+    {"TypeLib\\QPSTProxyComponents\\1.0", "QPSTProxyComponents 1.0 Type Library"},
+    {"Interface\\{0F18F6D6-FE31-4CD7-A71A-3C69B2B97E9A}", "IQStatusReport"},
+    {"Interface\\{0328EE19-9850-4FB1-AFB0-9A8A54DF0605}", "IAtmnServer"},
+    {"Interface\\{64F72B9C-B290-40C8-AF2F-AD28F0814017}", "IQPortProxy"},
+    {"Interface\\{18674743-B41F-43ED-AF4E-D4AC63041243}", "IQSoftwareDownload"},
+    {"Interface\\{55166E48-38AE-4F8C-847C-E4699D5228C0}", "IDownloadSettings"},
+};
+
+// Stands in when the installer runs without a window.
+class NoWindow final : public IProgressWindow {
+ public:
+  void SetTitle(const std::string&) override {}
+  void SetAnimation(int) override {}
+  void SetTimeDisplay(bool) override {}
+  void SetMinimizeButton(bool) override {}
+  void SetProgressBar(bool) override {}
+  void SetRange(unsigned, unsigned) override {}
+  void SetPosition(unsigned) override {}
+  bool ShowModeless() override { return true; }
+  void SetLine(int, const std::string&, bool) override {}
+  bool HasUserCancelled() override { return false; }
+  void Stop() override {}
+};
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+HRESULT FromRegistry(LSTATUS rc) { return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc); }
+
+HKEY RootByName(std::string_view name) {
+  if (name == "HKEY_CLASSES_ROOT") return HKEY_CLASSES_ROOT;
+  if (name == "HKEY_CURRENT_USER") return HKEY_CURRENT_USER;
+  return HKEY_LOCAL_MACHINE;
+}
+
+// Removing what is not there is not a failure.
+LSTATUS DeleteTreeIfPresent(HKEY root, std::string_view key) {
+  LSTATUS rc = RegDeleteTree(root, key);
+  return rc == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_SUCCESS) : rc;
+}
+
+// The registration script: in register mode the value entries are created
+// and the settings keys wiped and created empty; in unregister mode all of
+// them are removed.
+HRESULT ApplyRegistrationScript(bool registering) {
+  HRESULT first = S_OK;
+  for (const RegistrationEntry& e : kRegistrationScript) {
+    HKEY root = RootByName(e.root);
+    LSTATUS rc;
+    if (!registering) {
+      rc = DeleteTreeIfPresent(root, e.key);
+    } else if (e.wipeOnRegister) {
+      rc = DeleteTreeIfPresent(root, e.key);
+      CRegKey key;
+      if (rc == ERROR_SUCCESS) rc = key.Create(root, e.key);
+    } else {
+      CRegKey key;
+      rc = key.Create(root, e.key);
+      if (rc == ERROR_SUCCESS && e.valueName) rc = RegSetString(key.get(), e.valueName, e.value);
+    }
+    if (SUCCEEDED(first)) first = FromRegistry(rc);
+  }
+  return first;
+}
+
+HRESULT RecordTypeDescriptions(bool registering) {
+  HRESULT first = S_OK;
+  for (const TypeDescription& d : kTypeDescriptions) {
+    LSTATUS rc;
+    if (registering) {
+      CRegKey key;
+      rc = key.Create(HKEY_CLASSES_ROOT, d.key);
+      if (rc == ERROR_SUCCESS) rc = RegSetString(key.get(), "", d.name);
+    } else {
+      rc = DeleteTreeIfPresent(HKEY_CLASSES_ROOT, d.key);
+    }
+    if (SUCCEEDED(first)) first = FromRegistry(rc);
+  }
+  return first;
+}
+
+// A REG_SZ value of at most maxChars characters.
+LSTATUS ReadString(HKEY key, std::string_view name, size_t maxChars, std::string* out) {
+  std::string buffer(maxChars * 4 + 1, '\0');
+  DWORD type = 0, size = static_cast<DWORD>(buffer.size());
+  LSTATUS rc = RegQueryValueEx(key, name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+  buffer.resize(size);
+  while (!buffer.empty() && buffer.back() == '\0') buffer.pop_back();
+  *out = buffer;
+  return ERROR_SUCCESS;
+}
+
+// Copies a rules file into the rules folder under a temporary name, flushes
+// it and renames it into place, so a reader never sees half a file.
+HRESULT CopyRulesFile(const std::string& source, const std::string& target) {
+  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) return HresultFromLastErrno();
+  std::string data(kMaxRulesFileBytes + 1, '\0');
+  ssize_t n = ::read(in.get(), data.data(), data.size());
+  if (n < 0) return HresultFromLastErrno();
+  if (static_cast<size_t>(n) > kMaxRulesFileBytes) return HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
+  data.resize(static_cast<size_t>(n));
+  std::string temporary = target + ".tmp";
+  UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!out.valid()) return HresultFromLastErrno();
+  bool written = ::write(out.get(), data.data(), data.size()) == static_cast<ssize_t>(data.size()) &&
+                 ::fchmod(out.get(), 0644) == 0 && ::fsync(out.get()) == 0;
+  HRESULT hr = written ? S_OK : HresultFromLastErrno();
+  out.Reset();
+  if (SUCCEEDED(hr) && ::rename(temporary.c_str(), target.c_str()) != 0) hr = HresultFromLastErrno();
+  if (FAILED(hr)) ::unlink(temporary.c_str());
+  return hr;
+}
+
+HRESULT WriteNoQpst() {
+  CRegKey key;
+  LSTATUS rc = key.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
+  if (rc == ERROR_SUCCESS) rc = RegSetDword(key.get(), "NoQPST", 1);
+  return FromRegistry(rc);
+}
+
+void LogStep(const char* verb, const std::string& path, HRESULT hr) {
+  WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
+}
+
+}  // namespace
+
+std::string RulesFolder() {
+  const char* dir = std::getenv("VANTOR_RULES_DIR");
+  return dir && *dir ? dir : "/etc/udev/rules.d";
+}
+
+std::string InstalledRulesName(const std::string& driverFile) { return "60-vantor-" + driverFile; }
+
+CInstaller::CInstaller(bool install, bool forced, IProgressWindow* window) {
+  static NoWindow noWindow;
+  window_ = window ? window : &noWindow;
+  window_->SetAnimation(kAnimation);
+  window_->SetTimeDisplay(true);
+  window_->SetMinimizeButton(false);
+  window_->SetProgressBar(true);
+  window_->SetTitle(kProgramCaption);
+  window_->SetRange(0, kSteps);
+  if (install) Install(forced);
+  else Uninstall();
+}
+
+CInstaller::~CInstaller() { window_->Stop(); }
+
+void CInstaller::Install(bool forced) {
+  if (!forced && IsInstalled()) {
+    succeeded_ = true;
+    return;
+  }
+  window_->ShowModeless();
+  window_->SetLine(1, kInstallText, false);
+  bool ok = Run(&CInstaller::RegisterModule, true);
+  ok = Run(&CInstaller::InstallDriver, true) && ok;
+  ok = Run(&CInstaller::InstallVcRedist, true) && ok;
+  ok = Run(&CInstaller::RegisterServer, true) && ok;
+  if (ok) {
+    HRESULT hr = FromRegistry(MarkInstalled());
+    ok = TraceResult(hr, "CInstaller::CInstaller", __LINE__);
+  }
+  succeeded_ = ok;
+  window_->Stop();
+}
+
+void CInstaller::Uninstall() {
+  window_->ShowModeless();
+  window_->SetLine(1, kUninstallText, false);
+  bool ok = Run(&CInstaller::RegisterServer, false);
+  ok = Run(&CInstaller::InstallVcRedist, false) && ok;
+  ok = Run(&CInstaller::InstallDriver, false) && ok;
+  ok = Run(&CInstaller::RegisterModule, false) && ok;
+  succeeded_ = ok;
+  window_->Stop();
+}
+
+bool CInstaller::Run(bool (CInstaller::*step)(bool), bool install) {
+  if (window_->HasUserCancelled()) return false;
+  return (this->*step)(install);
+}
+
+void CInstaller::Advance() { window_->SetPosition(++counter_); }
+
+bool CInstaller::InstallDriver(bool install) {
+  constexpr const char* kName = "CInstaller::InstallDriver";
+  const std::string drivers[] = {"Google/Driver/51-android.rules",
+                                 Format("Qualcomm/Driver/%s/qcser.rules", GetNativeArchitecture().c_str())};
+  bool ok = true;
+  for (const std::string& path : drivers) {
+    window_->SetLine(2, path, true);
+    std::string driverFile = BaseName(path);
+    HRESULT hr;
+    if (install) {
+      UninstallDriver(driverFile);
+      hr = CopyDriver(path, driverFile);
+      if (SUCCEEDED(hr) && path.find("qcser.rules") != std::string::npos) {
+        hr = ExecuteCommand("udevadm control --reload");
+        if (TraceResult(hr, kName, __LINE__)) {
+          hr = InitializeSetting();
+          TraceResult(hr, kName, __LINE__);
+        }
+      }
+    } else {
+      hr = UninstallDriver(driverFile);
+    }
+    Advance();
+    ok = TraceResult(hr, kName, __LINE__) && ok;
+    LogStep(install ? "install" : "uninstall", path, hr);
+  }
+  // The devices already attached get the new rules now.
+  if (install) TraceResult(ExecuteCommand("udevadm trigger"), kName, __LINE__);
+  return ok;
+}
+
+HRESULT CInstaller::CopyDriver(const std::string& path, const std::string& driverFile) {
+  std::string installedName = InstalledRulesName(driverFile);
+  HRESULT hr = CopyRulesFile(path, RulesFolder() + "/" + installedName);
+  if (FAILED(hr)) return hr;
+  CRegKey key;
+  LSTATUS rc = key.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
+  if (rc == ERROR_SUCCESS) rc = RegSetString(key.get(), driverFile, installedName);
+  return FromRegistry(rc);
+}
+
+// Removes the copy recorded under the driver file's name; the value stays.
+HRESULT CInstaller::UninstallDriver(const std::string& driverFile) {
+  CRegKey key;
+  LSTATUS rc = key.Open(HKEY_LOCAL_MACHINE, kSettingsKey);
+  std::string installedName;
+  if (rc == ERROR_SUCCESS) rc = ReadString(key.get(), driverFile, kMaxPathChars, &installedName);
+  if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+  // The registry is writable by whoever owns the machine hive: never follow
+  // a recorded name out of the rules folder.
+  if (installedName.empty() || installedName.find('/') != std::string::npos || installedName == "." ||
+      installedName == "..")
+    return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  if (::unlink((RulesFolder() + "/" + installedName).c_str()) != 0) return HresultFromLastErrno();
+  return S_OK;
+}
+
+bool CInstaller::InstallVcRedist(bool install) {
+  if (!Exists(kRuntimePackage)) return true;
+  window_->SetLine(2, kRuntimePackage, true);
+  HRESULT hr = ExecuteCommand(Format("msiexec.exe %s \"%s\" /quiet", install ? "/i" : "/x", kRuntimePackage));
+  Advance();
+  bool ok = TraceResult(hr, "CInstaller::InstallVcRedist", __LINE__);
+  LogStep(install ? "install" : "uninstall", kRuntimePackage, hr);
+  return ok;
+}
+
+bool CInstaller::RegisterModule(bool install) {
+  constexpr const char* kName = "CInstaller::RegisterModule";
+  std::string exe = ExecutablePath();
+  window_->SetLine(2, exe, true);
+  HRESULT hr = ApplyRegistrationScript(true);
+  bool ok = TraceResult(hr, kName, __LINE__);
+  if (!install) {
+    hr = ApplyRegistrationScript(false);
+    ok = TraceResult(hr, kName, __LINE__) && ok;
+  }
+  hr = RecordTypeDescriptions(install);
+  ok = TraceResult(hr, kName, __LINE__) && ok;
+  Advance();
+  LogStep(install ? "register" : "unregister", exe, hr);
+  return ok;
+}
+
+bool CInstaller::RegisterServer(bool install) {
+  constexpr const char* kName = "CInstaller::RegisterServer";
+  bool ok = true;
+  for (const char* module : kQpstModules) {
+    std::string path = std::string("Qualcomm/QPST/") + module;
+    if (!Exists(path)) {
+      ok = TraceResult(WriteNoQpst(), kName, __LINE__) && ok;
+      continue;
+    }
+    window_->SetLine(2, path, true);
+    std::string command = path.find(".exe") != std::string::npos
+                              ? Format("\"%s\" %s", path.c_str(), install ? "/RegServer" : "/UnregServer")
+                              : Format("regsvr32.exe %s /s \"%s\"", install ? "" : "/u", path.c_str());
+    HRESULT hr = ExecuteCommand(command);
+    Advance();
+    ok = TraceResult(hr, kName, __LINE__) && ok;
+    LogStep(install ? "register" : "unregister", path, hr);
+  }
+  return ok;
+}

@@ -1,0 +1,50 @@
+// One instance per user session: a lock file named after the instance GUID
+// (flock, released by the kernel when its holder dies), and a local socket
+// beside it through which a second start asks the first to raise its window.
+//
+// Both live in $XDG_RUNTIME_DIR, or in /tmp with the user id in the name.
+#pragma once
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/unique_fd.h"
+
+inline constexpr char kInstanceGuid[] = "{C270BDA0-A00B-48BD-A6F7-7F491DCF995F}";
+
+class CSingleInstance {
+ public:
+  static constexpr unsigned kRetryMs = 1000;
+
+  CSingleInstance() = default;
+  ~CSingleInstance();
+  CSingleInstance(const CSingleInstance&) = delete;
+  CSingleInstance& operator=(const CSingleInstance&) = delete;
+
+  // True when this process is now the instance. False when it is to end:
+  // the lock file cannot be made, or a running instance raised its window.
+  // While another instance holds the lock without a window, tries again
+  // every second.
+  bool Acquire();
+
+  // Answers raise requests from later starts; raise() is called on the
+  // answering thread and tells whether there is a window to raise.
+  bool Serve(std::function<bool()> raise);
+  // Stops answering.
+  void StopServing();
+
+  static std::string LockPath();
+  static std::string SocketPath();
+
+ private:
+  // Asks the holder to raise its window; true when it did.
+  static bool AskToRaise();
+  void Answer();
+
+  UniqueFd lock_;
+  UniqueFd listener_;
+  UniqueFd wake_[2];
+  std::function<bool()> raise_;
+  std::thread answering_;
+};

@@ -1,0 +1,89 @@
+#include "shell/startup.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "download/server_objects.h"
+#include "installer/installer.h"
+#include "jobs/discovery.h"
+#include "jobs/forced_termination.h"
+#include "platform/com/class_registry.h"
+#include "platform/executable.h"
+#include "platform/registry/registry.h"
+#include "platform/timing.h"
+#include "process/executor.h"
+#include "process/process_kill.h"
+#include "process/command_line.h"
+#include "shell/command_line_switch.h"
+#include "shell/log.h"
+#include "shell/program.h"
+#include "shell/server_module.h"
+#include "shell/settings.h"
+#include "shell/single_instance.h"
+
+namespace {
+
+void RunInstaller(IApplication* app, bool install, bool forced) {
+  std::unique_ptr<IProgressWindow> window = app->CreateProgressWindow();
+  CInstaller installer(install, forced, window.get());
+}
+
+// A normal user cannot write the rules folder or the machine hive: when the
+// components are missing, the installation runs once as root through
+// pkexec, started with the switch that installs and ends.
+void InstallAsRootWhenNeeded() {
+  if (::geteuid() == 0 || IsInstalled()) return;
+  constexpr char kPkexec[] = "/usr/bin/pkexec";
+  if (::access(kPkexec, X_OK) != 0) return;
+  char folder[4096];
+  if (!::getcwd(folder, sizeof folder)) return;
+  // The folder and the program travel as positional parameters, never as
+  // shell text.
+  std::string command = std::string(kPkexec) + " /bin/sh -c " + QuoteArgument("cd \"$1\" && exec \"$2\" /RegServer") +
+                        " sh " + QuoteArgument(folder) + " " + QuoteArgument(ExecutablePath());
+  TraceResult(ExecuteCommand(command), "InstallAsRootWhenNeeded", __LINE__);
+}
+
+}  // namespace
+
+int RunVantor(const std::string& commandLine, IApplication* app) {
+  CSingleInstance instance;
+  if (!instance.Acquire()) return 0;
+  KillProcessTrees(kServerImageNames);
+
+  CServerAppModule module([app] { app->PostQuit(0); });
+  int exitCode = 0;
+  StartSwitch start = ScanCommandLine(commandLine);
+  if (start == StartSwitch::RegServer || start == StartSwitch::UnregServer) {
+    RunInstaller(app, start == StartSwitch::RegServer, true);
+  } else {
+    bool automation = start == StartSwitch::Automation;
+    if (!automation) InstallAsRootWhenNeeded();
+    RunInstaller(app, true, false);
+    std::unique_ptr<CAutoExecutor> monitor = MonitorDevice();
+    module.StartMonitor();
+
+    std::vector<DWORD> cookies;
+    if (SHRegGetBoolUSValue(kSettingsKey, "NoQPST", true, false)) {
+      RegisterServerObjects(&cookies);
+      CoResumeClassObjects();
+    }
+    instance.Serve([app] { return app->RaiseMainWindow(); });
+    if (automation) {
+      // Without a client the module would never be woken: it ends after
+      // one shutdown time-out unless a client comes first.
+      module.SignalIdle();
+      exitCode = app->RunMessageLoop();
+    } else {
+      exitCode = app->RunMainWindow(&module);
+    }
+    instance.StopServing();
+
+    RevokeServerObjects(&cookies);
+    if (DWORD pause = module.ExitPauseMs()) WaitUnlessStopped(pause);
+    monitor.reset();
+  }
+  if (ForcedTermination()) KillProcessTrees(kServerAndProgramImageNames);
+  return exitCode;
+}

@@ -1,0 +1,88 @@
+// Two real starts of the program: the second asks the first to raise its
+// window and ends with 0; while the instance lock is held without a window,
+// a start waits in one-second steps.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "shell/single_instance.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// The program in a session of its own: offscreen, with its own runtime
+// folder, registry, rules folder and an empty bench.
+struct Session {
+  TempDir dir;
+  ScopedEnv platform{"QT_QPA_PLATFORM", "offscreen"};
+  ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().c_str()};
+  ScopedEnv registry{"VANTOR_REGISTRY_DIR", (dir / "registry").c_str()};
+  ScopedEnv rules{"VANTOR_RULES_DIR", (dir / "rules").c_str()};
+  ScopedEnv bench{"VANTOR_BENCH_DIR", dir.path().c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+
+  pid_t Start() {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::chdir(dir.path().c_str());
+      ::execl(VANTOR_BIN, VANTOR_BIN, nullptr);
+      ::_exit(127);
+    }
+    return pid;
+  }
+};
+
+// The exit code, or -1 when the process has not ended within ms.
+int ExitWithin(pid_t pid, int ms) {
+  int status = 0;
+  bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::milliseconds(ms));
+  if (!ended) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool AnyLogSince(std::filesystem::file_time_type since, const std::string& fragment) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(VANTOR_BIN).parent_path())) {
+    if (entry.path().filename().string().rfind("Vantor-", 0) != 0 || entry.last_write_time() < since) continue;
+    if (ReadFile(entry.path().string()).find(fragment) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(SingleInstance, ASecondStartRaisesTheFirstWindowAndEnds) {
+  Session s;
+  auto since = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(1);
+  pid_t first = s.Start();
+  ASSERT_TRUE(WaitUntil([] { return std::filesystem::exists(CSingleInstance::SocketPath()); }));
+  pid_t second = s.Start();
+  EXPECT_EQ(ExitWithin(second, 20000), 0);
+  EXPECT_EQ(ExitWithin(first, 0), -1) << "the first instance ended";
+  EXPECT_TRUE(WaitUntil([&] { return AnyLogSince(since, "raise requested by another start: window raised"); }));
+  ::kill(first, SIGTERM);  // closes the window as its close box does
+  EXPECT_EQ(ExitWithin(first, 20000), 0);
+  EXPECT_FALSE(std::filesystem::exists(CSingleInstance::SocketPath()));
+}
+
+TEST(SingleInstance, AStartWaitsWhileTheLockIsHeldWithoutAWindow) {
+  Session s;
+  int held = ::open(CSingleInstance::LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  pid_t start = s.Start();
+  EXPECT_EQ(ExitWithin(start, 2500), -1) << "did not wait for the lock";
+  EXPECT_FALSE(std::filesystem::exists(CSingleInstance::SocketPath()));
+  auto released = std::chrono::steady_clock::now();
+  ::close(held);
+  ASSERT_TRUE(WaitUntil([] { return std::filesystem::exists(CSingleInstance::SocketPath()); }));
+  // The next attempt comes within one retry step.
+  EXPECT_LT(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(1900));
+  ::kill(start, SIGTERM);
+  EXPECT_EQ(ExitWithin(start, 20000), 0);
+}

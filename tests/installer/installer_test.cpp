@@ -1,0 +1,197 @@
+// The component installer on a package tree of the test's own, with the
+// rules folder, the registry and the outside commands redirected.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include "installer/installer.h"
+#include "platform/executable.h"
+#include "platform/registry/registry.h"
+#include "process/search_file.h"
+#include "shell/settings.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+// Records what the installer asked of its window.
+class FakeWindow : public IProgressWindow {
+ public:
+  void SetTitle(const std::string& t) override { title = t; }
+  void SetAnimation(int r) override { animation = r; }
+  void SetTimeDisplay(bool) override {}
+  void SetMinimizeButton(bool) override {}
+  void SetProgressBar(bool) override {}
+  void SetRange(unsigned start, unsigned t) override {
+    position = start;
+    total = t;
+  }
+  void SetPosition(unsigned v) override { position = v; }
+  bool ShowModeless() override { return ++shows, true; }
+  void SetLine(int line, const std::string& text, bool) override {
+    if (line == 2) paths.push_back(text);
+  }
+  bool HasUserCancelled() override { return ++asked > cancelAfter; }
+  void Stop() override { ++stops; }
+
+  std::string title;
+  int animation = 0;
+  unsigned position = 0, total = 0;
+  int shows = 0, stops = 0, asked = 0, cancelAfter = 100;
+  std::vector<std::string> paths;
+};
+
+// A package tree as the current folder, a rules folder, a registry and fake
+// udevadm and regsvr32 that note their arguments.
+class Installer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir / "pkg/Google/Driver");
+    fs::create_directories(dir / ("pkg/Qualcomm/Driver/" + GetNativeArchitecture()));
+    fs::create_directories(dir / "pkg/Qualcomm/QPST");
+    fs::create_directories(dir / "rules");
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "bench");
+    WriteFile(dir / "pkg/Google/Driver/51-android.rules", "# android\n");
+    WriteFile(dir / ("pkg/Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules"), "# qualcomm\n");
+    for (const char* tool : {"udevadm", "regsvr32.exe"}) {
+      WriteFile(dir / ("bin/" + std::string(tool)), "#!/bin/sh\necho \"$0 $*\" >> \"" + dir / "commands" + "\"\n");
+      fs::permissions(dir / ("bin/" + std::string(tool)), fs::perms::owner_all);
+    }
+    oldFolder = fs::current_path();
+    fs::current_path(dir / "pkg");
+  }
+  void TearDown() override { std::filesystem::current_path(oldFolder); }
+
+  std::string Machine(const char* name) {
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kSettingsKey) != ERROR_SUCCESS) return "<no key>";
+    char data[300] = {};
+    DWORD type = 0, size = sizeof data - 1;
+    if (RegQueryValueEx(key.get(), name, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+      return "<none>";
+    return type == REG_DWORD ? std::to_string(static_cast<unsigned char>(data[0])) : std::string(data);
+  }
+  // The log lines of the installer's steps, in order.
+  std::vector<std::string> StepLines(const LogCapture& log) {
+    std::vector<std::string> lines;
+    std::istringstream text(log.Text());
+    for (std::string line; std::getline(text, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      for (const char* verb : {"install ", "uninstall ", "register ", "unregister "})
+        if (line.rfind(verb, 0) == 0) lines.push_back(line);
+    }
+    return lines;
+  }
+
+  TempDir dir;
+  std::filesystem::path oldFolder;
+  ScopedEnv registry{"VANTOR_REGISTRY_DIR", (dir / "registry").c_str()};
+  ScopedEnv rules{"VANTOR_RULES_DIR", (dir / "rules").c_str()};
+  ScopedEnv path{"PATH", (dir / "bin:" + std::string(std::getenv("PATH"))).c_str()};
+  ScopedEnv bench{"VANTOR_BENCH_DIR", (dir / "bench").c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+};
+
+}  // namespace
+
+TEST_F(Installer, FirstRunWithoutQpstModulesInstallsTheRulesAndMarksTheExecutable) {
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, false, &window);
+  EXPECT_TRUE(installer.Succeeded());
+  EXPECT_EQ(window.title, "Vantor 6.0.0.1");
+  EXPECT_EQ(window.animation, 201);
+  EXPECT_EQ(window.total, 15u);
+  EXPECT_EQ(window.position, 3u);  // the program and the two rules files
+  EXPECT_EQ(window.shows, 1);
+  std::string arch = GetNativeArchitecture();
+  EXPECT_EQ(StepLines(log), (std::vector<std::string>{
+                                "register " + ExecutablePath() + "(0x00000000)",
+                                "install Google/Driver/51-android.rules(0x00000000)",
+                                "install Qualcomm/Driver/" + arch + "/qcser.rules(0x00000000)",
+                            }));
+  EXPECT_EQ(ReadFile(dir / "rules/60-vantor-51-android.rules"), "# android\n");
+  EXPECT_EQ(ReadFile(dir / "rules/60-vantor-qcser.rules"), "# qualcomm\n");
+  EXPECT_EQ(Machine("qcser.rules"), "60-vantor-qcser.rules");
+  EXPECT_EQ(Machine("NoQPST"), "1");
+  EXPECT_EQ(ReadFile(dir / "commands"), dir / "bin/udevadm control --reload\n" + dir / "bin/udevadm trigger\n");
+  EXPECT_TRUE(IsInstalled());
+
+  // The same executable again: nothing shown, nothing done.
+  FakeWindow second;
+  CInstaller again(true, false, &second);
+  EXPECT_EQ(second.shows, 0);
+  EXPECT_EQ(second.position, 0u);
+  // Forced: installs again, the earlier copies replaced.
+  FakeWindow forced;
+  CInstaller force(true, true, &forced);
+  EXPECT_EQ(forced.position, 3u);
+  EXPECT_TRUE(force.Succeeded());
+}
+
+TEST_F(Installer, PresentQpstModulesAreRegisteredAndCounted) {
+  WriteFile(dir / "pkg/Qualcomm/QPST/PhoneLib.dll", "x");
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, true, &window);
+  EXPECT_EQ(window.position, 4u);
+  EXPECT_EQ(StepLines(log).back(), "register Qualcomm/QPST/PhoneLib.dll(0x00000000)");
+  EXPECT_NE(ReadFile(dir / "commands").find("regsvr32.exe /s Qualcomm/QPST/PhoneLib.dll"), std::string::npos);
+  EXPECT_EQ(Machine("NoQPST"), "1");  // ten modules are still missing
+}
+
+TEST_F(Installer, AFailingStepIsLoggedAndLeavesTheMarkerUnwritten) {
+  std::filesystem::remove(dir / "pkg/Google/Driver/51-android.rules");
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, false, &window);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_EQ(log.Count("install Google/Driver/51-android.rules(0x80070002)"), 1);
+  EXPECT_EQ(log.Count("CInstaller::InstallDriver("), 1);
+  EXPECT_EQ(window.position, 3u);  // the step still counts
+  EXPECT_FALSE(IsInstalled());
+  EXPECT_TRUE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+}
+
+TEST_F(Installer, CancelSkipsTheRemainingSteps) {
+  FakeWindow window;
+  window.cancelAfter = 1;  // the program is registered, then the user cancels
+  CInstaller installer(true, false, &window);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_EQ(window.position, 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+  EXPECT_FALSE(IsInstalled());
+  EXPECT_EQ(window.stops, 1);
+}
+
+TEST_F(Installer, UninstallRunsInReverseAndRemovesTheRecordedCopies) {
+  { CInstaller installer(true, false, nullptr); }
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(false, false, &window);
+  std::string arch = GetNativeArchitecture();
+  EXPECT_EQ(StepLines(log), (std::vector<std::string>{
+                                "uninstall Google/Driver/51-android.rules(0x00000000)",
+                                "uninstall Qualcomm/Driver/" + arch + "/qcser.rules(0x00000000)",
+                                "unregister " + ExecutablePath() + "(0x00000000)",
+                            }));
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-51-android.rules"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+  EXPECT_EQ(Machine("NoQPST"), "<no key>");  // the script removed the key last
+  EXPECT_FALSE(IsInstalled());
+}
+
+TEST_F(Installer, ARecordedNameNeverLeadsOutOfTheRulesFolder) {
+  WriteFile(dir / "precious", "keep");
+  {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, kSettingsKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetString(key.get(), "qcser.rules", "../precious"), ERROR_SUCCESS);
+  }
+  LogCapture log;
+  CInstaller installer(false, false, nullptr);
+  EXPECT_EQ(ReadFile(dir / "precious"), "keep");
+  EXPECT_EQ(log.Count("uninstall Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules(0x8007000d)"), 1);
+}

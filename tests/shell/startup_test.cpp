@@ -1,0 +1,197 @@
+// The start-up sequence with windows of the test's own: the command line's
+// switches, the server objects behind "NoQPST", the shutdown monitor, and
+// the exit after a forced termination.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "download/qpst_interfaces.h"
+#include "jobs/forced_termination.h"
+#include "platform/com/class_registry.h"
+#include "platform/com/module.h"
+#include "platform/registry/registry.h"
+#include "platform/timing.h"
+#include "process/process_list.h"
+#include "shell/command_line_switch.h"
+#include "shell/server_module.h"
+#include "shell/settings.h"
+#include "shell/startup.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class FakeApplication : public IApplication {
+ public:
+  std::unique_ptr<IProgressWindow> CreateProgressWindow() override {
+    ++progressWindows;
+    return nullptr;
+  }
+  int RunMainWindow(CServerAppModule* module) override {
+    ++mainWindows;
+    module->Lock();
+    IUnknown* server = nullptr;
+    serverAnswer = CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IUnknown::kIid,
+                                    reinterpret_cast<void**>(&server));
+    if (server) server->Release();
+    if (onWindow) onWindow();
+    module->Unlock();
+    return 0;
+  }
+  int RunMessageLoop() override {
+    ++loops;
+    std::unique_lock lock(mutex);
+    quit.wait(lock, [this] { return quitCode >= 0; });
+    return quitCode;
+  }
+  void PostQuit(int code) override {
+    std::lock_guard lock(mutex);
+    quitCode = code;
+    quit.notify_all();
+  }
+  bool RaiseMainWindow() override { return false; }
+
+  int progressWindows = 0, mainWindows = 0, loops = 0;
+  HRESULT serverAnswer = E_UNEXPECTED;
+  std::function<void()> onWindow;
+  std::mutex mutex;
+  std::condition_variable quit;
+  int quitCode = -1;
+};
+
+// A private session: registry, runtime folder, rules folder, bench.
+struct Session {
+  TempDir dir;
+  ScopedEnv registry{"VANTOR_REGISTRY_DIR", (dir / "registry").c_str()};
+  ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.path().c_str()};
+  ScopedEnv rules{"VANTOR_RULES_DIR", (dir / "rules").c_str()};
+  ScopedEnv bench{"VANTOR_BENCH_DIR", dir.path().c_str()};
+  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+  ScopedTimeScale fast{0.01};
+
+  void SetNoQpst(DWORD value) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, kSettingsKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetDword(key.get(), "NoQPST", value), ERROR_SUCCESS);
+    MarkInstalled();  // so that the first-run installation does not wipe it
+  }
+};
+
+}  // namespace
+
+TEST(CommandLine, OnlyASwitchAtTheEndOfTheLineCounts) {
+  EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" /RegServer"), StartSwitch::RegServer);
+  EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" /rEGsERVER"), StartSwitch::RegServer);
+  EXPECT_EQ(ScanCommandLine("\"/opt/my-tools/vantor\" -UnregServer"), StartSwitch::UnregServer);
+  EXPECT_EQ(ScanCommandLine("\"/opt/x-y/vantor\" -Embedding"), StartSwitch::Automation);
+  EXPECT_EQ(ScanCommandLine("vantor /automation"), StartSwitch::Automation);
+  EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" /RegServer now"), StartSwitch::None);
+  EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" RegServer"), StartSwitch::None);
+  EXPECT_EQ(ScanCommandLine("\"/home/a-RegServer\""), StartSwitch::None);
+  EXPECT_EQ(ScanCommandLine("/RegServer"), StartSwitch::RegServer);
+  const char* argv[] = {"/opt/my tools/vantor", "/RegServer"};
+  EXPECT_EQ(JoinCommandLine(2, argv), "\"/opt/my tools/vantor\" /RegServer");
+  EXPECT_EQ(ScanCommandLine(JoinCommandLine(2, argv)), StartSwitch::RegServer);
+}
+
+TEST(Startup, RegServerAndUnregServerInstallForcedAndEndWithoutAWindow) {
+  Session s;
+  FakeApplication app;
+  MarkInstalled();
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
+  EXPECT_EQ(app.progressWindows, 1);  // forced: the marker did not stop it
+  EXPECT_EQ(app.mainWindows, 0);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
+  EXPECT_EQ(app.progressWindows, 2);
+  EXPECT_EQ(app.mainWindows, 0);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver x", &app), 0);
+  EXPECT_EQ(app.mainWindows, 1);
+}
+
+TEST(Startup, NoQpstDecidesWhetherTheServerClassesAnswer) {
+  Session s;
+  FakeApplication app;
+  s.SetNoQpst(0);
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.serverAnswer, REGDB_E_CLASSNOTREG);
+  s.SetNoQpst(1);
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.serverAnswer, S_OK);
+  // Revoked at the end of the run.
+  IUnknown* server = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IUnknown::kIid,
+                             reinterpret_cast<void**>(&server)),
+            REGDB_E_CLASSNOTREG);
+}
+
+TEST(Startup, AutomationWithoutAClientEndsAfterOneShutdownTimeout) {
+  Session s;
+  FakeApplication app;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunVantor("vantor -Automation", &app), 0);
+  EXPECT_EQ(app.loops, 1);
+  EXPECT_EQ(app.mainWindows, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(ServerModule, QuitsOnlyAfterAWholeTimeoutWithoutLocksOrActivity) {
+  ScopedTimeScale fast(0.01);  // 50 ms time-out
+  std::atomic<int> quits{0};
+  LONG base = ModuleLockCount();
+  ASSERT_EQ(base, 0) << "objects of an earlier test are still alive";
+  CServerAppModule module([&] { ++quits; });
+  module.StartMonitor();
+  module.Lock();
+  module.SignalIdle();  // woken while a lock is held: keeps serving
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(quits.load(), 0);
+  module.SetTimeouts(5000, 1000);
+  module.Unlock();  // the last lock: time-out and pause drop to 0 first
+  EXPECT_EQ(module.ExitPauseMs(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return quits.load() == 1; }, std::chrono::seconds(5)));
+}
+
+// The child side of the next test: runs only in the copy named "vantor".
+TEST(ForcedTerminationChild, EndsTheServersAndItself) {
+  if (!std::getenv("VANTOR_FORCED_CHILD")) GTEST_SKIP() << "runs in the child process only";
+  Session s;
+  FakeApplication app;
+  app.onWindow = [] { SetForcedTermination(); };
+  RunVantor("vantor", &app);
+  ADD_FAILURE() << "the program did not end itself";
+}
+
+TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
+  TempDir dir;
+  std::filesystem::copy_file("/bin/sleep", dir / "QPSTServer.exe");
+  std::filesystem::copy_file("/proc/self/exe", dir / "vantor");
+  pid_t server = ::fork();
+  if (server == 0) {
+    ::execl((dir / "QPSTServer.exe").c_str(), "QPSTServer.exe", "60", nullptr);
+    ::_exit(127);
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    CProcessList list;
+    list.Snapshot();
+    for (const auto& p : list.processes())
+      if (p.pid == server && p.exeName == "QPSTServer.exe") return true;
+    return false;
+  }));
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv("VANTOR_FORCED_CHILD", "1", 1);
+    ::execl((dir / "vantor").c_str(), "vantor", "--gtest_filter=ForcedTerminationChild.*", nullptr);
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  int serverStatus = 0;
+  EXPECT_EQ(::waitpid(server, &serverStatus, 0), server);
+  EXPECT_TRUE(WIFSIGNALED(serverStatus) || WIFEXITED(serverStatus));
+  EXPECT_FALSE(WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0) << "sleep ran to its end";
+}
