@@ -4,6 +4,9 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 #include <filesystem>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/ui/ui_support.h"
 #include "tools/bench_state/bench_state.h"
@@ -261,6 +264,21 @@ class MainDlgTest : public QObject {
     CMainDlg again;
     QCOMPARE(again.Folders()->Text(), QString("/bench/package"));
     QCOMPARE(again.Folders()->count(), 1);
+  }
+
+  void whatAClosedWindowSavedSurvivesAKillOfTheProcess() {
+    pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+      CMainDlg w;
+      w.Folders()->SetText("/saved/before/the/kill");
+      w.close();
+      ::raise(SIGKILL);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    QCOMPARE(ReadSetting(kSearchPathSetting), std::string("/saved/before/the/kill"));
   }
 
   void f5RefreshesAndClosingDuringARunDoesNotWait() {
