@@ -52,6 +52,14 @@ std::string SdkFolder() {
   return sdk;
 }
 
+// The script runs from its own folder: a relative path must not depend on
+// the folder it was given from.
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char here[4096];
+  return ::getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -139,7 +147,8 @@ HRESULT CFastBootFlasher::DoWork() {
     return missing;
   }
   ChildProcess child;
-  HRESULT hr = StartProcess(FastbootCommandLine(folder, SdkFolder(), script_, GetDeviceId()), true, &child);
+  std::string script = Absolute(script_);
+  HRESULT hr = StartProcess(FastbootCommandLine(FolderOf(script), SdkFolder(), script, GetDeviceId()), true, &child);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   LineReader reader(child.output.get(), child.process.fd());

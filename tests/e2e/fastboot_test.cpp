@@ -30,11 +30,12 @@ class RealFastboot : public ::testing::Test {
               "read line < " + dir / "go" + "\n"
               "fastboot \"$1\" \"$2\" reboot\n");
   }
-  ComPtr<IDeviceReport> Start(phonesim::TcpFastbootPhone& phone) {
+  ComPtr<IDeviceReport> Start(phonesim::TcpFastbootPhone& phone, const std::string& script = "") {
     std::string error;
     EXPECT_TRUE(phone.Start(&error)) << error;
     ComPtr<IDeviceReport> job;
-    EXPECT_EQ(CFastBootFlasher::StartFlash(phone.identifier(), dir / "package/flash_all.sh", job.ReleaseAndGetAddressOf()),
+    EXPECT_EQ(CFastBootFlasher::StartFlash(phone.identifier(), script.empty() ? dir / "package/flash_all.sh" : script,
+                                           job.ReleaseAndGetAddressOf()),
               S_OK);
     return job;
   }
@@ -76,4 +77,20 @@ TEST_F(RealFastboot, AFailOnOnePartitionEndsTheJobWithThatLine) {
   EXPECT_NE(status.str().find("FAILED (remote: 'partition is locked')"), std::string::npos) << status.str();
   EXPECT_EQ(phone.partitions().count("system"), 0u);
   EXPECT_EQ(phone.partitions().count("boot"), 1u);
+}
+
+// A package folder given relative to the current folder: the script is still
+// found after the job changed into its folder, and a script that cannot run
+// never reads as a success.
+TEST_F(RealFastboot, AScriptGivenByARelativePathRunsFromItsFolder) {
+  std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  phonesim::TcpFastbootPhone phone({});
+  ComPtr<IDeviceReport> job = Start(phone, "package/flash_all.sh");
+  Go();
+  bool done = WaitUntil([&] { return job->IsCompleted() != 0; }, std::chrono::seconds(30));
+  std::filesystem::current_path(old);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(job->GetResult(), S_OK);
+  EXPECT_EQ(phone.partitions()["boot"], boot);
 }
