@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <filesystem>
 
 #include "flashers/fastboot_flasher.h"
+#include "process/command_line.h"
 #include "process/executor.h"
 #include "tests/support/hex_writer.h"
 #include "tests/support/log_capture.h"
@@ -93,4 +98,31 @@ TEST_F(RealFastboot, AScriptGivenByARelativePathRunsFromItsFolder) {
   ASSERT_TRUE(done);
   EXPECT_EQ(job->GetResult(), S_OK);
   EXPECT_EQ(phone.partitions()["boot"], boot);
+}
+
+// A fastboot device that accepts the connection and never answers: the job
+// runs until it is released, and then ends with the script's whole tree.
+TEST_F(RealFastboot, ADeviceThatStopsAnsweringEndsWhenItsJobIsReleased) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  std::string id = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  WriteFile(dir / "package/boot_only.sh", "fastboot \"$1\" \"$2\" flash boot boot.img\n");
+  ComPtr<IDeviceReport> job;
+  ASSERT_EQ(CFastBootFlasher::StartFlash(id, dir / "package/boot_only.sh", job.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return log.Count("$fastboot") == 1; }));
+  auto running = [&] { return ExecuteCommand("pgrep -f " + QuoteArgument(id)) == 0; };
+  ASSERT_TRUE(WaitUntil(running));
+  EXPECT_FALSE(job->IsCompleted());
+  auto start = std::chrono::steady_clock::now();
+  job.Reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(WaitUntil([&] { return !running(); }, std::chrono::seconds(5))) << "fastboot was left running";
+  ::close(listener);
 }
