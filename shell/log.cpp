@@ -1,6 +1,7 @@
 #include "shell/log.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,8 +37,19 @@ void MakeFolders(const std::string& folder) {
   }
 }
 
+// Opens the log file for this process only. The write lock, held as long as
+// the file is open, keeps a process that starts in the same second out of a
+// log in use (it goes to the fallback folder); a log of the same name that
+// an ended run left is appended to, never truncated, so no run's lines are
+// lost.
 int CreateLogFile(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Read before main runs, once, as the dump switch must not change later.

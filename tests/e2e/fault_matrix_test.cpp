@@ -58,8 +58,15 @@ std::vector<std::string> LeftBehind(const std::string& folder) {
   return left;
 }
 
-bool TraceInLogsSince(std::filesystem::file_time_type since, const std::string& code) {
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(VANTOR_CLI_BIN).parent_path())) {
+// The logs beside the program, and in the state folder where a run goes
+// when another one holds the log of the same second.
+bool TraceInLogsSince(std::filesystem::file_time_type since, const std::string& stateFolder, const std::string& code) {
+  std::vector<std::filesystem::directory_entry> logs;
+  for (const std::string& folder : {std::filesystem::path(VANTOR_CLI_BIN).parent_path().string(), stateFolder}) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) logs.push_back(entry);
+  }
+  for (const auto& entry : logs) {
     if (entry.path().filename().string().rfind("Vantor-", 0) != 0 || entry.last_write_time() < since) continue;
     std::string text = ReadFile(entry.path().string());
     // A trace line: "Operation(line): text(0x%08x)".
@@ -86,6 +93,7 @@ class FaultMatrix : public ::testing::TestWithParam<Fault> {
   ScopedEnv benchDir{"VANTOR_BENCH_DIR", (dir / "bench").c_str()};
   ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
   ScopedEnv scale{"VANTOR_TIME_SCALE", "0.01"};
+  ScopedEnv state{"XDG_STATE_HOME", (dir / "state").c_str()};
 };
 
 }  // namespace
@@ -118,7 +126,7 @@ TEST_P(FaultMatrix, TheFaultyPhoneFailsAloneWithItsCode) {
   EXPECT_EQ(Count(output, "\"status\":\"The operation completed successfully.\",\"error\":false,\"done\":true"),
             fault.phones - fault.failures)
       << output;
-  EXPECT_TRUE(TraceInLogsSince(since, fault.code)) << "no trace line with " << fault.code;
+  EXPECT_TRUE(TraceInLogsSince(since, dir / "state/vantor", fault.code)) << "no trace line with " << fault.code;
 }
 
 INSTANTIATE_TEST_SUITE_P(Bench, FaultMatrix, ::testing::ValuesIn(kFaults),

@@ -26,6 +26,7 @@ struct Session {
   ScopedEnv rules{"VANTOR_RULES_DIR", (dir / "rules").c_str()};
   ScopedEnv bench{"VANTOR_BENCH_DIR", dir.path().c_str()};
   ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
+  ScopedEnv state{"XDG_STATE_HOME", (dir / "state").c_str()};
 
   pid_t Start() {
     pid_t pid = ::fork();
@@ -46,8 +47,14 @@ int ExitWithin(pid_t pid, int ms) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-bool AnyLogSince(std::filesystem::file_time_type since, const std::string& fragment) {
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(VANTOR_BIN).parent_path())) {
+// The logs beside the program and in the session's state folder.
+bool AnyLogSince(std::filesystem::file_time_type since, const std::string& stateFolder, const std::string& fragment) {
+  std::vector<std::filesystem::directory_entry> logs;
+  for (const std::string& folder : {std::filesystem::path(VANTOR_BIN).parent_path().string(), stateFolder}) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) logs.push_back(entry);
+  }
+  for (const auto& entry : logs) {
     if (entry.path().filename().string().rfind("Vantor-", 0) != 0 || entry.last_write_time() < since) continue;
     if (ReadFile(entry.path().string()).find(fragment) != std::string::npos) return true;
   }
@@ -64,7 +71,7 @@ TEST(SingleInstance, ASecondStartRaisesTheFirstWindowAndEnds) {
   pid_t second = s.Start();
   EXPECT_EQ(ExitWithin(second, 20000), 0);
   EXPECT_EQ(ExitWithin(first, 0), -1) << "the first instance ended";
-  EXPECT_TRUE(WaitUntil([&] { return AnyLogSince(since, "raise requested by another start: window raised"); }));
+  EXPECT_TRUE(WaitUntil([&] { return AnyLogSince(since, s.dir / "state/vantor", "raise requested by another start: window raised"); }));
   ::kill(first, SIGTERM);  // closes the window as its close box does
   EXPECT_EQ(ExitWithin(first, 20000), 0);
   EXPECT_FALSE(std::filesystem::exists(CSingleInstance::SocketPath()));

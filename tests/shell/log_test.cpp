@@ -79,6 +79,36 @@ TEST(LogFile, AnUnwritableExecutableFolderFallsBackToTheStateFolder) {
   EXPECT_EQ(ReadFile(log.path()), "saved\r\n");
 }
 
+TEST(LogFile, ASecondLogOfTheSameSecondNeverTruncatesTheFirst) {
+  TempDir dir;
+  auto placement = [&] {
+    return LogPlacement{[&](const std::string& name) { return dir / name; }, dir / "state",
+                        [] { return std::optional<std::string>("h"); }};
+  };
+  LogFile first(placement());
+  first.WriteLine("first run");
+  LogFile second(placement());
+  second.WriteLine("second run");
+  EXPECT_NE(first.path(), second.path());
+  EXPECT_EQ(ReadFile(first.path()), "first run\r\n");
+  EXPECT_EQ(ReadFile(second.path()), "second run\r\n");
+}
+
+TEST(LogFile, ALogAnEndedRunLeftIsAppendedTo) {
+  TempDir dir;
+  auto placement = [&] {
+    return LogPlacement{[&](const std::string&) { return dir / "Vantor-1@h.log"; }, "",
+                        [] { return std::optional<std::string>("h"); }};
+  };
+  {
+    LogFile ended(placement());
+    ended.WriteLine("earlier run");
+  }
+  LogFile log(placement());
+  log.WriteLine("this run");
+  EXPECT_EQ(ReadFile(dir / "Vantor-1@h.log"), "earlier run\r\nthis run\r\n");
+}
+
 TEST(LogFile, TextTheCodesetCannotHoldIsReplaced) {
   TempDir dir;
   LogFile log(InFolder(dir.path()));
