@@ -58,11 +58,13 @@ std::vector<std::string> LeftBehind(const std::string& folder) {
   return left;
 }
 
-// The logs beside the program, and in the state folder where a run goes
-// when another one holds the log of the same second.
+// The logs beside the program, in the current folder (a log of the same
+// name found there is used), and in the state folder where a run goes when
+// another one holds the log of the same second.
 bool TraceInLogsSince(std::filesystem::file_time_type since, const std::string& stateFolder, const std::string& code) {
   std::vector<std::filesystem::directory_entry> logs;
-  for (const std::string& folder : {std::filesystem::path(VANTOR_CLI_BIN).parent_path().string(), stateFolder}) {
+  for (const std::string& folder : {std::filesystem::path(VANTOR_CLI_BIN).parent_path().string(),
+                                    std::filesystem::current_path().string(), stateFolder}) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) logs.push_back(entry);
   }
