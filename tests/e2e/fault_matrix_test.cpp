@@ -9,7 +9,7 @@
 
 #include "process/command_line.h"
 #include "process/executor.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/log_files.h"
 #include "tools/bench_state/bench_state.h"
 
 namespace {
@@ -58,20 +58,9 @@ std::vector<std::string> LeftBehind(const std::string& folder) {
   return left;
 }
 
-// The logs beside the program, in the current folder (a log of the same
-// name found there is used), and in the state folder where a run goes when
-// another one holds the log of the same second.
+// A trace line with the code: "Operation(line): text(0x%08x)".
 bool TraceInLogsSince(std::filesystem::file_time_type since, const std::string& stateFolder, const std::string& code) {
-  std::vector<std::filesystem::directory_entry> logs;
-  for (const std::string& folder : {std::filesystem::path(VANTOR_CLI_BIN).parent_path().string(),
-                                    std::filesystem::current_path().string(), stateFolder}) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) logs.push_back(entry);
-  }
-  for (const auto& entry : logs) {
-    if (entry.path().filename().string().rfind("Vantor-", 0) != 0 || entry.last_write_time() < since) continue;
-    std::string text = ReadFile(entry.path().string());
-    // A trace line: "Operation(line): text(0x%08x)".
+  for (const std::string& text : LogsSince(since, LogFolders(VANTOR_CLI_BIN, stateFolder))) {
     for (size_t at = text.find(code); at != std::string::npos; at = text.find(code, at + 1)) {
       size_t start = text.rfind('\n', at);
       std::string line = text.substr(start == std::string::npos ? 0 : start + 1, at - start);

@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "shell/single_instance.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/log_files.h"
 
 namespace {
 
@@ -47,17 +47,9 @@ int ExitWithin(pid_t pid, int ms) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The logs beside the program and in the session's state folder.
 bool AnyLogSince(std::filesystem::file_time_type since, const std::string& stateFolder, const std::string& fragment) {
-  std::vector<std::filesystem::directory_entry> logs;
-  for (const std::string& folder : {std::filesystem::path(VANTOR_BIN).parent_path().string(), stateFolder}) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) logs.push_back(entry);
-  }
-  for (const auto& entry : logs) {
-    if (entry.path().filename().string().rfind("Vantor-", 0) != 0 || entry.last_write_time() < since) continue;
-    if (ReadFile(entry.path().string()).find(fragment) != std::string::npos) return true;
-  }
+  for (const std::string& text : LogsSince(since, LogFolders(VANTOR_BIN, stateFolder)))
+    if (text.find(fragment) != std::string::npos) return true;
   return false;
 }
 
