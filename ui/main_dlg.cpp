@@ -72,7 +72,9 @@ CMainDlg::CMainDlg(QWidget* parent)
 
 CMainDlg::~CMainDlg() {
   OnDestroy();
-  // The rows' jobs are released with the list.
+  // The list goes before this window's base: its viewport must not call
+  // back into a half-destroyed list. The rows' jobs are released with it.
+  devices_.viewport()->removeEventFilter(this);
 }
 
 void CMainDlg::OnInitDialog() {
