@@ -45,45 +45,53 @@ void InstallAsRootWhenNeeded() {
   TraceResult(ExecuteCommand(command), "InstallAsRootWhenNeeded", __LINE__);
 }
 
-}  // namespace
-
-int RunVantor(const std::string& commandLine, IApplication* app) {
+// Everything from the single instance to the exit pause; the exit code.
+int Serve(const std::string& commandLine, IApplication* app) {
   CSingleInstance instance;
   if (!instance.Acquire()) return 0;
   KillProcessTrees(kServerImageNames);
 
   CServerAppModule module([app] { app->PostQuit(0); });
-  int exitCode = 0;
   StartSwitch start = ScanCommandLine(commandLine);
   if (start == StartSwitch::RegServer || start == StartSwitch::UnregServer) {
     RunInstaller(app, start == StartSwitch::RegServer, true);
-  } else {
-    bool automation = start == StartSwitch::Automation;
-    if (!automation) InstallAsRootWhenNeeded();
-    RunInstaller(app, true, false);
-    std::unique_ptr<CAutoExecutor> monitor = MonitorDevice();
-    module.StartMonitor();
-
-    std::vector<DWORD> cookies;
-    if (SHRegGetBoolUSValue(kSettingsKey, "NoQPST", true, false)) {
-      RegisterServerObjects(&cookies);
-      CoResumeClassObjects();
-    }
-    instance.Serve([app] { return app->RaiseMainWindow(); });
-    if (automation) {
-      // Without a client the module would never be woken: it ends after
-      // one shutdown time-out unless a client comes first.
-      module.SignalIdle();
-      exitCode = app->RunMessageLoop();
-    } else {
-      exitCode = app->RunMainWindow(&module);
-    }
-    instance.StopServing();
-
-    RevokeServerObjects(&cookies);
-    if (DWORD pause = module.ExitPauseMs()) WaitUnlessStopped(pause);
-    monitor.reset();
+    return 0;
   }
+  bool automation = start == StartSwitch::Automation;
+  if (!automation) InstallAsRootWhenNeeded();
+  RunInstaller(app, true, false);
+  std::unique_ptr<CAutoExecutor> monitor = MonitorDevice();
+  module.StartMonitor();
+
+  std::vector<DWORD> cookies;
+  if (SHRegGetBoolUSValue(kSettingsKey, "NoQPST", true, false)) {
+    RegisterServerObjects(&cookies);
+    CoResumeClassObjects();
+  }
+  instance.Serve([app] { return app->RaiseMainWindow(); });
+  int exitCode;
+  if (automation) {
+    // Without a client the module would never be woken: it ends after one
+    // shutdown time-out unless a client comes first.
+    module.SignalIdle();
+    exitCode = app->RunMessageLoop();
+  } else {
+    exitCode = app->RunMainWindow(&module);
+  }
+  instance.StopServing();
+
+  RevokeServerObjects(&cookies);
+  if (DWORD pause = module.ExitPauseMs()) WaitUnlessStopped(pause);
+  monitor.reset();
+  return exitCode;
+}
+
+}  // namespace
+
+int RunVantor(const std::string& commandLine, IApplication* app) {
+  int exitCode = Serve(commandLine, app);
+  // A job's worker had to be abandoned: end the servers and every process of
+  // this program, this one last (it exits with code 0 there).
   if (ForcedTermination()) KillProcessTrees(kServerAndProgramImageNames);
   return exitCode;
 }
