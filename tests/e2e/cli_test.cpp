@@ -5,6 +5,7 @@
 
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "tests/support/sample_package.h"
 #include "shell/settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -13,11 +14,9 @@ namespace {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (ExecuteCommand("fastboot --version") != 0) GTEST_SKIP() << "Debian's fastboot is not installed";
+    if (!FastbootInstalled()) GTEST_SKIP() << "Debian's fastboot is not installed";
     std::filesystem::create_directories(dir / "bench");
-    ASSERT_EQ(ExecuteCommand(QuoteArgument(VANTOR_SOURCE_DIR "/scripts/make-sample-package") + " " +
-                             QuoteArgument(dir / "package")),
-              0);
+    ASSERT_TRUE(MakeSamplePackage(dir / "package"));
   }
   // One phone of each mode; `faults` are options of the bench.
   void StartBench(const std::string& faults = "") {

@@ -9,6 +9,7 @@
 
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "tests/support/sample_package.h"
 #include "tests/support/log_files.h"
 #include "tools/bench_state/bench_state.h"
 
@@ -73,11 +74,9 @@ bool TraceInLogsSince(std::filesystem::file_time_type since, const std::string& 
 class FaultMatrix : public ::testing::TestWithParam<Fault> {
  protected:
   void SetUp() override {
-    if (ExecuteCommand("fastboot --version") != 0) GTEST_SKIP() << "Debian's fastboot is not installed";
+    if (!FastbootInstalled()) GTEST_SKIP() << "Debian's fastboot is not installed";
     std::filesystem::create_directories(dir / "bench");
-    ASSERT_EQ(ExecuteCommand(QuoteArgument(VANTOR_SOURCE_DIR "/scripts/make-sample-package") + " " +
-                             QuoteArgument(dir / "package")),
-              0);
+    ASSERT_TRUE(MakeSamplePackage(dir / "package"));
     WriteFile(dir / "bad.xml", "<patches><patch");
   }
   TempDir dir;
