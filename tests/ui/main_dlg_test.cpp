@@ -10,6 +10,8 @@
 
 #include "tests/ui/ui_support.h"
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/fastboot_phone.h"
+#include "ui/advanced_dlg.h"
 #include "ui/main_dlg.h"
 #include "ui/resource_ids.h"
 
@@ -157,6 +159,35 @@ class MainDlgTest : public QObject {
     QVERIFY(list->GetItemData(0) != first);
     QVERIFY(RunOver(w));
     QCOMPARE(list->GetItemText(1, 5).contains("(0x"), true);  // left as it was
+  }
+
+  void theScriptChosenInTheAdvancedDialogRunsOnTheNextFastbootJob() {
+    if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
+    Bench bench;
+    WriteFile(bench.package + "/images/recovery.img", std::string(3000, 'R'));
+    WriteFile(bench.package + "/flash_all.sh", "fastboot \"$1\" \"$2\" flash boot boot.img\n");
+    WriteFile(bench.package + "/recovery_only.sh", "fastboot \"$1\" \"$2\" flash recovery images/recovery.img\n");
+    phonesim::FastbootPhoneOptions options;
+    options.benchDir = bench.dir / "bench";
+    options.index = 5;
+    phonesim::TcpFastbootPhone phone(options);
+    std::string error;
+    QVERIFY2(phone.Start(&error), error.c_str());
+    CMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    {
+      CAdvancedDlg dialog(&w.Settings(), &w);
+      dialog.Combo(1)->SetText("recovery_only.sh");
+      dialog.accept();
+    }
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 1);
+    w.OnFlash();
+    QVERIFY(RunOver(w));
+    QCOMPARE(w.Devices()->GetItemData(0)->GetResult(), S_OK);
+    auto partitions = phone.partitions();
+    QCOMPARE(partitions.count("boot"), size_t(0));
+    QCOMPARE(partitions["recovery"], std::vector<std::uint8_t>(3000, 'R'));
   }
 
   void aFolderListTooLongForTheRecordFailsItsRowsInRed() {
