@@ -32,20 +32,18 @@ const DispatchTable& CDownloadSettings::Table() {
 }
 
 HRESULT CDownloadSettings::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(static_cast<IDownloadSettings*>(this), &marshaler_);
+  return marshaler_.Create(static_cast<IDownloadSettings*>(this));
 }
 
 CDownloadSettings::~CDownloadSettings() {
   keys_.clear();
   values_.clear();
-  if (marshaler_) marshaler_->Release();
 }
 
 HRESULT CDownloadSettings::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDispatch::kIid || iid == IDownloadSettings::kIid)
     return ReturnInterface(static_cast<IDownloadSettings*>(this), object);
-  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-  return E_NOINTERFACE;
+  return marshaler_.QueryInterface(iid, object);
 }
 
 HRESULT CDownloadSettings::get_GetParam(const Variant& paramName, Variant* out) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/com/dispatch.h"
+#include "platform/com/marshal.h"
 #include "platform/com/object.h"
 
 inline constexpr CLSID CLSID_DownloadSettings = MakeGuid("{6BF99F3E-FE24-4A7A-94D9-32D7171C33A5}");
@@ -38,7 +39,7 @@ class CDownloadSettings : public CDispatchFromTable<CDownloadSettings, IDownload
  private:
   friend class CDispatchFromTable<CDownloadSettings, IDownloadSettings>;
   static const DispatchTable& Table();
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
   std::vector<Variant> keys_;
   std::vector<Variant> values_;
 };

@@ -88,18 +88,13 @@ HRESULT CPortProxy::CreateInstance(const std::string& portName, IQPortProxy** ou
 }
 
 HRESULT CPortProxy::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(static_cast<IQPortProxy*>(this), &marshaler_);
-}
-
-CPortProxy::~CPortProxy() {
-  if (marshaler_) marshaler_->Release();
+  return marshaler_.Create(static_cast<IQPortProxy*>(this));
 }
 
 HRESULT CPortProxy::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDispatch::kIid || iid == IQPortProxy::kIid)
     return ReturnInterface(static_cast<IQPortProxy*>(this), object);
-  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-  return E_NOINTERFACE;
+  return marshaler_.QueryInterface(iid, object);
 }
 
 HRESULT CPortProxy::get_PhoneStatus(Variant* status) {
@@ -149,18 +144,13 @@ const DispatchTable& CAtmnServer::Table() {
 }
 
 HRESULT CAtmnServer::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(static_cast<IDispatch*>(this), &marshaler_);
-}
-
-CAtmnServer::~CAtmnServer() {
-  if (marshaler_) marshaler_->Release();
+  return marshaler_.Create(static_cast<IDispatch*>(this));
 }
 
 HRESULT CAtmnServer::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDispatch::kIid || iid == IID_IAtmnServer)
     return ReturnInterface(static_cast<IDispatch*>(this), object);
-  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-  return E_NOINTERFACE;
+  return marshaler_.QueryInterface(iid, object);
 }
 
 HRESULT CAtmnServer::Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) {

@@ -9,6 +9,7 @@
 
 #include "download/qpst_interfaces.h"
 #include "download/software_download.h"
+#include "platform/com/marshal.h"
 #include "platform/com/object.h"
 
 class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CComObjectRoot {
@@ -16,7 +17,6 @@ class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CC
   static HRESULT CreateInstance(const std::string& portName, IQPortProxy** out);
 
   HRESULT FinalConstruct();
-  ~CPortProxy() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
 
   // Always ready (5).
@@ -67,7 +67,7 @@ class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CC
   friend class CDispatchFromTable<CPortProxy, IQPortProxy>;
   static const DispatchTable& Table();
   std::string portName_;
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
 };
 
 // The server: a dispatch interface (IAtmnServer) whose GetPort hands out port
@@ -76,7 +76,6 @@ class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CC
 class CAtmnServer : public CDispatchFromTable<CAtmnServer, IDispatch>, public CComObjectRoot {
  public:
   HRESULT FinalConstruct();
-  ~CAtmnServer() override;
   HRESULT InternalQueryInterface(REFIID iid, void** object);
 
   HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, Variant* result) override;
@@ -84,7 +83,7 @@ class CAtmnServer : public CDispatchFromTable<CAtmnServer, IDispatch>, public CC
  private:
   friend class CDispatchFromTable<CAtmnServer, IDispatch>;
   static const DispatchTable& Table();
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
 };
 
 // Registers the class objects of AtmnServer and DownloadSettings (suspended

@@ -43,19 +43,17 @@ HRESULT CSoftwareDownload::CreateInstance(const std::string& deviceId, IQSoftwar
 }
 
 HRESULT CSoftwareDownload::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &marshaler_);
+  return marshaler_.Create(static_cast<IQSoftwareDownload*>(this));
 }
 
 CSoftwareDownload::~CSoftwareDownload() {
   if (sinkCookie_) RevokeInterfaceFromGlobal(sinkCookie_);
-  if (marshaler_) marshaler_->Release();
 }
 
 HRESULT CSoftwareDownload::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDispatch::kIid || iid == IQSoftwareDownload::kIid)
     return ReturnInterface(static_cast<IQSoftwareDownload*>(this), object);
-  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-  return E_NOINTERFACE;
+  return marshaler_.QueryInterface(iid, object);
 }
 
 HRESULT CSoftwareDownload::put_StatusReport(IUnknown* unknown) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "download/qpst_interfaces.h"
+#include "platform/com/marshal.h"
 #include "platform/com/object.h"
 
 #define VANTOR_NOT_IMPLEMENTED(name) \
@@ -55,6 +56,6 @@ class CSoftwareDownload : public CDispatchFromTable<CSoftwareDownload, IQSoftwar
   friend class CDispatchFromTable<CSoftwareDownload, IQSoftwareDownload>;
   static const DispatchTable& Table();
   DWORD index_ = 0;
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
   DWORD sinkCookie_ = 0;
 };

@@ -1,13 +1,13 @@
 #include "installer/installer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
 
 #include "jobs/discovery.h"
+#include "platform/durable_file.h"
 #include "platform/executable.h"
 #include "platform/format.h"
 #include "platform/registry/registry.h"
@@ -125,21 +125,8 @@ HRESULT RecordTypeDescriptions(bool registering) {
   return first;
 }
 
-// A REG_SZ value of at most maxChars characters.
-LSTATUS ReadString(HKEY key, std::string_view name, size_t maxChars, std::string* out) {
-  std::string buffer(maxChars * 4 + 1, '\0');
-  DWORD type = 0, size = static_cast<DWORD>(buffer.size());
-  LSTATUS rc = RegQueryValueEx(key, name, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
-  buffer.resize(size);
-  while (!buffer.empty() && buffer.back() == '\0') buffer.pop_back();
-  *out = buffer;
-  return ERROR_SUCCESS;
-}
-
-// Copies a rules file into the rules folder under a temporary name, flushes
-// it and renames it into place, so a reader never sees half a file.
+// Copies a rules file into the rules folder durably: a reader never sees
+// half a file.
 HRESULT CopyRulesFile(const std::string& source, const std::string& target) {
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.valid()) return HresultFromLastErrno();
@@ -148,16 +135,8 @@ HRESULT CopyRulesFile(const std::string& source, const std::string& target) {
   if (n < 0) return HresultFromLastErrno();
   if (static_cast<size_t>(n) > kMaxRulesFileBytes) return HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
   data.resize(static_cast<size_t>(n));
-  std::string temporary = target + ".tmp";
-  UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!out.valid()) return HresultFromLastErrno();
-  bool written = ::write(out.get(), data.data(), data.size()) == static_cast<ssize_t>(data.size()) &&
-                 ::fchmod(out.get(), 0644) == 0 && ::fsync(out.get()) == 0;
-  HRESULT hr = written ? S_OK : HresultFromLastErrno();
-  out.Reset();
-  if (SUCCEEDED(hr) && ::rename(temporary.c_str(), target.c_str()) != 0) hr = HresultFromLastErrno();
-  if (FAILED(hr)) ::unlink(temporary.c_str());
-  return hr;
+  int err = ReplaceFileDurably(target, data, 0644);
+  return err == 0 ? S_OK : HresultFromErrno(err);
 }
 
 HRESULT WriteNoQpst() {
@@ -278,7 +257,7 @@ HRESULT CInstaller::UninstallDriver(const std::string& driverFile) {
   CRegKey key;
   LSTATUS rc = key.Open(HKEY_LOCAL_MACHINE, kSettingsKey);
   std::string installedName;
-  if (rc == ERROR_SUCCESS) rc = ReadString(key.get(), driverFile, kMaxPathChars, &installedName);
+  if (rc == ERROR_SUCCESS) rc = RegGetString(key.get(), driverFile, kMaxPathChars, &installedName);
   if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
   // The registry is writable by whoever owns the machine hive: never follow
   // a recorded name out of the rules folder.

@@ -17,7 +17,7 @@ constexpr DWORD kStopWaitMs = 1000;
 }
 
 HRESULT CDeviceReport::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &marshaler_);
+  return marshaler_.Create(GetControllingUnknown());
 }
 
 bool CDeviceReport::FinalRelease() { return StopWork(); }
@@ -25,7 +25,6 @@ bool CDeviceReport::FinalRelease() { return StopWork(); }
 CDeviceReport::~CDeviceReport() {
   DetachSinks();
   statusQueue_.clear();
-  if (marshaler_) marshaler_->Release();
 }
 
 IUnknown* CDeviceReport::GetControllingUnknown() { return static_cast<IDeviceReport*>(this); }
@@ -33,8 +32,7 @@ IUnknown* CDeviceReport::GetControllingUnknown() { return static_cast<IDeviceRep
 HRESULT CDeviceReport::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDeviceReport::kIid)
     return ReturnInterface(static_cast<IDeviceReport*>(this), object);
-  if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-  return E_NOINTERFACE;
+  return marshaler_.QueryInterface(iid, object);
 }
 
 HRESULT CDeviceReport::DoWork() { return S_OK; }

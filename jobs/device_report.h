@@ -12,6 +12,7 @@
 #include "jobs/status_sink.h"
 #include "platform/com/bstr.h"
 #include "platform/com/comptr.h"
+#include "platform/com/marshal.h"
 #include "platform/com/object.h"
 
 // The interface the windows poll. A plain vtable interface; slots after
@@ -89,7 +90,7 @@ class CDeviceReport : public IDeviceReport, public CComObjectRoot {
   HRESULT result_ = E_OUTOFMEMORY;
   std::string deviceId_;
   double progress_ = 0.0;
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
   std::deque<std::string> statusQueue_;
   std::vector<ComPtr<CJobSink>> sinks_;
 

@@ -64,15 +64,11 @@ class CStatusReport : public CJobSink {
     return S_OK;
   }
 
-  HRESULT FinalConstruct() { return CoCreateFreeThreadedMarshaler(static_cast<IQStatusReport*>(this), &marshaler_); }
-  ~CStatusReport() override {
-    if (marshaler_) marshaler_->Release();
-  }
+  HRESULT FinalConstruct() { return marshaler_.Create(static_cast<IQStatusReport*>(this)); }
   HRESULT InternalQueryInterface(REFIID iid, void** object) {
     if (iid == IUnknown::kIid || iid == IQStatusReport::kIid)
       return ReturnInterface(static_cast<IQStatusReport*>(this), object);
-    if (iid == IMarshal::kIid && marshaler_) return marshaler_->QueryInterface(iid, object);
-    return E_NOINTERFACE;
+    return marshaler_.QueryInterface(iid, object);
   }
 
   HRESULT NewStatus(LONG iId, const Bstr& /*bstrStatus1*/, const Bstr& bstrStatus2) override {
@@ -94,5 +90,5 @@ class CStatusReport : public CJobSink {
  private:
   std::mutex lock_;  // keeps DetachJob from passing a NewStatus in flight
   T* job_ = nullptr;
-  IUnknown* marshaler_ = nullptr;
+  CAggregatedMarshaler marshaler_;
 };

@@ -23,14 +23,7 @@ bool OpenSetting(CRegKey* key, const char* registryName) {
 
 // A REG_SZ or REG_EXPAND_SZ of at most maxChars characters, terminated; else false.
 bool ReadEntry(HKEY key, const std::string& name, std::string* out, size_t maxChars = kMaxMruEntryChars) {
-  unsigned char data[1024];
-  DWORD type = 0, size = sizeof data;
-  if (RegQueryValueEx(key, name, &type, data, &size) != ERROR_SUCCESS) return false;
-  if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || data[size - 1] != 0) return false;
-  std::string text(reinterpret_cast<const char*>(data), size - 1);
-  if (text.find('\0') != std::string::npos || CharCount(text) > maxChars) return false;
-  *out = std::move(text);
-  return true;
+  return RegGetString(key, name, maxChars, out) == ERROR_SUCCESS;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/durable_file.h"
 #include "platform/hresult.h"
 #include "platform/registry/regedit_format.h"
 #include "platform/unique_fd.h"
@@ -33,18 +34,6 @@ int MakeDirectories(const std::string& dir) {
   }
   if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno;
   return 0;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Serialises the writers of this process before they contend for the flock
@@ -98,24 +87,6 @@ LSTATUS HiveFile::Modify(const std::function<LSTATUS(Hive&, bool*)>& change) con
 }
 
 LSTATUS HiveFile::Save(const Hive& hive) const {
-  std::string text = SerializeHive(hive, rootName_);
-  std::string tempPath = path_ + ".tmp";
-  {
-    UniqueFd temp(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (temp.get() < 0) return LastError();
-    if (!WriteAll(temp.get(), text) || ::fsync(temp.get()) != 0) {
-      LSTATUS rc = LastError();
-      ::unlink(tempPath.c_str());
-      return rc;
-    }
-  }
-  if (::rename(tempPath.c_str(), path_.c_str()) != 0) {
-    LSTATUS rc = LastError();
-    ::unlink(tempPath.c_str());
-    return rc;
-  }
-  // Make the rename itself durable.
-  UniqueFd dir(::open(Parent(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return ERROR_SUCCESS;
+  int err = ReplaceFileDurably(path_, SerializeHive(hive, rootName_), 0644);
+  return static_cast<LSTATUS>(err == 0 ? ERROR_SUCCESS : Win32ErrorFromErrno(err));
 }

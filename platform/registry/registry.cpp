@@ -182,6 +182,22 @@ LSTATUS RegSetString(HKEY key, std::string_view name, std::string_view value, DW
                        static_cast<DWORD>(data.size() + 1));
 }
 
+LSTATUS RegGetString(HKEY key, std::string_view name, size_t maxChars, std::string* value) {
+  DWORD type = 0, size = 0;
+  LSTATUS rc = RegQueryValueEx(key, name, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  // UTF-8 holds a character in at most four bytes.
+  if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size > maxChars * 4 + 1) return ERROR_INVALID_DATA;
+  std::string data(size, '\0');
+  rc = RegQueryValueEx(key, name, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (size == 0 || data[size - 1] != '\0') return ERROR_INVALID_DATA;
+  data.resize(size - 1);
+  if (data.find('\0') != std::string::npos || CharCount(data) > maxChars) return ERROR_INVALID_DATA;
+  *value = std::move(data);
+  return ERROR_SUCCESS;
+}
+
 LSTATUS RegSetDword(HKEY key, std::string_view name, DWORD value) {
   BYTE data[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
                   static_cast<BYTE>(value >> 24)};

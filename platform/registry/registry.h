@@ -51,6 +51,9 @@ LSTATUS RegEnumKey(HKEY key, DWORD index, std::string* name);
 // Convenience forms over the functions above.
 LSTATUS RegSetString(HKEY key, std::string_view name, std::string_view value, DWORD type = REG_SZ);
 LSTATUS RegSetDword(HKEY key, std::string_view name, DWORD value);
+// A REG_SZ or REG_EXPAND_SZ value of at most maxChars characters, ending in
+// its terminator and holding no other NUL; ERROR_INVALID_DATA for any other.
+LSTATUS RegGetString(HKEY key, std::string_view name, size_t maxChars, std::string* value);
 
 // An open key closed by its destructor.
 class CRegKey {
