@@ -28,15 +28,30 @@ struct Session {
   ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
   ScopedEnv state{"XDG_STATE_HOME", (dir / "state").c_str()};
 
+  ~Session() {
+    // A start the test did not see end must not outlive it.
+    for (pid_t pid : started) {
+      if (::waitpid(pid, nullptr, WNOHANG) != 0) continue;  // reaped already, or gone
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+
   pid_t Start() {
     pid_t pid = ::fork();
     if (pid == 0) {
+      // Its output (and its helpers') goes to a file, never into the test's
+      // own output, which a left-over process would keep open.
+      int out = ::open((dir / "vantor.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      if (out >= 0) ::dup2(out, 1), ::dup2(out, 2);
       ::chdir(dir.path().c_str());
       ::execl(VANTOR_BIN, VANTOR_BIN, nullptr);
       ::_exit(127);
     }
+    started.push_back(pid);
     return pid;
   }
+  std::vector<pid_t> started;
 };
 
 // The exit code, or -1 when the process has not ended within ms.
