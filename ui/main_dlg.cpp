@@ -188,9 +188,11 @@ void CMainDlg::StartJobs(bool backup) {
     startTick_ = GetTickCount();
     refresh_.setEnabled(false);
   }
+  // The combo box's text as it stands now serves every row of this start.
+  std::string folders = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
   for (int row = 0; row < devices_.GetItemCount(); ++row) {
     if (devices_.GetItemText(row, kCheckColumn) != "1") continue;
-    folderList_ = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
+    folderList_ = folders;
     ComPtr<IDeviceReport> job;
     StartRowJob(backup, devices_.GetItemText(row, kDeviceColumn).toStdString(), folderList_, settings_,
                 job.ReleaseAndGetAddressOf());
