@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "flashers/hand_out.h"
+#include "platform/path_name.h"
 #include "platform/text.h"
 #include "platform/timing.h"
 #include "process/command_line.h"
@@ -58,11 +59,6 @@ std::string Absolute(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   char here[4096];
   return ::getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 // Splits the pipe's bytes into lines of at most kMaxLine characters.
@@ -138,7 +134,7 @@ HRESULT CFastBootFlasher::StartFlash(const std::string& deviceId, const std::str
 
 HRESULT CFastBootFlasher::DoWork() {
   constexpr const char* kName = "CFastBootFlasher::DoWork";
-  std::string folder = FolderOf(script_);
+  std::string folder = ParentFolder(script_);
   ReportStatus("start flash %s", folder.c_str());
   // A script that is not there would run nothing and read as a success.
   if (::access(script_.c_str(), R_OK) != 0) {
@@ -148,7 +144,7 @@ HRESULT CFastBootFlasher::DoWork() {
   }
   ChildProcess child;
   std::string script = Absolute(script_);
-  HRESULT hr = StartProcess(FastbootCommandLine(FolderOf(script), SdkFolder(), script, GetDeviceId()), true, &child);
+  HRESULT hr = StartProcess(FastbootCommandLine(ParentFolder(script), SdkFolder(), script, GetDeviceId()), true, &child);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   LineReader reader(child.output.get(), child.process.fd());

@@ -10,6 +10,7 @@
 #include "platform/durable_file.h"
 #include "platform/executable.h"
 #include "platform/format.h"
+#include "platform/path_name.h"
 #include "platform/registry/registry.h"
 #include "platform/unique_fd.h"
 #include "process/executor.h"
@@ -65,11 +66,6 @@ class NoWindow final : public IProgressWindow {
 };
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 HRESULT FromRegistry(LSTATUS rc) { return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc); }
 
@@ -218,7 +214,7 @@ bool CInstaller::InstallDriver(bool install) {
   bool ok = true;
   for (const std::string& path : drivers) {
     window_->SetLine(2, path, true);
-    std::string driverFile = BaseName(path);
+    std::string driverFile = FileName(path);
     HRESULT hr;
     if (install) {
       UninstallDriver(driverFile);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "jobs/refused_job.h"
+#include "platform/path_name.h"
 #include "platform/text.h"
 #include "process/path_list.h"
 #include "process/search_file.h"
@@ -13,14 +14,6 @@ namespace {
 bool IsFolder(const std::string& path) {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The folder's parent by the path-append rule of "..".
-std::string Parent(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  size_t slash = folder.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : folder.substr(0, slash);
 }
 
 bool Fits(const std::string& value) { return CharCount(value) <= kMaxJobSettingChars; }
@@ -38,7 +31,7 @@ bool RecordFits(bool backup, const JobSettings& s) {
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files) {
   std::vector<std::string> candidates;
   for (const std::string& folder : SplitPathList(TruncateChars(folderList, kMaxFolderListChars))) {
-    for (const std::string& candidate : {AppendPath(folder, "images"), folder, Parent(folder)}) {
+    for (const std::string& candidate : {AppendPath(folder, "images"), folder, ParentFolder(folder)}) {
       if (IsFolder(candidate)) candidates.push_back(candidate);
     }
   }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/path_name.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -20,11 +21,6 @@ bool WriteAll(int fd, std::string_view text) {
     done += static_cast<size_t>(n);
   }
   return true;
-}
-
-std::string Parent(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -47,7 +43,7 @@ int ReplaceFileDurably(const std::string& path, std::string_view contents, mode_
     return err;
   }
   // Make the rename itself durable.
-  UniqueFd dir(::open(Parent(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
   return 0;
 }

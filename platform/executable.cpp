@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "platform/path_name.h"
+
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -13,7 +15,5 @@ std::string ExecutablePath() {
 
 std::string ExecutableFolder() {
   std::string path = ExecutablePath();
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return path.empty() ? std::string() : ParentFolder(path);
 }

@@ -9,14 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/path_name.h"
+
 namespace {
 
 constexpr size_t kMaxImagePath = 255;
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string ReadLink(const std::string& path) {
   char buffer[PATH_MAX];
@@ -65,7 +62,7 @@ bool ReadProcessRecord(pid_t pid, ProcessRecord* record) {
   // The executable's own name when its link can be read, else argv[0]'s, else
   // the kernel's (at most 15 characters).
   std::string arg0 = FirstArgument(pid);
-  r.exeName = !r.imagePath.empty() ? BaseName(r.imagePath) : !arg0.empty() ? BaseName(arg0) : comm;
+  r.exeName = !r.imagePath.empty() ? FileName(r.imagePath) : !arg0.empty() ? FileName(arg0) : comm;
   struct stat st{};
   if (::stat(dir.c_str(), &st) == 0) {
     r.owner = st.st_uid;

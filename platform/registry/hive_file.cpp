@@ -10,6 +10,7 @@
 
 #include "platform/durable_file.h"
 #include "platform/hresult.h"
+#include "platform/path_name.h"
 #include "platform/registry/regedit_format.h"
 #include "platform/unique_fd.h"
 
@@ -20,16 +21,11 @@ constexpr off_t kMaxHiveBytes = 64 * 1024 * 1024;
 
 LSTATUS LastError() { return static_cast<LSTATUS>(Win32ErrorFromErrno(errno)); }
 
-std::string Parent(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 int MakeDirectories(const std::string& dir) {
   struct stat st{};
   if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   if (dir != "/" && dir != ".") {
-    int rc = MakeDirectories(Parent(dir));
+    int rc = MakeDirectories(ParentFolder(dir));
     if (rc != 0) return rc;
   }
   if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno;
@@ -70,7 +66,7 @@ LSTATUS HiveFile::Load(Hive* hive) const {
 
 LSTATUS HiveFile::Modify(const std::function<LSTATUS(Hive&, bool*)>& change) const {
   std::lock_guard processLock(ProcessWriteMutex());
-  if (int rc = MakeDirectories(Parent(path_)); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));
+  if (int rc = MakeDirectories(ParentFolder(path_)); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));
   std::string lockPath = path_ + ".lock";
   UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (lock.get() < 0) return LastError();
