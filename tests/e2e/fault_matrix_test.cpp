@@ -18,10 +18,11 @@ namespace {
 struct Fault {
   const char* name;
   const char* bench;    // options of vantor-phonesim
-  const char* cli;      // options of vantor-cli flash
+  const char* cli;      // options of vantor-cli flash; "{dir}" is the test's folder
   const char* code;     // in the faulty row's status, as "(0x%08x"
   int failures;         // rows that fail
   int phones;           // rows in all
+  const char* disk = nullptr;  // a USB-disk phone of this disk added to the bench
 };
 
 const Fault kFaults[] = {
@@ -35,9 +36,9 @@ const Fault kFaults[] = {
     {"FastbootFail", "--phones 0 --fastboot-phones 1 --disk-phones 1 --fail-partition system", "", "(0x80004005", 1, 2},
     // A missing programmer reads as a malformed one: nothing is sent.
     {"MissingPackageFile", "--phones 1 --disk-phones 1", "--programmer missing.hex", "(0x8007000b", 1, 2},
-    {"MalformedPackageFile", "--phones 0 --fastboot-phones 1 --disk-phones 1", "--patch BAD", "(0xc00cee2d", 1, 2},
+    {"MalformedPackageFile", "--phones 0 --fastboot-phones 1 --disk-phones 1", "--patch {dir}/bad.xml", "(0xc00cee2d", 1, 2},
     // A disk that refuses writes for want of space (the kernel's full device).
-    {"DiskFull", "--phones 0 --disk-phones 1", "", "(0x80070070", 1, 2},
+    {"DiskFull", "--phones 0 --disk-phones 1", "", "(0x80070070", 1, 2, "/dev/full"},
 };
 
 int Count(const std::string& text, const std::string& fragment) {
@@ -91,15 +92,15 @@ class FaultMatrix : public ::testing::TestWithParam<Fault> {
 TEST_P(FaultMatrix, TheFaultyPhoneFailsAloneWithItsCode) {
   const Fault& fault = GetParam();
   std::string cli = fault.cli;
-  if (cli == "--patch BAD") cli = "--patch " + QuoteArgument(dir / "bad.xml");
+  if (size_t at = cli.find("{dir}"); at != std::string::npos) cli.replace(at, 5, QuoteArgument(dir.path()));
   auto since = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(1);
   std::string output;
   {
     CAutoExecutor bench(QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(dir / "bench") +
                         " --first-index 1 --disk-delay 100 " + fault.bench);
-    unsigned phones = static_cast<unsigned>(fault.phones) - (std::string(fault.name) == "DiskFull" ? 1 : 0);
-    ASSERT_TRUE(WaitUntil([&] { return bench::ReadBench(dir / "bench").size() == phones; }));
-    if (std::string(fault.name) == "DiskFull") bench::WritePhoneState(dir / "bench", {9, "disk", "", "/dev/full", "", ""});
+    unsigned simulated = static_cast<unsigned>(fault.phones) - (fault.disk ? 1 : 0);
+    ASSERT_TRUE(WaitUntil([&] { return bench::ReadBench(dir / "bench").size() == simulated; }));
+    if (fault.disk) bench::WritePhoneState(dir / "bench", {9, "disk", "", fault.disk, "", ""});
 
     auto start = std::chrono::steady_clock::now();
     HRESULT hr = ExecuteCommand(QuoteArgument(VANTOR_CLI_BIN) + " flash --json -p " + QuoteArgument(dir / "package") +
