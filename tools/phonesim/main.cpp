@@ -44,6 +44,19 @@ bool Number(const char* text, unsigned long long max, unsigned long long* out) {
   return true;
 }
 
+// Starts a phone and announces it as "phone INDEX MODE WHERE"; false (after
+// saying why) when it cannot start.
+template <class Phone, class Where>
+bool StartPhone(Phone& phone, unsigned index, const char* mode, Where where) {
+  std::string error;
+  if (!phone.Start(&error)) {
+    std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
+    return false;
+  }
+  std::printf("phone %u %s %s\n", index, mode, std::string(where(phone)).c_str());
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,12 +131,7 @@ int main(int argc, char** argv) {
     phonesim::BenchPhoneOptions one = options;
     one.index = static_cast<unsigned>(firstIndex + k);
     auto phone = std::make_unique<phonesim::PtyEmergencyPhone>(one);
-    std::string error;
-    if (!phone->Start(&error)) {
-      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("phone %u emergency %s\n", one.index, phone->portPath().c_str());
+    if (!StartPhone(*phone, one.index, "emergency", [](auto& p) { return p.portPath(); })) return 1;
     bench.push_back(std::move(phone));
   }
   unsigned next = static_cast<unsigned>(firstIndex + phones);
@@ -135,12 +143,7 @@ int main(int argc, char** argv) {
     one.serial = "VB" + std::to_string(1000 + next);
     one.failPartition = failPartition;
     auto phone = std::make_unique<phonesim::TcpFastbootPhone>(one);
-    std::string error;
-    if (!phone->Start(&error)) {
-      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("phone %u fastboot %s\n", next, phone->identifier().c_str());
+    if (!StartPhone(*phone, next, "fastboot", [](auto& p) { return p.identifier(); })) return 1;
     fastboot.push_back(std::move(phone));
   }
   // Phones already running their mini kernel: a USB disk each.
@@ -161,12 +164,7 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<phonesim::DiagnosticPhone>> running;
   for (unsigned long long k = 0; k < diagnosticPhones; ++k, ++next) {
     auto phone = std::make_unique<phonesim::DiagnosticPhone>(options.benchDir, next, "VB" + std::to_string(1000 + next));
-    std::string error;
-    if (!phone->Start(&error)) {
-      std::fprintf(stderr, "vantor-phonesim: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("phone %u diagnostic %s\n", next, phone->portPath().c_str());
+    if (!StartPhone(*phone, next, "diagnostic", [](auto& p) { return p.portPath(); })) return 1;
     running.push_back(std::move(phone));
   }
   std::fflush(stdout);
