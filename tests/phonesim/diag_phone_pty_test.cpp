@@ -124,3 +124,40 @@ TEST(DiagPhonePty, IdentityCodeReadsAndWrites) {
   EXPECT_TRUE(WaitUntil([&] { return ReadFile(phone.dumpPath()).find(line) != std::string::npos; }));
   ExpectWellFormedDump(ReadFile(phone.dumpPath()));
 }
+
+TEST(DiagPhonePty, ResetOnlyFromOfflineThenThePortComesBackAtTheSameIndex) {
+  TempDir dir;
+  phonesim::DiagnosticPhoneOptions options = At(dir, 5);
+  options.resetDelayMs = 300;
+  phonesim::DiagnosticPhone phone(options);
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+  std::string firstPort = phone.portPath();
+  {
+    DiagHost host(firstPort);
+    ASSERT_TRUE(host.open());
+    EXPECT_EQ(host.Exchange(kUnlock), HexBytes("41 01"));
+    EXPECT_EQ(host.Exchange(NvWrite(0x077D, {0xAB})), NvWrite(0x077D, {0xAB}));
+    EXPECT_EQ(host.Exchange(HexBytes("29 02 00")), HexBytes("18 29 02 00"));
+    EXPECT_EQ(host.Exchange(HexBytes("29 01 00")), HexBytes("29 01 00"));
+    EXPECT_EQ(host.Exchange(HexBytes("29 02 00")), HexBytes("29 02 00"));
+    // The dump is current once the reset is answered, and the port goes.
+    EXPECT_NE(ReadFile(phone.dumpPath()).find(DumpLine(0x077D, 0, {0xAB})), std::string::npos);
+    EXPECT_FALSE(host.ReceiveFrame(std::chrono::milliseconds(1000)));
+  }
+  auto state = [&] { return bench::ParsePhoneState(ReadFile(bench::StateFilePath(dir.path(), 5))); };
+  ASSERT_TRUE(WaitUntil([&] { return state() && state()->mode == "gone"; }, std::chrono::seconds(2)));
+  ASSERT_TRUE(WaitUntil([&] { return state() && state()->mode == "diagnostic"; }, std::chrono::seconds(5)));
+  EXPECT_EQ(state()->port, phone.portPath());
+  EXPECT_EQ(state()->serial, "VB1005");
+  EXPECT_EQ(phone.comebacks(), 1);
+
+  // The phone started again: online, locked, its items kept.
+  DiagHost again(phone.portPath());
+  ASSERT_TRUE(again.open());
+  EXPECT_EQ(again.Exchange(NvRead(550))->at(0), 0x42);
+  EXPECT_EQ(again.Exchange(HexBytes("29 02 00")), HexBytes("18 29 02 00"));
+  std::optional<Bytes> kept = again.Exchange(NvRead(0x077D));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ((*kept)[3], 0xAB);
+}
