@@ -49,7 +49,8 @@ TEST_F(Cli, EveryModeOfTheBenchIsFlashedAndTheRunningPhoneFails) {
   EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
   EXPECT_EQ(Lines(out, "\"done\":true"), 4) << out;
   EXPECT_EQ(Lines(out, "\"status\":\"The operation completed successfully.\",\"error\":false,\"done\":true"), 3) << out;
-  EXPECT_NE(out.find("\"status\":\"The operation is not implemented.(0x80004001)\",\"error\":true,\"done\":true"),
+  // The running phone has no backup to restore from.
+  EXPECT_NE(out.find("\"status\":\"The file was not found.(0x80070002: start flash "),
             std::string::npos) << out;
   EXPECT_NE(out.find("{\"summary\":{\"phones\":4,\"succeeded\":3,\"failed\":1}}"), std::string::npos);
   std::string system = ReadFile(dir / "package/system.img");
