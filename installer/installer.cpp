@@ -142,6 +142,13 @@ HRESULT WriteNoQpst() {
   return FromRegistry(rc);
 }
 
+// udevadm tells failure by a positive exit status, which as an HRESULT would
+// read as success.
+HRESULT RunUdevadm(const char* arguments) {
+  HRESULT status = ExecuteCommand(std::string("udevadm ") + arguments);
+  return status > 0 ? E_FAIL : status;
+}
+
 void LogStep(const char* verb, const std::string& path, HRESULT hr) {
   WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
 }
@@ -220,7 +227,7 @@ bool CInstaller::InstallDriver(bool install) {
       UninstallDriver(driverFile);
       hr = CopyDriver(path, driverFile);
       if (SUCCEEDED(hr) && path.find("qcser.rules") != std::string::npos) {
-        hr = ExecuteCommand("udevadm control --reload");
+        hr = RunUdevadm("control --reload");
         if (TraceResult(hr, kName, __LINE__)) {
           hr = InitializeSetting();
           TraceResult(hr, kName, __LINE__);
@@ -234,7 +241,7 @@ bool CInstaller::InstallDriver(bool install) {
     LogStep(install ? "install" : "uninstall", path, hr);
   }
   // The devices already attached get the new rules now.
-  if (install) TraceResult(ExecuteCommand("udevadm trigger"), kName, __LINE__);
+  if (install) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
   return ok;
 }
 

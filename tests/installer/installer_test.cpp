@@ -155,6 +155,17 @@ TEST_F(Installer, AFailingStepIsLoggedAndLeavesTheMarkerUnwritten) {
   EXPECT_TRUE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
 }
 
+TEST_F(Installer, AToolThatExitsWithAPositiveStatusFailsItsStep) {
+  WriteFile(dir / "bin/udevadm", "#!/bin/sh\n[ \"$1\" = control ] && exit 1\nexit 0\n");
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, false, &window);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_EQ(log.Count("install Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules(0x80004005)"), 1);
+  EXPECT_EQ(log.Count("install Google/Driver/51-android.rules(0x00000000)"), 1);
+  EXPECT_FALSE(IsInstalled());
+}
+
 TEST_F(Installer, CancelSkipsTheRemainingSteps) {
   FakeWindow window;
   window.cancelAfter = 1;  // the program is registered, then the user cancels
