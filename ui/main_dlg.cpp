@@ -255,8 +255,16 @@ void CMainDlg::OnBrowse() {
   if (!chosen.isEmpty()) folders_.SetText(chosen);
 }
 
+// Folders only, and no way to make a new folder from the browser: Qt's own
+// dialog, where that can be switched off, on every desktop.
 QString CMainDlg::ChooseFolder(const QString& title, const QString& start) {
-  return QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, start, QFileDialog::ShowDirsOnly);
+  QFileDialog dialog(QApplication::activeWindow(), title, start);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+  if (auto* button = dialog.findChild<QWidget*>("newFolderButton")) button->hide();
+  if (auto* action = dialog.findChild<QAction*>("qt_new_folder_action")) action->setVisible(false);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().front();
 }
 
 void CMainDlg::OnAdvanced() { RunAdvancedDialog(); }
