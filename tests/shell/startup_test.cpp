@@ -123,6 +123,11 @@ TEST(CommandLine, OnlyASwitchAtTheEndOfTheLineCounts) {
 
 TEST(Startup, RegServerInstallsAndUnregServerUninstallsForcedAndBothEndWithoutAWindow) {
   Session s;
+  // The installations reach a stand-in udevadm, never the machine's.
+  std::filesystem::create_directories(s.dir / "bin");
+  WriteFile(s.dir / "bin/udevadm", "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(s.dir / "bin/udevadm", std::filesystem::perms::owner_all);
+  ScopedEnv path("PATH", (s.dir / "bin:" + std::string(std::getenv("PATH"))).c_str());
   FakeApplication app;
   const std::string install = "安装相关刷机组件", uninstall = "卸载相关刷机组件";
   MarkInstalled();
