@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -94,6 +95,9 @@ void CMainDlg::OnInitDialog() {
   folders_.setObjectName(QString::number(res::IDC_FOLDERS));
   folders_.setFixedHeight(du.y(14));
   folders_.EnableFolderCompletion();
+  // Folders dropped onto the field go to the window's drop handling, like
+  // any drop inside the window, instead of being pasted in as links.
+  folders_.lineEdit()->setAcceptDrops(false);
   folders_.SetText(QString::fromStdString(folderList_));
   folders_.LoadMru(kSearchPathSetting.name);
 

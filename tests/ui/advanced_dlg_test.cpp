@@ -142,6 +142,24 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
   }
 
+  void aRealDropIsTakenOnlyByTheFieldUnderIt() {
+    TempDir dir;
+    WriteFile(dir / "file.hex", "x");
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QStringList paths = {QString::fromStdString(dir / "missing"), QString::fromStdString(dir / "file.hex")};
+    QLineEdit* field = dialog.Combo(2)->lineEdit();
+    QVERIFY(DropOnto(&dialog, field->mapTo(&dialog, field->rect().center()), paths));
+    QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
+    QCOMPARE(dialog.Combo(1)->Text(), QString("flash_all.sh"));
+    // Beside the fields nothing takes it.
+    QLabel* label = dialog.findChildren<QLabel*>()[3];
+    QVERIFY(!DropOnto(&dialog, label->mapTo(&dialog, label->rect().center()), paths));
+    QCOMPARE(dialog.Combo(3)->Text(), QString("8660_msimage.mbn"));
+  }
+
   void browseStartsFromTheTextAndCancelChangesNothing() {
     FileSettings block;
     ScriptedAdvancedDlg dialog(&block, nullptr);

@@ -241,6 +241,27 @@ class MainDlgTest : public QObject {
     QCOMPARE(w.Folders()->Text().toStdString(), dir / "two;" + dir / "one");
   }
 
+  void realDropsOnTheListOrOnTheFolderFieldReachTheWindow() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "one");
+    std::filesystem::create_directories(dir / "two");
+    WriteFile(dir / "file.txt", "x");
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.Folders()->SetText("/existing");
+    QPoint onList = w.Devices()->mapTo(&w, w.Devices()->rect().center());
+    QVERIFY(DropOnto(&w, onList, {QString::fromStdString(dir / "file.txt"), QString::fromStdString(dir / "one")}));
+    QCOMPARE(w.Folders()->Text().toStdString(), "/existing;" + dir / "one");
+    // Onto the folder field: the same folder list, not the links as text.
+    QLineEdit* field = w.Folders()->lineEdit();
+    QPoint onField = field->mapTo(&w, field->rect().center());
+    QVERIFY(DropOnto(&w, onField, {QString::fromStdString(dir / "two")}));
+    QCOMPARE(w.Folders()->Text(), QString::fromStdString(dir / "two"));
+    DropOnto(&w, onList, {QString::fromStdString(dir / "file.txt")});
+    QCOMPARE(w.Folders()->Text().toStdString(), dir / "two");
+  }
+
   void browseReplacesTheListAndStartsAtItsFirstFolder() {
     ScriptedMainDlg w;
     w.Folders()->SetText(" ;/first;/second");
