@@ -1,5 +1,6 @@
 #include "cli/job_run.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -61,15 +62,24 @@ void ReleaseRow(RunEntry* entry, HRESULT hr, JobView* view) {
   view->Finished(row);
 }
 
-// The scripts of released jobs whose workers did not end in time: every
-// process this program started is ended with its descendants.
-void EndChildProcesses() {
-  CProcessList list;
-  if (!list.Snapshot()) return;
+// Whatever the run's scripts left behind: every process below this one is
+// ended with its descendants. The program is a child subreaper for the run,
+// so a script's children that left their parent (a background job whose
+// shell was ended, a double fork) are still found here. A few rounds catch
+// what was started while the previous round ran.
+void EndLeftoverProcesses() {
   pid_t self = ::getpid();
-  for (const ProcessRecord& p : list.processes()) {
-    ProcessHandle child;
-    if (p.parent == self && SUCCEEDED(child.Open(p.pid))) KillProcessTree(list, child);
+  for (int round = 0; round < 3; ++round) {
+    CProcessList list;
+    if (!list.Snapshot()) return;
+    bool any = false;
+    for (const ProcessRecord& p : list.processes()) {
+      ProcessHandle child;
+      if (p.parent != self || FAILED(child.Open(p.pid))) continue;
+      any = true;
+      KillProcessTree(list, child);
+    }
+    if (!any) return;
   }
 }
 
@@ -77,9 +87,9 @@ void EndChildProcesses() {
 
 int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const RunHooks& hooks, JobView* view) {
   InstallRunSignals();
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::vector<JobRow> rows(entries->size());
   std::vector<bool> finished(entries->size(), false);
-  bool released = false;
   for (;;) {
     int signal = PendingStopSignal();
     size_t left = 0;
@@ -91,10 +101,10 @@ int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const Run
           view->Finished(entry.row);
         } else if (signal != 0) {
           ReleaseRow(&entry, HRESULT_FROM_WIN32(ERROR_CANCELLED), view);
-          finished[i] = released = true;
+          finished[i] = true;
         } else if (options.timeoutSeconds > 0 && entry.row.elapsed >= options.timeoutSeconds) {
           ReleaseRow(&entry, HRESULT_FROM_WIN32(ERROR_TIMEOUT), view);
-          finished[i] = released = true;
+          finished[i] = true;
         }
         if (finished[i] && hooks.rowFinished) hooks.rowFinished(entry.row);
       }
@@ -102,7 +112,7 @@ int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const Run
       left += !finished[i];
     }
     if (left == 0) {
-      if (released) EndChildProcesses();
+      EndLeftoverProcesses();
       view->Finish(rows);
       if (signal != 0) return 128 + signal;
       for (const JobRow& r : rows)

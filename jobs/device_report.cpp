@@ -78,8 +78,10 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
     if (!statusQueue_.empty()) {
       text = statusQueue_.front();
       if (statusQueue_.size() > 1) {
-        statusQueue_.pop_front();
+        // A message the backlog's reader has not taken yet waits for it.
         if (backlogTaken_ > 0) --backlogTaken_;
+        else if (backlogReader_) backlogOnly_.push_back(statusQueue_.front());
+        statusQueue_.pop_front();
       }
     }
   } else {
@@ -97,6 +99,9 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
 HRESULT CDeviceReport::TakeStatusBacklog(std::vector<std::string>* messages) {
   if (!messages) return E_POINTER;
   std::lock_guard guard(lock_);
+  backlogReader_ = true;
+  messages->insert(messages->end(), backlogOnly_.begin(), backlogOnly_.end());
+  backlogOnly_.clear();
   for (size_t i = backlogTaken_; i < statusQueue_.size(); ++i) messages->push_back(statusQueue_[i]);
   while (statusQueue_.size() > 1) statusQueue_.pop_front();
   backlogTaken_ = statusQueue_.size();
@@ -112,6 +117,7 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
   progress_ = 0.0;
   statusQueue_.clear();
   backlogTaken_ = 0;
+  backlogOnly_.clear();
   {
     std::lock_guard run(runMutex_);
     running_ = true;

@@ -110,6 +110,10 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   // How many messages at the front of the queue TakeStatusBacklog has
   // already handed out (0 or 1: it leaves only the newest queued).
   size_t backlogTaken_ = 0;
+  // Once the backlog has a reader: messages GetStatus drained before the
+  // reader took them.
+  bool backlogReader_ = false;
+  std::deque<std::string> backlogOnly_;
   std::vector<ComPtr<CJobSink>> sinks_;
 
   // The worker's lifetime, apart from the object lock so that waiting for
