@@ -88,6 +88,7 @@ constexpr CodeText kTexts[] = {
     {W(ERROR_NOT_FOUND), "Element not found."},
     {W(ERROR_CANCELLED), "The operation was cancelled."},
     {W(ERROR_REVISION_MISMATCH), "The revision level is unknown."},
+    {W(ERROR_INSTALL_FAILURE), "The installation failed."},
     {W(ERROR_TIMEOUT), "The operation timed out."},
     {W(ERROR_INVALID_STATE), "The device is in a state that does not allow this operation."},
 };

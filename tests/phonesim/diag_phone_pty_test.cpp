@@ -102,6 +102,12 @@ TEST(DiagPhonePty, IdentityCodeReadsAndWrites) {
   std::optional<Bytes> version = host.ReceiveFrame();
   ASSERT_TRUE(version);
 
+  // A frame with a wrong check sequence is not answered; the next good one is.
+  ASSERT_TRUE(host.Send(HexBytes("00 78 F1 7E")));
+  EXPECT_FALSE(host.ReceiveFrame(std::chrono::milliseconds(200)));
+  EXPECT_EQ(phone.droppedFrames(), 1);
+  EXPECT_TRUE(host.Exchange(HexBytes("00")));
+
   // IMEI is protected until the code is accepted.
   EXPECT_EQ(host.Exchange(NvRead(550)), phonesim::DiagError(0x42, NvRead(550)));
   EXPECT_EQ(host.Exchange(HexBytes("41 30 30 30 30 30 30")), HexBytes("41 00"));

@@ -2,6 +2,7 @@
 // files libgsf wrote, on the note's record layout, and on damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "tests/phonesim/gsf_qcn_writer.h"
@@ -135,6 +136,17 @@ TEST(QcnSeed, DamagedFilesAreRefusedOrReadWithinBounds) {
   for (int i = 0; i < 4; ++i) loop[at + i] = static_cast<std::uint8_t>(dirSector >> (8 * i));
   EXPECT_FALSE(phonesim::ReadQcn(loop, &error));
   EXPECT_EQ(error, "broken directory");
+  // The item stream's first sector chained to itself: refused, not read round and round.
+  Bytes circle = good;
+  const char kName[] = "N\0V\0_\0I\0T\0E\0M\0_\0A\0R\0R\0A\0Y\0\0";
+  auto name = std::search(circle.begin(), circle.end(), kName, kName + sizeof kName - 1);
+  ASSERT_NE(name, circle.end());
+  std::size_t entry = static_cast<std::size_t>(name - circle.begin());
+  std::uint32_t first = circle[entry + 0x74] | circle[entry + 0x75] << 8;
+  at = (fatSector + 1) * 512 + 4 * first;
+  for (int i = 0; i < 4; ++i) circle[at + i] = static_cast<std::uint8_t>(first >> (8 * i));
+  EXPECT_FALSE(phonesim::ReadQcn(circle, &error));
+  EXPECT_EQ(error, "broken stream NV_ITEM_ARRAY");
   // Cut anywhere or with bytes changed at random, the file never takes the
   // reader out of bounds (the sanitizer build checks that).
   std::mt19937 random(18);

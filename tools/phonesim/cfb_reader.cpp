@@ -80,16 +80,16 @@ std::optional<Bytes> CompoundFile::Chain(std::uint32_t start, std::uint64_t size
   bool toEnd = size == UINT64_MAX;
   if (!toEnd && size > source.size()) return std::nullopt;
   Bytes out;
-  std::uint32_t sector = start;
-  for (std::size_t steps = 0; toEnd ? sector != kEndOfChain : out.size() < size; ++steps) {
-    if (sector >= table.size() || steps > table.size()) return std::nullopt;  // out of range, or a loop
+  std::vector<bool> visited(table.size());
+  for (std::uint32_t sector = start; toEnd ? sector != kEndOfChain : out.size() < size; sector = table[sector]) {
+    if (sector >= table.size() || visited[sector]) return std::nullopt;  // out of range, or a loop
+    visited[sector] = true;
     std::uint64_t at = mini ? std::uint64_t{sector} * unit : (std::uint64_t{sector} + 1) * unit;
     if (at >= source.size()) return std::nullopt;
     std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(unit, source.size() - at));
     out.insert(out.end(), source.begin() + static_cast<std::ptrdiff_t>(at),
                source.begin() + static_cast<std::ptrdiff_t>(at + take));
     out.resize(out.size() + (unit - take), 0);  // a last sector cut short by the file's end
-    sector = table[sector];
   }
   if (!toEnd) out.resize(static_cast<std::size_t>(size));
   return out;

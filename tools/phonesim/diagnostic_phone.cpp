@@ -205,8 +205,8 @@ void DiagnosticPhone::ComeBack() {
   }
   std::string error;
   if (!OpenPort(&error)) return;  // the phone stays away
-  Publish("diagnostic");
   ++comebacks_;
+  Publish("diagnostic");
 }
 
 void DiagnosticPhone::WriteDump(bool always) {

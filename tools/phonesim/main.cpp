@@ -39,7 +39,7 @@ void Usage() {
                "  --nv-seed FILE           NV items of every diagnostic phone from this .qcn file\n"
                "                           (default: a few hundred generated items, values by index)\n"
                "  --spc CODE               service programming code, six digits (default 482615)\n"
-               "  --diag-reset-delay MS    after a reset the port comes back after MS (default 500)\n"
+               "  --diag-reset-delay MS    after a reset the port comes back after MS (default 500, times VANTOR_TIME_SCALE)\n"
                "  --diag-leading-flag      answers open with a 7E flag too\n"
                "  faults: --diag-silence-after K   no answer after the first K packets\n"
                "          --diag-corrupt-fcs K     the K-th answer (from 1) and later ones have a bad check sequence\n"
@@ -47,7 +47,8 @@ void Usage() {
                "          --diag-busy N            the first N NV requests are answered busy (status 1)\n"
                "          --diag-bad-readback      items written read back different\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
-               "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index\n");
+               "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
+               "  rewritten shortly after each change, and before any answer other than an NV read or write\n");
 }
 
 bool Number(const char* text, unsigned long long max, unsigned long long* out) {
