@@ -3,12 +3,16 @@
 
 #include "tests/support/job_helpers.h"
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
 #include "flashers/fastboot_flasher.h"
 #include "flashers/nv_item_jobs.h"
 #include "jobs/dispatch.h"
+#include "process/command_line.h"
 #include "process/executor.h"
 #include "platform/timing.h"
 #include "tests/support/fake_server.h"
@@ -95,6 +99,64 @@ TEST_F(Tools, AFailedLineEndsTheFastbootJob) {
   ComPtr<IDeviceReport> missing = Fastboot("SER2", dir / "package/no-such-script.sh");
   ASSERT_TRUE(Finished(missing.Get()));
   EXPECT_EQ(missing->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // not a success that flashed nothing
+}
+
+// A script's exit status counts as well as its lines: a script that stops
+// short or runs a command that is not there has not flashed the phone.
+TEST_F(Tools, AScriptThatExitsWithAFailureFailsItsJob) {
+  Tool("bin/fastboot", "echo finished\n");
+  Tool("package/stops.sh", "fastboot -s \"$2\" flash boot boot.img\nexit 3\n");
+  Tool("package/typo.sh", "fastbot -s \"$2\" flash boot boot.img\n");
+  Tool("package/good.sh", "fastboot -s \"$2\" flash boot boot.img\nfalse || true\n");
+  ComPtr<IDeviceReport> stops = Fastboot("SER4", dir / "package/stops.sh");
+  ComPtr<IDeviceReport> typo = Fastboot("SER5", dir / "package/typo.sh");
+  ComPtr<IDeviceReport> good = Fastboot("SER6", dir / "package/good.sh");
+  ASSERT_TRUE(Finished(stops.Get()) && Finished(typo.Get()) && Finished(good.Get()));
+  EXPECT_EQ(Status(stops.Get()), "The operation failed.(0x80004005: script exited with status 3)");
+  EXPECT_EQ(typo->GetResult(), E_FAIL);
+  EXPECT_EQ(Status(typo.Get()), "The operation failed.(0x80004005: script exited with status 127)");
+  EXPECT_EQ(good->GetResult(), S_OK);
+  EXPECT_EQ(log.Count("CFastBootFlasher::DoWork("), 2);  // one trace line per failed job
+}
+
+// Nothing the script started outlives its job: not a background child, not a
+// subshell's orphan, not a new session; on completion and on release alike.
+TEST_F(Tools, NoProcessOfTheScriptOutlivesItsJob) {
+  Tool("package/leaves.sh", "sleep 3011 &\n( sleep 3012 & )\nsetsid sleep 3013 &\necho finished\n");
+  ComPtr<IDeviceReport> done = Fastboot("SER7", dir / "package/leaves.sh");
+  ASSERT_TRUE(Finished(done.Get()));
+  EXPECT_EQ(done->GetResult(), S_OK);
+  EXPECT_EQ(ExecuteCommand("pgrep -f \"^sleep 301[123]$\""), 1);
+
+  Tool("package/hangs.sh", "sleep 3021 &\n( sleep 3022 & )\nsetsid sleep 3023 &\nsleep 3024\n");
+  ComPtr<IDeviceReport> released = Fastboot("SER8", dir / "package/hangs.sh");
+  ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 3024$\"") == 0; }));
+  released.Reset();
+  EXPECT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 302[1234]$\"") == 1; },
+                        std::chrono::seconds(3)));
+}
+
+// A program killed outright while its job runs the script: the script's
+// tree is ended by the kernel's parent-death signal, not left under init.
+TEST_F(Tools, AKilledProgramLeavesNoScriptRunning) {
+  Tool("package/flash_all.sh", "sleep 3031 &\nsetsid sleep 3032 &\nsleep 3033\n");
+  TempDir registry;
+  ScopedEnv registryDir("VANTOR_REGISTRY_DIR", registry.path().c_str());
+  auto sleeping = [] {
+    std::string pids;
+    ExecuteCommand("pgrep -f \"^sleep 303[123]$\"", &pids);
+    return std::count(pids.begin(), pids.end(), '\n');
+  };
+  ChildProcess cli;
+  ASSERT_EQ(StartProcess(QuoteArgument(VANTOR_CLI_BIN) + " flash -p " + QuoteArgument(dir / "package") + " -d fb1 --script " +
+                             QuoteArgument(dir / "package/flash_all.sh"),
+                         false, &cli),
+            S_OK);
+  bool started = WaitUntil([&] { return sleeping() == 3; });
+  ::kill(cli.process.pid(), SIGKILL);
+  ::waitpid(cli.process.pid(), nullptr, 0);
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(WaitUntil([&] { return sleeping() == 0; }, std::chrono::seconds(3)));
 }
 
 TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
