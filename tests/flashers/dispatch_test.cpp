@@ -30,14 +30,14 @@ class Tools : public ::testing::Test {
     WriteFile(dir / name, "#!/bin/sh\n" + body);
     std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
   }
-  // The helper answers `type` with the code for the identifier's first word
-  // and `index` with 3; adb reports IMEI 351234567890123.
+  // The helper lists one phone, fb1, answers `type` with the code for the
+  // identifier's first word and `index` with 3; adb reports IMEI 351234567890123.
   void SetUp() override {
     Tool("helper",
          "case \"$1 $2\" in\n"
          "  'type edl'*) printf 16777217;; 'type disk'*) printf 16777218;;\n"
          "  'type fb'*) printf 16777219;; 'type diag'*) printf 16777220;;\n"
-         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; esac\n");
+         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; 'list '*) printf fb1;; esac\n");
     Tool("bin/adb", "printf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
   }
   TempDir dir;
