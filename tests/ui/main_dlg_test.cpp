@@ -371,20 +371,28 @@ class MainDlgTest : public QObject {
     QCOMPARE(ReadSetting(kSearchPathSetting), std::string("/saved/before/the/kill"));
   }
 
+  // A job still running when the window closes (a script that sleeps) is
+  // released, not waited for, and its script's tree ends with it.
   void f5RefreshesAndClosingDuringARunDoesNotWait() {
     Bench bench;
-    bench.RunningPhone(4);
+    bench::WritePhoneState(bench.dir / "bench", {4, "fastboot", "", "", "VB0004", "127.0.0.1:5999"});
+    WriteFile(bench.package + "/flash_all.sh", "sleep 3061\n");
+    auto running = [] { return std::system("pgrep -f '^sleep 3061$' >/dev/null") == 0; };
     auto w = std::make_unique<CMainDlg>();
+    w->Folders()->SetText(QString::fromStdString(bench.package));
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::keyClick(w.get(), Qt::Key_F5);
     QCOMPARE(w->Devices()->GetItemCount(), 1);
-    w->OnBackup();
+    w->OnFlash();
+    QVERIFY(WaitFor(running));
+    QVERIFY(!w->Devices()->GetItemData(0)->IsCompleted());
     QElapsedTimer timer;
     timer.start();
     QVERIFY(w->close());
     w.reset();  // releases the row's job
     QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(WaitFor([&] { return !running(); }, 3000));
   }
 
  private:
