@@ -12,6 +12,7 @@
 #include "cli/job_view.h"
 #include "download/server_objects.h"
 #include "jobs/discovery.h"
+#include "jobs/job_record.h"
 #include "jobs/job_settings.h"
 #include "platform/com/class_registry.h"
 #include "platform/error_text.h"
@@ -148,6 +149,7 @@ int RunJobsCommand(bool backup, int argc, char** argv) {
       JobRow now = Read(jobs[i].Get());
       now.device = rows[i].device;
       now.index = rows[i].index;
+      RecordJobIfEnded(jobs[i].Get(), now.device, now.index, now.status);
       rows[i] = now;
       all = all && now.done;
     }

@@ -5,6 +5,7 @@
 
 #include "cli/download_command.h"
 #include "cli/jobs_command.h"
+#include "cli/records_command.h"
 #include "cli/write_disk_command.h"
 
 namespace {
@@ -21,7 +22,9 @@ void Usage() {
                "      load the flash programmer into a phone in emergency download mode,\n"
                "      stream the boot image into its eMMC and reset it\n"
                "  write-disk --disk PATH --rawprogram XML --patch XML [--search \"DIR;DIR\"]\n"
-               "      write the files of a rawprogram XML onto a phone's USB disk, then its patches\n");
+               "      write the files of a rawprogram XML onto a phone's USB disk, then its patches\n"
+               "  records [--since DATE] [--until DATE] [--device ID] [--package DIR] [--failed] [--json|--csv]\n"
+               "      the flash records, newest first, with a summary line\n");
 }
 }  // namespace
 
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "flash") == 0) return RunJobsCommand(false, argc - 2, argv + 2);
   if (std::strcmp(argv[1], "backup") == 0) return RunJobsCommand(true, argc - 2, argv + 2);
   if (std::strcmp(argv[1], "download") == 0) return RunDownloadCommand(argc - 2, argv + 2);
+  if (std::strcmp(argv[1], "records") == 0) return RunRecordsCommand(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "write-disk") == 0) return RunWriteDiskCommand(argc - 2, argv + 2);
   if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
     Usage();
