@@ -16,7 +16,9 @@ RecorderConfig DefaultRecorderConfig() {
   return config;
 }
 
-CRecorder::CRecorder(RecorderConfig config) : config_(std::move(config)) {
+CRecorder::CRecorder(RecorderConfig config) : CRecorder([config] { return config; }) {}
+
+CRecorder::CRecorder(std::function<RecorderConfig()> loadConfig) : loadConfig_(std::move(loadConfig)) {
   ProcessLog();  // the log outlives this object at exit
   thread_ = std::thread(&CRecorder::Run, this);
 }
@@ -66,7 +68,8 @@ void CRecorder::Run() {
   // Opened at once, so records an earlier run left waiting go to the server
   // without waiting for this run's first record. A failure is reported with
   // the first record that cannot be written.
-  if (!config_.localPath.empty()) local_.Open(config_.localPath);
+  config_ = loadConfig_();
+  openResult_ = local_.Open(config_.localPath);
   std::unique_lock guard(lock_);
   for (;;) {
     auto due = [&] { return stop_ || !queue_.empty(); };
@@ -95,8 +98,9 @@ void CRecorder::WriteLocal(std::deque<FlashRecord>* batch) {
   for (FlashRecord& r : records)
     for (RecordFile& f : r.files)
       if (f.sha256.empty()) f = DigestFile(f.path);
-  HRESULT hr = local_.is_open() ? S_OK : local_.Open(config_.localPath);
-  if (SUCCEEDED(hr)) hr = local_.Insert(records);
+  // A store that could not be opened stays closed for the run: one report,
+  // not one per record.
+  HRESULT hr = local_.is_open() ? local_.Insert(records) : openResult_;
   // A file damaged under a running process: moved aside, then one more try.
   if (hr == HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) && SUCCEEDED(hr = local_.Open(config_.localPath)))
     hr = local_.Insert(records);
@@ -159,6 +163,6 @@ void CRecorder::Deliver() {
 }
 
 CRecorder& ProcessRecorder() {
-  static CRecorder recorder(DefaultRecorderConfig());
+  static CRecorder recorder{std::function<RecorderConfig()>(DefaultRecorderConfig)};
   return recorder;
 }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,9 @@ RecorderConfig DefaultRecorderConfig();
 class CRecorder {
  public:
   explicit CRecorder(RecorderConfig config);
+  // The configuration is read by the store thread, so creating the recorder
+  // never reads the settings on the caller's thread.
+  explicit CRecorder(std::function<RecorderConfig()> loadConfig);
   // Writes what is queued, delivers once more when the server is answering,
   // and ends the thread.
   ~CRecorder();
@@ -58,9 +62,11 @@ class CRecorder {
   void Deliver();
   void ReportServerFault(HRESULT hr, const std::string& message);
 
-  const RecorderConfig config_;
+  std::function<RecorderConfig()> loadConfig_;
+  RecorderConfig config_;  // store thread only
   CLocalRecords local_;
   CServerRecords server_;
+  HRESULT openResult_ = S_OK;    // store thread only
   bool localReported_ = false;   // store thread only
   bool serverReported_ = false;  // store thread only
   std::chrono::steady_clock::time_point nextAttempt_{};  // store thread only
