@@ -157,6 +157,9 @@ void NoteJobStarted(IDeviceReport* job, const std::string& deviceId, bool backup
   r.deviceId = deviceId;
   r.package = folderList;
   DescribeJob(job, backup, settings, &r);
+  // The recorder starts with the first job, so a server it cannot use is
+  // known, and shown, while the run is still on the screen.
+  Recorder();
   std::lock_guard guard(g_lock);
   g_pending[{job, deviceId}] = std::move(p);
 }
