@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "platform/format.h"
 #include "platform/path_name.h"
@@ -16,13 +17,6 @@
 namespace {
 
 std::string Placeholder(int n) { return Format("?%d", n); }
-
-void MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    ::mkdir(folder.substr(0, slash).c_str(), 0755);
-    if (slash == std::string::npos) break;
-  }
-}
 
 std::string CompactUtcStamp() {
   std::time_t now = std::time(nullptr);
@@ -108,7 +102,8 @@ HRESULT CLocalRecords::Open(const std::string& path) {
     TraceResult(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), kName, __LINE__);
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   }
-  MakeFolders(ParentFolder(path));
+  std::error_code ignored;  // a folder that cannot be made fails the open below
+  std::filesystem::create_directories(ParentFolder(path), ignored);
   bool damaged = false;
   HRESULT hr = OpenOnce(&damaged);
   if (damaged) {

@@ -70,9 +70,11 @@ HRESULT CServerRecords::Connect(const std::string& url, std::string* message) {
   PQconninfoFree(options);
   // The connection string comes first; the time-out is added only where it
   // sets none itself.
-  const char* keys[] = {"connect_timeout", "dbname", nullptr};
+  // A server that stops answering mid-transaction fails the call instead of
+  // holding the store thread (and the program's exit) forever.
+  const char* keys[] = {"connect_timeout", "tcp_user_timeout", "keepalives_idle", "dbname", nullptr};
   std::string timeout = std::to_string(kConnectTimeoutSeconds);
-  const char* values[] = {timeout.c_str(), url.c_str(), nullptr};
+  const char* values[] = {timeout.c_str(), "15000", "10", url.c_str(), nullptr};
   conn_.reset(PQconnectdbParams(keys, values, 1));
   if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
     std::string text = conn_ ? PQerrorMessage(conn_.get()) : "out of memory";

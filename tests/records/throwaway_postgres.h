@@ -1,7 +1,8 @@
 // A PostgreSQL server of its own for a test binary: initdb and pg_ctl from
 // Debian's postgresql package on a temporary folder, listening on a free
 // loopback port. PostgreSQL refuses to run as root, so under root (as in CI)
-// the server runs as "nobody" in a folder that user owns.
+// the server runs as "nobody" in a folder that user owns (under /tmp, which
+// every user can reach, whatever TMPDIR says).
 #pragma once
 #include <netinet/in.h>
 #include <pwd.h>
@@ -39,7 +40,8 @@ class ThrowawayPostgres {
       if (!nobody) return Fail(why, "no user nobody");
       std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
       if (::chown(dir_.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return Fail(why, "chown failed");
-      runAs_ = "runuser -u nobody -- ";
+      runAs_ = (std::filesystem::exists("/usr/sbin/runuser") ? "/usr/sbin/runuser" : "runuser") +
+               std::string(" -u nobody -- ");
     }
     std::string out;
     HRESULT hr = ExecuteCommand(runAs_ + QuoteArgument(bin_ + "/initdb") + " --no-sync -A trust -U vantor -E UTF8 -D " +
@@ -92,6 +94,7 @@ class ThrowawayPostgres {
     return ntohs(address.sin_port);
   }
 
+  ScopedEnv tmp_{"TMPDIR", "/tmp"};
   TempDir dir_;
   std::string bin_;
   std::string runAs_;
