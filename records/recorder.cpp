@@ -20,6 +20,9 @@ CRecorder::CRecorder(RecorderConfig config) : CRecorder([config] { return config
 
 CRecorder::CRecorder(std::function<RecorderConfig()> loadConfig) : loadConfig_(std::move(loadConfig)) {
   ProcessLog();  // the log outlives this object at exit
+  // So does the digest library: set up by a first digest now, its exit
+  // handler runs after this object's destructor, which may still digest files.
+  Sha256Hex("", 0);
   thread_ = std::thread(&CRecorder::Run, this);
 }
 

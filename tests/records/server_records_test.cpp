@@ -250,6 +250,22 @@ TEST_F(ServerRecords, AFlashOfTheVirtualBenchLeavesFourRecords) {
   out.clear();
   ASSERT_EQ(ExecuteCommand(cli + " records --until 2999-01-01", &out), 0);
   EXPECT_NE(out.find("total 4, succeeded 3, failed 1, released 0"), std::string::npos) << out;
+
+  // One phone whose files no earlier record read: the process reads them
+  // while it ends, and ends well.
+  WriteFile(dir / "package/system.img", "new system image");
+  out.clear();
+  EXPECT_EQ(ExecuteCommand(cli + " flash -p " + QuoteArgument(dir / "package") + " -d " +
+                               QuoteArgument(byMethod["disk drive"].deviceId), &out), 0) << out;
+  CLocalRecords file;
+  ASSERT_EQ(file.Open(dir / "records.db"), S_OK);
+  RecordFilter disk;
+  disk.device = byMethod["disk drive"].deviceId;
+  ASSERT_EQ(file.Query(disk, &records), S_OK);
+  ASSERT_EQ(records.size(), 2u);
+  bool found = false;
+  for (const RecordFile& f : records[0].files) found = found || f.sha256 == Sha256Hex("new system image", 16);
+  EXPECT_TRUE(found);
 }
 
 int main(int argc, char** argv) {
