@@ -94,9 +94,10 @@ std::string DefaultRecordsPath() {
   return std::string(home) + "/.local/state/vantor/records.db";
 }
 
-HRESULT CLocalRecords::Open(const std::string& path) {
+HRESULT CLocalRecords::Open(const std::string& path, int busyTimeoutMs) {
   constexpr const char* kName = "CLocalRecords::Open";
   path_ = path;
+  busyTimeoutMs_ = busyTimeoutMs;
   movedAside_.clear();
   if (path.empty()) {
     TraceResult(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), kName, __LINE__);
@@ -120,7 +121,7 @@ HRESULT CLocalRecords::OpenOnce(bool* damaged) {
   *damaged = false;
   int rc = db_.Open(path_);
   if (rc != SQLITE_OK) return SqliteResult(rc);
-  db_.SetBusyTimeout(kBusyTimeoutMs);
+  db_.SetBusyTimeout(busyTimeoutMs_);
   // WAL lets readers and one writer of several processes work at once;
   // NORMAL syncing keeps every committed transaction across a killed process.
   SqliteStatement mode;

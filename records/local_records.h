@@ -30,7 +30,7 @@ class CLocalRecords {
 
   // Opens or creates the store and brings its schema up to date. Creates the
   // folder when needed.
-  HRESULT Open(const std::string& path);
+  HRESULT Open(const std::string& path, int busyTimeoutMs = kBusyTimeoutMs);
   bool is_open() const { return db_.is_open(); }
   // Where a damaged file went ("" when none was moved this time).
   const std::string& movedAside() const { return movedAside_; }
@@ -51,5 +51,6 @@ class CLocalRecords {
 
   SqliteDb db_;
   std::string path_;
+  int busyTimeoutMs_ = kBusyTimeoutMs;
   std::string movedAside_;
 };

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/error_text.h"
+#include "platform/format.h"
 #include "platform/timing.h"
 #include "records/file_digest.h"
 #include "shell/log.h"
@@ -72,19 +73,25 @@ void CRecorder::Run() {
   // without waiting for this run's first record. A failure is reported with
   // the first record that cannot be written.
   config_ = loadConfig_();
-  openResult_ = local_.Open(config_.localPath);
+  openResult_ = local_.Open(config_.localPath, config_.busyTimeoutMs);
   std::unique_lock guard(lock_);
   for (;;) {
     auto due = [&] { return stop_ || !queue_.empty(); };
-    if (!config_.serverUrl.empty() && !server_.connected()) wake_.wait_until(guard, nextAttempt_, due);
-    else wake_.wait(guard, due);
-    std::deque<FlashRecord> batch;
-    batch.swap(queue_);
+    bool serverAway = !config_.serverUrl.empty() && !server_.connected();
+    if (serverAway || !unwritten_.empty()) {
+      auto wakeAt = serverAway ? nextAttempt_ : retryLocal_;
+      if (serverAway && !unwritten_.empty()) wakeAt = std::min(nextAttempt_, retryLocal_);
+      wake_.wait_until(guard, wakeAt, due);
+    } else {
+      wake_.wait(guard, due);
+    }
+    std::uint64_t count = queue_.size();
+    for (FlashRecord& r : queue_) unwritten_.push_back(std::move(r));
+    queue_.clear();
     bool stopping = stop_;
     busy_ = true;
     guard.unlock();
-    std::uint64_t count = batch.size();
-    WriteLocal(&batch);
+    WriteLocal(stopping);
     // At exit a server that is away is not waited for: its records wait.
     if (!stopping || server_.connected()) Deliver();
     guard.lock();
@@ -95,30 +102,55 @@ void CRecorder::Run() {
   }
 }
 
-void CRecorder::WriteLocal(std::deque<FlashRecord>* batch) {
-  if (batch->empty()) return;
-  std::vector<FlashRecord> records(std::make_move_iterator(batch->begin()), std::make_move_iterator(batch->end()));
-  for (FlashRecord& r : records)
+void CRecorder::WriteLocal(bool last) {
+  if (unwritten_.empty()) return;
+  for (FlashRecord& r : unwritten_)
     for (RecordFile& f : r.files)
       if (f.sha256.empty()) f = DigestFile(f.path);
-  // A store that could not be opened stays closed for the run: one report,
-  // not one per record.
-  HRESULT hr = local_.is_open() ? local_.Insert(records) : openResult_;
-  // A file damaged under a running process: moved aside, then one more try.
-  if (hr == HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) && SUCCEEDED(hr = local_.Open(config_.localPath)))
-    hr = local_.Insert(records);
+  const HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);
+  HRESULT hr = openResult_;
+  // A store busy past the time-out at the start is opened later; any other
+  // store that could not be opened stays closed for the run.
+  if (!local_.is_open() && hr == kBusy) hr = openResult_ = local_.Open(config_.localPath, config_.busyTimeoutMs);
+  if (local_.is_open()) {
+    hr = local_.Insert(unwritten_);
+    // A file damaged under a running process: moved aside, then one more try.
+    if (hr == HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) &&
+        SUCCEEDED(hr = openResult_ = local_.Open(config_.localPath, config_.busyTimeoutMs)))
+      hr = local_.Insert(unwritten_);
+  }
   if (SUCCEEDED(hr)) {
     std::lock_guard guard(lock_);
-    written_ += records.size();
+    written_ += unwritten_.size();
+    unwritten_.clear();
     return;
   }
-  if (!localReported_) {
-    localReported_ = true;
-    WriteLog("Records: \"%s\" cannot be written (%s); the records of this run are not kept",
-             config_.localPath.c_str(), GetErrorText(hr).c_str());
-    std::lock_guard guard(lock_);
-    if (SUCCEEDED(fault_)) fault_ = hr;
+  // Busy past the time-out, or full: the records stay in memory and are
+  // tried again; at exit they are given up with a line in the log.
+  bool again = local_.is_open() || hr == kBusy;
+  if (!again || last) return Drop(hr);
+  retryLocal_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMilliseconds(config_.retryMs));
+  if (!retryReported_) ReportLocalFault(hr, "they are kept and tried again");
+  retryReported_ = true;
+}
+
+// The store never opened: said once for the run. Records given up at exit
+// after the store stayed busy: said each time, as records are lost.
+void CRecorder::Drop(HRESULT hr) {
+  if (!local_.is_open()) {
+    if (!openReported_) ReportLocalFault(hr, "the records of this run are not kept");
+    openReported_ = true;
+  } else {
+    ReportLocalFault(hr, Format("%zu records are given up", unwritten_.size()));
   }
+  unwritten_.clear();
+}
+
+void CRecorder::ReportLocalFault(HRESULT hr, const std::string& consequence) {
+  WriteLog("Records: \"%s\" cannot be written (%s(0x%08x)); %s", config_.localPath.c_str(), GetErrorText(hr).c_str(),
+           static_cast<unsigned>(hr), consequence.c_str());
+  std::lock_guard guard(lock_);
+  if (SUCCEEDED(fault_)) fault_ = hr;
 }
 
 void CRecorder::ReportServerFault(HRESULT hr, const std::string& message) {

@@ -27,6 +27,7 @@ struct RecorderConfig {
   std::string serverUrl;  // "" = local only
   DWORD retryMs = 5000;   // between attempts at a server that is away (timing seam applies)
   size_t batch = 500;     // records per server transaction
+  int busyTimeoutMs = CLocalRecords::kBusyTimeoutMs;  // how long a write waits for another process
 };
 
 // DefaultRecordsPath(); VANTOR_RECORDS_URL when set, else the setting.
@@ -58,7 +59,9 @@ class CRecorder {
 
  private:
   void Run();
-  void WriteLocal(std::deque<FlashRecord>* batch);
+  void WriteLocal(bool last);
+  void Drop(HRESULT hr);
+  void ReportLocalFault(HRESULT hr, const std::string& consequence);
   void Deliver();
   void ReportServerFault(HRESULT hr, const std::string& message);
 
@@ -67,7 +70,10 @@ class CRecorder {
   CLocalRecords local_;
   CServerRecords server_;
   HRESULT openResult_ = S_OK;    // store thread only
-  bool localReported_ = false;   // store thread only
+  std::vector<FlashRecord> unwritten_;  // store thread only: taken from the queue, not yet in the file
+  std::chrono::steady_clock::time_point retryLocal_{};  // store thread only
+  bool openReported_ = false;    // store thread only
+  bool retryReported_ = false;   // store thread only
   bool serverReported_ = false;  // store thread only
   std::chrono::steady_clock::time_point nextAttempt_{};  // store thread only
 

@@ -231,6 +231,37 @@ TEST(Recorder, AStoreThatCannotBeWrittenDropsRecordsAndSaysSoOnce) {
   EXPECT_EQ(recorder.TakeFault(), S_OK);  // once
 }
 
+TEST(Recorder, RecordsThatFindTheStoreBusyWaitAndAreWrittenWhenItIsFree) {
+  TempDir dir;
+  LogCapture log;
+  RecorderConfig config;
+  config.localPath = dir / "records.db";
+  config.busyTimeoutMs = 20;
+  config.retryMs = 30;
+  CLocalRecords created;
+  ASSERT_EQ(created.Open(config.localPath), S_OK);
+  SqliteDb other;  // another process's long write
+  ASSERT_EQ(other.Open(config.localPath), SQLITE_OK);
+  ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+  CRecorder recorder(config);  // busy from its start
+  recorder.Submit(SampleRecord(1));
+  ASSERT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+  EXPECT_EQ(recorder.written(), 0u);
+  ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
+  ASSERT_TRUE(WaitUntil([&] { return recorder.written() == 1u; }));
+
+  ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE"), SQLITE_OK);  // busy again, now that it is open
+  recorder.Submit(SampleRecord(2));
+  recorder.Submit(SampleRecord(3));
+  ASSERT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+  EXPECT_EQ(recorder.written(), 1u);
+  ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
+  ASSERT_TRUE(WaitUntil([&] { return recorder.written() == 3u; }));
+  EXPECT_EQ(All(created).size(), 3u);
+  EXPECT_EQ(log.Count("they are kept and tried again"), 1);
+  EXPECT_EQ(recorder.TakeFault(), HRESULT_FROM_WIN32(ERROR_BUSY));
+}
+
 TEST(Recorder, FillsInFileDigestsAndWritesOnItsOwnThread) {
   TempDir dir;
   WriteFile(dir / "boot.img", "boot image bytes");
