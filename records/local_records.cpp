@@ -253,7 +253,7 @@ HRESULT CLocalRecords::MarkDelivered(const std::vector<std::int64_t>& ids) {
 
 HRESULT CLocalRecords::Query(const RecordFilter& filter, std::vector<FlashRecord>* out) {
   out->clear();
-  WhereClause where = BuildWhere(filter, Placeholder);
+  WhereClause where = BuildWhere(filter, Placeholder, "instr");
   SqliteStatement s;
   int rc = db_.Prepare(std::string("SELECT ") + kRecordColumns + " FROM flash_records" + where.sql +
                            " ORDER BY start_utc DESC, id DESC",

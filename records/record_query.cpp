@@ -45,7 +45,7 @@ bool RecordDateKey(const std::string& text, bool endOfRange, std::string* key) {
   return true;
 }
 
-WhereClause BuildWhere(const RecordFilter& f, std::string (*placeholder)(int n)) {
+WhereClause BuildWhere(const RecordFilter& f, std::string (*placeholder)(int n), const char* findFunction) {
   WhereClause w;
   std::vector<std::string> terms;
   auto add = [&](const char* column, const char* op, const std::string& value) {
@@ -55,7 +55,12 @@ WhereClause BuildWhere(const RecordFilter& f, std::string (*placeholder)(int n))
   if (!f.since.empty()) add("start_utc", ">=", f.since);
   if (!f.until.empty()) add("start_utc", "<=", f.until);
   if (!f.device.empty()) add("device_id", "=", f.device);
-  if (!f.package.empty()) add("package", "=", f.package);
+  if (!f.package.empty()) {
+    // One folder of the ";"-separated list, whole.
+    w.params.push_back(f.package);
+    terms.push_back(std::string(findFunction) + "(';' || package || ';', ';' || " +
+                    placeholder(static_cast<int>(w.params.size())) + " || ';') > 0");
+  }
   if (f.failedOnly) terms.push_back("outcome <> 'succeeded'");
   for (size_t i = 0; i < terms.size(); ++i) w.sql += (i ? " AND " : " WHERE ") + terms[i];
   return w;

@@ -10,7 +10,7 @@ struct RecordFilter {
   std::string since;    // start_utc at or after this key; "" = open
   std::string until;    // start_utc at or before this key; "" = open
   std::string device;   // exact device identifier
-  std::string package;  // exact package folder list
+  std::string package;  // one folder of the package folder list
   bool failedOnly = false;  // failed or released
 };
 
@@ -26,7 +26,9 @@ struct WhereClause {
   std::string sql;
   std::vector<std::string> params;
 };
-WhereClause BuildWhere(const RecordFilter& filter, std::string (*placeholder)(int n));
+// findFunction is the engine's substring search returning a position from 1
+// ("instr(haystack, needle)" in SQLite, "strpos(haystack, needle)" in PostgreSQL).
+WhereClause BuildWhere(const RecordFilter& filter, std::string (*placeholder)(int n), const char* findFunction);
 
 // "total N, succeeded N, failed N, released N; by package: DIR N, ..."
 std::string RecordSummaryLine(const std::vector<FlashRecord>& records);

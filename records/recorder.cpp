@@ -154,8 +154,7 @@ void CRecorder::ReportLocalFault(HRESULT hr, const std::string& consequence) {
 }
 
 void CRecorder::ReportServerFault(HRESULT hr, const std::string& message) {
-  server_.Disconnect();
-  nextAttempt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMilliseconds(config_.retryMs));
+  DeliverLater();
   if (serverReported_) return;
   serverReported_ = true;
   std::string words = message;
@@ -164,6 +163,13 @@ void CRecorder::ReportServerFault(HRESULT hr, const std::string& message) {
            GetErrorText(hr).c_str(), static_cast<unsigned>(hr), words.c_str(), config_.localPath.c_str());
   std::lock_guard guard(lock_);
   if (SUCCEEDED(fault_)) fault_ = hr;
+}
+
+// The local file could not be read or marked: the connection is dropped, so
+// the thread wakes for the next attempt as it does for a server away.
+void CRecorder::DeliverLater() {
+  server_.Disconnect();
+  nextAttempt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMilliseconds(config_.retryMs));
 }
 
 void CRecorder::Deliver() {
@@ -180,7 +186,8 @@ void CRecorder::Deliver() {
   }
   for (;;) {
     std::vector<WaitingRecord> waiting;
-    if (FAILED(local_.Waiting(config_.batch, &waiting)) || waiting.empty()) return;
+    if (FAILED(local_.Waiting(config_.batch, &waiting))) return DeliverLater();
+    if (waiting.empty()) return;
     std::vector<FlashRecord> records;
     std::vector<std::int64_t> ids;
     for (WaitingRecord& w : waiting) {
@@ -191,7 +198,7 @@ void CRecorder::Deliver() {
     if (FAILED(hr)) return ReportServerFault(hr, "");
     // Marked only after the server committed; a mark lost to a kill sends the
     // batch again, and the server keeps each uid once.
-    if (FAILED(local_.MarkDelivered(ids))) return;
+    if (FAILED(local_.MarkDelivered(ids))) return DeliverLater();
     std::lock_guard guard(lock_);
     delivered_ += ids.size();
   }

@@ -63,6 +63,7 @@ class CRecorder {
   void Drop(HRESULT hr);
   void ReportLocalFault(HRESULT hr, const std::string& consequence);
   void Deliver();
+  void DeliverLater();
   void ReportServerFault(HRESULT hr, const std::string& message);
 
   std::function<RecorderConfig()> loadConfig_;

@@ -162,7 +162,7 @@ HRESULT CServerRecords::Insert(const std::vector<FlashRecord>& records) {
 HRESULT CServerRecords::Query(const RecordFilter& filter, std::vector<FlashRecord>* out) {
   out->clear();
   if (!conn_) return HRESULT_FROM_WIN32(ERROR_NOT_READY);
-  WhereClause where = BuildWhere(filter, Placeholder);
+  WhereClause where = BuildWhere(filter, Placeholder, "strpos");
   std::string sql = std::string("SELECT ") + kRecordColumns + " FROM flash_records" + where.sql +
                     " ORDER BY start_utc DESC, id DESC";
   std::vector<const char*> params;

@@ -68,11 +68,27 @@ TEST(LocalRecords, KeepsEveryFieldAndFiltersNewestFirst) {
   one.device = "device-1";
   one.package = "/pkg/a";
   ASSERT_EQ(All(store, one).size(), 2u);
+  // A package is one folder of a run's list, matched whole.
+  FlashRecord listed = SampleRecord(7);
+  listed.package = "/pkg/c;/pkg/a/images";
+  ASSERT_EQ(store.Insert({listed}), S_OK);
+  RecordFilter folder;
+  for (const char* name : {"/pkg/c", "/pkg/a/images"}) {
+    folder.package = name;
+    EXPECT_EQ(All(store, folder).size(), 1u) << name;
+  }
+  for (const char* name : {"/pkg", "pkg/c", "/pkg/a/images;", "%"}) {
+    folder.package = name;
+    EXPECT_EQ(All(store, folder).size(), 0u) << name;
+  }
+  folder.package = "/pkg/a";
+  EXPECT_EQ(All(store, folder).size(), 3u);
+  ASSERT_EQ(store.Insert({}), S_OK);
   RecordFilter quoteInValue;
   quoteInValue.device = "x' OR '1'='1";
   EXPECT_TRUE(All(store, quoteInValue).empty());
   EXPECT_EQ(RecordSummaryLine(All(store)),
-            "total 6, succeeded 4, failed 1, released 1; by package: /pkg/a 3, /pkg/b 3");
+            "total 7, succeeded 5, failed 1, released 1; by package: /pkg/a 3, /pkg/b 3, /pkg/c;/pkg/a/images 1");
 }
 
 TEST(LocalRecords, DateOptionsAreCheckedAndCoverWhatTheyName) {

@@ -196,7 +196,7 @@ TEST_F(ServerRecords, AFlashOfTheVirtualBenchLeavesFourRecords) {
   EXPECT_EQ(ExecuteCommand(cli + " flash --json -p " + QuoteArgument(dir / "package"), &out), 1) << out;
 
   out.clear();
-  ASSERT_EQ(ExecuteCommand(cli + " records --json", &out), 0) << out;
+  ASSERT_EQ(ExecuteCommand(cli + " records --json --package " + QuoteArgument(dir / "package"), &out), 0) << out;
   std::vector<std::string> lines;
   for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
     lines.push_back(out.substr(start, end - start));
