@@ -12,36 +12,21 @@
 
 namespace {
 
-enum class Output { Table, Json, Csv };
-
-void Usage() {
-  std::fprintf(stderr,
-               "usage: vantor-cli records [--since DATE] [--until DATE] [--device ID] [--package DIR] [--failed]\n"
-               "                          [--json|--csv]\n"
-               "  DATE: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] in UTC\n");
-}
-
-bool Parse(int argc, char** argv, RecordFilter* filter, Output* output) {
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--failed") {
-      filter->failedOnly = true;
-    } else if (arg == "--json" || arg == "--csv") {
-      if (*output != Output::Table) return false;
-      *output = arg == "--json" ? Output::Json : Output::Csv;
-    } else if (i + 1 < argc && (arg == "--since" || arg == "--until")) {
-      if (!RecordDateKey(argv[++i], arg == "--until", arg == "--since" ? &filter->since : &filter->until)) {
-        std::fprintf(stderr, "vantor-cli: \"%s\" is not a date\n", argv[i]);
-        return false;
-      }
-    } else if (i + 1 < argc && arg == "--device") {
-      filter->device = argv[++i];
-    } else if (i + 1 < argc && arg == "--package") {
-      filter->package = argv[++i];
-    } else {
+// The filter of the options; false (with a message) for a date that is none.
+bool ReadFilter(const ParsedOptions& parsed, RecordFilter* filter) {
+  for (const char* name : {"since", "until"}) {
+    if (!parsed.Has(name)) continue;
+    std::string value = parsed.Value(name);
+    std::string* key = std::string(name) == "since" ? &filter->since : &filter->until;
+    if (!RecordDateKey(value, std::string(name) == "until", key)) {
+      std::fprintf(stderr, "vantor-cli: \"%s\" is not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)\n",
+                   value.c_str());
       return false;
     }
   }
+  filter->device = parsed.Value("device");
+  filter->package = parsed.Value("package");
+  filter->failedOnly = parsed.Has("failed");
   return true;
 }
 
@@ -66,20 +51,18 @@ HRESULT ReadRecords(const RecordFilter& filter, std::vector<FlashRecord>* record
   return hr;
 }
 
-}  // namespace
-
-int RunRecordsCommand(int argc, char** argv) {
+int RunRecords(const ParsedOptions& parsed) {
   RecordFilter filter;
-  Output output = Output::Table;
-  if (!Parse(argc, argv, &filter, &output)) {
-    Usage();
+  if (!ReadFilter(parsed, &filter)) return 2;
+  if (parsed.Has("json") && parsed.Has("csv")) {
+    std::fprintf(stderr, "vantor-cli: --json and --csv exclude each other\n");
     return 2;
   }
   std::vector<FlashRecord> records;
   if (FAILED(ReadRecords(filter, &records))) return 1;
-  if (output == Output::Json) {
+  if (parsed.Has("json")) {
     for (const FlashRecord& r : records) std::printf("%s\n", RecordToJsonLine(r).c_str());
-  } else if (output == Output::Csv) {
+  } else if (parsed.Has("csv")) {
     std::printf("%s\r\n", RecordCsvHeader().c_str());
     for (const FlashRecord& r : records) std::printf("%s\r\n", RecordToCsvRow(r).c_str());
   } else {
@@ -88,3 +71,17 @@ int RunRecordsCommand(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace
+
+const CommandSpec kRecordsCommand{
+    "records",
+    "the flash records, newest first, with a summary line (the server's when one is set)",
+    {{"since", 0, "DATE", "records started at or after DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)"},
+     {"until", 0, "DATE", "records started at or before DATE (a bare date covers its whole day)"},
+     {"device", 'd', "ID", "the records of one device identifier"},
+     {"package", 'p', "DIR", "the records whose package folder list holds DIR"},
+     {"failed", 0, nullptr, "only jobs that failed or were released"},
+     {"json", 0, nullptr, "one JSON object per record"},
+     {"csv", 0, nullptr, "CSV with a header line"}},
+    RunRecords};

@@ -1,5 +1,6 @@
 // vantor-cli records: the flash records of this bench, or of the line of
 // benches when a records server is set.
 #pragma once
+#include "cli/options.h"
 
-int RunRecordsCommand(int argc, char** argv);
+extern const CommandSpec kRecordsCommand;
