@@ -5,6 +5,7 @@
 
 #include "jobs/forced_termination.h"
 #include "jobs/phone_lock.h"
+#include "jobs/job_record.h"
 #include "platform/com/apartment.h"
 #include "platform/com/marshal.h"
 #include "platform/error_text.h"
@@ -23,7 +24,11 @@ HRESULT CDeviceReport::FinalConstruct() {
   return marshaler_.Create(GetControllingUnknown());
 }
 
-bool CDeviceReport::FinalRelease() { return StopWork(); }
+bool CDeviceReport::FinalRelease() {
+  // The releasing thread hands over the record of a job no poll saw end.
+  RecordReleasedJob(static_cast<IDeviceReport*>(this));
+  return StopWork();
+}
 
 CDeviceReport::~CDeviceReport() {
   DetachSinks();
