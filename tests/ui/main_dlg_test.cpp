@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 #include <csignal>
 #include <sys/wait.h>
@@ -44,6 +45,23 @@ struct Bench {
   void RunningPhone(unsigned index) {
     bench::WritePhoneState(dir / "bench", {index, "diagnostic", "/dev/null", "", "VB" + std::to_string(index), ""});
   }
+};
+
+// Notes when each tick of the window's timer came, in milliseconds from the
+// window's construction.
+class TickNotingMainDlg : public CMainDlg {
+ public:
+  TickNotingMainDlg() { clock_.start(); }
+  std::vector<qint64> ticks;
+
+ protected:
+  void timerEvent(QTimerEvent* event) override {
+    if (TimerActive()) ticks.push_back(clock_.elapsed());
+    CMainDlg::timerEvent(event);
+  }
+
+ private:
+  QElapsedTimer clock_;
 };
 
 // The folder browser answers from a script.
@@ -310,6 +328,73 @@ class MainDlgTest : public QObject {
     QCOMPARE(title, Text(160));
     QCOMPARE(start.toStdString(), dir / "first");
     QCOMPARE(w.Folders()->Text().toStdString(), dir / "chosen");
+  }
+
+  void theTimerTicksEvery100Milliseconds() {
+    Bench bench;
+    bench::WritePhoneState(bench.dir / "bench", {6, "fastboot", "", "", "VB0006", "127.0.0.1:1"});
+    WriteFile(bench.package + "/flash_all.sh", "sleep 1\n");
+    TickNotingMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 1);
+    w.OnFlash();
+    QVERIFY(RunOver(w));
+    QVERIFY2(w.ticks.size() >= 6, std::to_string(w.ticks.size()).c_str());
+    std::vector<qint64> gaps;
+    for (size_t k = 1; k < w.ticks.size(); ++k) gaps.push_back(w.ticks[k] - w.ticks[k - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    qint64 median = gaps[gaps.size() / 2];
+    QVERIFY2(median >= 90 && median <= 200, std::to_string(median).c_str());
+  }
+
+  void enterStartsNothing() {
+    Bench bench;
+    bench.DiskPhone(1);
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    RunIdle();
+    QVERIFY(w.FlashButton()->isEnabled());
+    w.Devices()->SetItemText(0, CMainDlg::kStatusColumn, "kept");  // a refresh would empty it
+    for (QWidget* focus : std::initializer_list<QWidget*>{w.Folders()->lineEdit(), w.RefreshButton(), w.FlashButton(),
+                                                          w.BackupButton(), w.Devices()}) {
+      focus->setFocus();
+      QTest::keyClick(focus, Qt::Key_Return);
+      QTest::keyClick(focus, Qt::Key_Enter);
+      RunIdle();
+      QVERIFY2(!w.TimerActive(), qPrintable(focus->objectName()));
+      QVERIFY(!w.Devices()->GetItemData(0));
+      QCOMPARE(w.Devices()->GetItemText(0, CMainDlg::kStatusColumn), QString("kept"));
+    }
+    QCOMPARE(w.Folders()->count(), 0);  // nor does the field take its text into the list
+  }
+
+  void theStatusColumnTakesTheRestFromExactly50Pixels() {
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    CListImpl* list = w.Devices();
+    // Widens the device column so that the next pixel of window width leaves
+    // `rest` pixels to the status column; the status column's width then.
+    auto widenByOneLeaving = [&](int rest) {
+      int width = list->viewport()->width() + 1;
+      int others = 0;
+      for (int c = 0; c < 5; ++c)
+        if (c != 2) others += list->columnWidth(c);
+      list->setColumnWidth(2, width - rest - others);
+      w.resize(w.width() + 1, w.height());
+      [&] { QVERIFY(WaitFor([&] { return list->viewport()->width() == width; })); }();
+      return list->columnWidth(5);
+    };
+    int status = list->columnWidth(5);
+    QVERIFY(status > 50);
+    QCOMPARE(widenByOneLeaving(49), status);
+    QCOMPARE(widenByOneLeaving(50), 50);
+    QCOMPARE(widenByOneLeaving(49), 50);
+    QCOMPARE(widenByOneLeaving(77), 77);
   }
 
   void theStatusColumnTakesTheRestWhenItIsAtLeast50() {
