@@ -10,7 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "download/server_objects.h"
+#include "platform/com/class_registry.h"
+#include "platform/timing.h"
+#include "tests/support/bench_package.h"
+#include "tests/support/bench_phone.h"
 #include "tests/ui/ui_support.h"
+#include "tools/phonesim/diagnostic_phone.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/fastboot_phone.h"
 #include "ui/advanced_dlg.h"
@@ -178,6 +184,64 @@ class MainDlgTest : public QObject {
     QVERIFY(list->GetItemData(0) != first);
     QVERIFY(RunOver(w));
     QCOMPARE(list->GetItemText(1, 5).contains("(0x"), true);  // left as it was
+  }
+
+  void fourPhonesOfEveryModeRunThroughTheWindow() {
+    if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
+    ScopedTimeScale fast(0.01);
+    Bench bench;
+    std::string benchDir = bench.dir / "bench";
+    std::filesystem::create_directories(bench.dir / "four");
+    BenchPackage package(bench.dir / "four");
+    WriteFile(package.Path("boot.img"), std::string(4096, 'F'));
+    WriteFile(package.Path("flash_all.sh"), "fastboot \"$1\" \"$2\" flash boot boot.img\n");
+    struct OwnServer {  // "NoQPST": the program's own server objects answer
+      std::vector<DWORD> cookies;
+      ~OwnServer() { RevokeServerObjects(&cookies); }
+    } server;
+    QCOMPARE(RegisterServerObjects(&server.cookies), S_OK);
+    CoResumeClassObjects();
+    phonesim::PtyEmergencyPhone emergency(BenchPhoneAt(benchDir, 1));
+    std::string disk = bench.DiskPhone(2);
+    phonesim::FastbootPhoneOptions fastbootOptions;
+    fastbootOptions.benchDir = benchDir;
+    fastbootOptions.index = 3;
+    phonesim::TcpFastbootPhone fastboot(fastbootOptions);
+    phonesim::DiagnosticPhone running(benchDir, 4, "VB0004");
+    std::string error;
+    QVERIFY2(emergency.Start(&error), error.c_str());
+    QVERIFY2(fastboot.Start(&error), error.c_str());
+    QVERIFY2(running.Start(&error), error.c_str());
+    {
+      CMainDlg w;
+      w.Folders()->SetText(QString::fromStdString(package.dir));
+      w.OnRefresh();
+      CListImpl* list = w.Devices();
+      QCOMPARE(list->GetItemCount(), 4);
+      w.OnFlash();
+      QVERIFY(RunOver(w));
+      const QString done = "The operation completed successfully.";
+      for (int row = 0; row < 4; ++row) {
+        QCOMPARE(list->GetItemText(row, CMainDlg::kIndexColumn), QString::number(row + 1));
+        QVERIFY(list->GetItemText(row, CMainDlg::kTimeColumn).endsWith("s"));
+      }
+      for (int row = 0; row < 3; ++row) {
+        QCOMPARE(list->GetItemText(row, CMainDlg::kStatusColumn), done);
+        QCOMPARE(list->GetItemText(row, CMainDlg::kProgressColumn), QString("100"));
+        QVERIFY(!list->model()->data(list->model()->index(row, 5), Qt::ForegroundRole).isValid());
+      }
+      // Changes when the NV item service lands: the running phone's restore succeeds.
+      QCOMPARE(list->GetItemText(3, CMainDlg::kStatusColumn),
+               QString("The operation is not implemented.(0x80004001)"));
+      QCOMPARE(list->GetItemText(3, CMainDlg::kProgressColumn), QString("20"));
+      QCOMPARE(list->model()->data(list->model()->index(3, 5), Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+      int sum = 0;
+      for (int row = 0; row < 4; ++row) sum += list->GetItemText(row, CMainDlg::kProgressColumn).toInt();
+      QCOMPARE(w.StatusBar()->Progress()->value(), sum / 4);
+    }
+    QVERIFY(package.OnDisk(emergency.diskPath()));
+    QVERIFY(package.OnDisk(disk));
+    QCOMPARE(fastboot.partitions()["boot"], std::vector<std::uint8_t>(4096, 'F'));
   }
 
   void theScriptChosenInTheAdvancedDialogRunsOnTheNextFastbootJob() {
