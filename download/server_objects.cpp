@@ -1,5 +1,6 @@
 #include "download/server_objects.h"
 
+#include "nv/nv_service.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/marshal.h"
 #include "shell/log.h"
@@ -142,6 +143,12 @@ HRESULT CPortProxy::get_PhoneStatus(Variant* status) {
   if (!status) return E_POINTER;
   *status = Variant::I4(kPhoneReady);
   return S_OK;
+}
+
+HRESULT CPortProxy::Offline() {
+  HRESULT hr = PhoneOffline(portName_);
+  TraceResult(hr, "CPortProxy::Offline", __LINE__);
+  return hr;
 }
 
 HRESULT CPortProxy::get_SoftwareDownload(IUnknown** download) {

@@ -3,6 +3,7 @@
 #include "download/download_run.h"
 #include "jobs/discovery.h"
 #include "jobs/status_sink.h"
+#include "nv/nv_service.h"
 #include "platform/com/git.h"
 #include "platform/com/marshal.h"
 #include "shell/log.h"
@@ -63,6 +64,7 @@ HRESULT CSoftwareDownload::CreateInstance(const std::string& deviceId, IQSoftwar
   HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   ComPtr<IQSoftwareDownload> hold(object);  // destroys the object on every failure below
+  object->deviceId_ = deviceId;
   object->index_ = GetDeviceIndex(deviceId);
   if (object->index_ == 0) {
     TraceResult(E_INVALIDARG, kName, __LINE__);
@@ -112,4 +114,35 @@ HRESULT CSoftwareDownload::DownloadBySettings(IUnknown* settings) {
   HRESULT hr = GetInterfaceFromGlobal(sinkCookie_, IQStatusReport::kIid, sink.ReleaseAndGetVoidAddress());
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   return RunDownload(settings, index_, sink.Get());
+}
+
+HRESULT CSoftwareDownload::Sink(ComPtr<IQStatusReport>* sink, const char* operation) {
+  if (sinkCookie_ == 0) return S_OK;  // no sink: the texts go nowhere
+  HRESULT hr = GetInterfaceFromGlobal(sinkCookie_, IQStatusReport::kIid, sink->ReleaseAndGetVoidAddress());
+  TraceResult(hr, operation, __LINE__);
+  return hr;
+}
+
+HRESULT CSoftwareDownload::BackupNV(const Variant& backupNVFilePath, const Variant& spc) {
+  constexpr const char* kName = "CSoftwareDownload::BackupNV";
+  ComPtr<IQStatusReport> sink;
+  HRESULT hr = Sink(&sink, kName);
+  if (FAILED(hr)) return hr;
+  NvBackupOptions options;
+  options.walkBound = ReadNvWalkBound();
+  hr = BackupNvItems(deviceId_, backupNVFilePath.bstr().str(), spc.bstr().str(), options, sink.Get());
+  TraceResult(hr, kName, __LINE__);
+  return hr;
+}
+
+HRESULT CSoftwareDownload::RestoreNV(const Variant& backupNVFilePath, const Variant& spc,
+                                     const Variant& allowEsnMismatch) {
+  constexpr const char* kName = "CSoftwareDownload::RestoreNV";
+  ComPtr<IQStatusReport> sink;
+  HRESULT hr = Sink(&sink, kName);
+  if (FAILED(hr)) return hr;
+  hr = RestoreNvItems(deviceId_, backupNVFilePath.bstr().str(), spc.bstr().str(), allowEsnMismatch.Signed() == 1,
+                      sink.Get());
+  TraceResult(hr, kName, __LINE__);
+  return hr;
 }

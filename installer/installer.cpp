@@ -105,6 +105,13 @@ HRESULT ApplyRegistrationScript(bool registering) {
   return first;
 }
 
+// Whether this process may change the machine hives that the registration
+// script and the type descriptions go to.
+HRESULT MachineHivesWritable() {
+  HRESULT hr = FromRegistry(RegCheckWritable(HKEY_LOCAL_MACHINE));
+  return SUCCEEDED(hr) ? FromRegistry(RegCheckWritable(HKEY_CLASSES_ROOT)) : hr;
+}
+
 HRESULT RecordTypeDescriptions(bool registering) {
   HRESULT first = S_OK;
   for (const TypeDescription& d : kTypeDescriptions) {
@@ -285,7 +292,16 @@ bool CInstaller::RegisterModule(bool install) {
   constexpr const char* kName = "CInstaller::RegisterModule";
   std::string exe = ExecutablePath();
   window_->SetLine(2, exe, true);
-  HRESULT hr = ApplyRegistrationScript(true);
+  // The script wipes the user's settings before it writes the machine
+  // hives: it runs only when those can be written, so that a start without
+  // the rights to install leaves the user's settings as they are.
+  HRESULT hr = MachineHivesWritable();
+  if (!TraceResult(hr, kName, __LINE__)) {
+    Advance();
+    LogStep(install ? "register" : "unregister", exe, hr);
+    return false;
+  }
+  hr = ApplyRegistrationScript(true);
   bool ok = TraceResult(hr, kName, __LINE__);
   if (!install) {
     hr = ApplyRegistrationScript(false);
