@@ -14,6 +14,7 @@
 
 #include "download/disk_package.h"
 #include "download/transport.h"
+#include "platform/file_sync.h"
 #include "shell/log.h"
 
 namespace {
@@ -160,9 +161,9 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawp
   hr = WriteFilesToDiskDrive(programs, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   // Nothing reported written may still be only in the page cache.
-  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
   hr = ApplyPatchesToDiskDrive(patchXml, patches, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
   return S_OK;
 }
