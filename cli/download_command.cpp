@@ -15,35 +15,15 @@
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr, "usage: vantor-cli download --port PORT --programmer HEX --boot IMAGE\n");
-}
-
 int Failed(HRESULT hr) {
   std::printf("error: %s(0x%08x)\n", GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
   return 1;
 }
 
-}  // namespace
-
 // Loads the flash programmer and streams the boot image over one port, as a
 // download run does before it waits for the disk.
-int RunDownloadCommand(int argc, char** argv) {
-  std::string port, programmer, boot;
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string* target = arg == "--port" ? &port : arg == "--programmer" ? &programmer : arg == "--boot" ? &boot : nullptr;
-    if (!target || i + 1 >= argc) {
-      Usage();
-      return 2;
-    }
-    *target = argv[++i];
-  }
-  if (port.empty() || programmer.empty() || boot.empty()) {
-    Usage();
-    return 2;
-  }
-
+int RunDownload(const ParsedOptions& parsed) {
+  std::string port = parsed.Value("port"), programmer = parsed.Value("programmer"), boot = parsed.Value("boot");
   CComObject<CPrintSink>* raw = nullptr;
   HRESULT hr = CComObject<CPrintSink>::CreateInstance(&raw);
   if (FAILED(hr)) return Failed(hr);
@@ -59,3 +39,13 @@ int RunDownloadCommand(int argc, char** argv) {
   if (FAILED(hr)) return Failed(hr);
   return 0;
 }
+
+}  // namespace
+
+const CommandSpec kDownloadCommand{
+    "download",
+    "load the flash programmer into a phone in emergency download mode, stream the boot image, reset it",
+    {{"port", 0, "PORT", "the phone's serial port (/dev/ttyUSBn, or a bench pseudo-terminal)", false, true},
+     {"programmer", 0, "HEX", "the flash programmer in Intel HEX format", false, true},
+     {"boot", 0, "IMAGE", "the boot image streamed into the eMMC", false, true}},
+    RunDownload};

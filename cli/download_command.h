@@ -1,4 +1,5 @@
 // vantor-cli download --port PORT --programmer HEX --boot IMAGE
 #pragma once
+#include "cli/options.h"
 
-int RunDownloadCommand(int argc, char** argv);
+extern const CommandSpec kDownloadCommand;

@@ -1,12 +1,33 @@
 #include "cli/job_view.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "cli/text_output.h"
+#include "platform/error_text.h"
+
 namespace {
 
-std::string JsonRow(const JobRow& r) {
+std::string JsonRow(const JobRow& r, const std::string& status) {
   char numbers[128];
   std::snprintf(numbers, sizeof numbers, "\"index\":%u,\"percent\":%d,\"elapsed\":%.2f,", r.index, r.percent, r.elapsed);
-  return "{\"device\":" + JsonString(r.device) + "," + numbers + "\"status\":" + JsonString(r.status) +
-         ",\"error\":" + (r.error ? "true" : "false") + ",\"done\":" + (r.done ? "true" : "false") + "}";
+  std::string json = "{\"device\":" + JsonString(r.device) + "," + numbers + "\"status\":" + JsonString(status) +
+                     ",\"error\":" + (r.error ? "true" : "false") + ",\"done\":" + (r.done ? "true" : "false");
+  if (r.done) {
+    char result[32];
+    std::snprintf(result, sizeof result, ",\"result\":\"0x%08x\"", static_cast<unsigned>(r.result));
+    json += result;
+  }
+  return json + "}";
+}
+
+std::string PlainLine(const JobRow& r, const std::string& status) {
+  char head[64];
+  std::snprintf(head, sizeof head, "%u ", r.index);
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, " %d%% %.0fs ", r.percent, r.elapsed);
+  return head + PrintableText(r.device) + numbers + PrintableText(status) +
+         (r.done ? (r.error ? " [failed]" : " [done]") : "");
 }
 
 std::string Bar(int percent) {
@@ -16,53 +37,72 @@ std::string Bar(int percent) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+TerminalSize MeasureTerminal(int fd) {
+  TerminalSize size;
+  winsize w{};
+  if (::ioctl(fd, TIOCGWINSZ, &w) == 0 && w.ws_col > 0 && w.ws_row > 0) {
+    size.columns = w.ws_col;
+    size.lines = w.ws_row;
   }
-  return out + "\"";
+  return size;
 }
 
-void JobView::Update(const std::vector<JobRow>& rows) {
-  if (mode_ == ViewMode::Table) {
-    DrawTable(rows);
-    return;
-  }
-  shown_.resize(rows.size(), std::string("\x01"));  // nothing shown yet
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const JobRow& r = rows[i];
-    std::string key = r.status + (r.done ? "\x02" : "");
-    if (key == shown_[i]) continue;
-    shown_[i] = key;
-    if (mode_ == ViewMode::Json) {
-      std::fprintf(out_, "%s\n", JsonRow(r).c_str());
-    } else {
-      std::fprintf(out_, "%u %s %d%% %.0fs %s%s\n", r.index, r.device.c_str(), r.percent, r.elapsed, r.status.c_str(),
-                   r.done ? (r.error ? " [failed]" : " [done]") : "");
-    }
-  }
+JobView::JobView(ViewMode mode, std::FILE* out, std::function<TerminalSize()> measure)
+    : mode_(mode), out_(out), measure_(std::move(measure)) {
+  if (!measure_) measure_ = [fd = ::fileno(out)] { return MeasureTerminal(fd); };
+}
+
+void JobView::Message(const JobRow& row, const std::string& message) {
+  if (mode_ == ViewMode::Table) return;  // the table shows the newest at its next redraw
+  JobRow running = row;
+  running.done = false;
+  running.error = false;
+  std::string line = mode_ == ViewMode::Json ? JsonRow(running, message) : PlainLine(running, message);
+  std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
 }
 
+void JobView::Finished(const JobRow& row) {
+  if (mode_ == ViewMode::Table) return;
+  std::string line = mode_ == ViewMode::Json ? JsonRow(row, row.status) : PlainLine(row, row.status);
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void JobView::Update(const std::vector<JobRow>& rows) {
+  if (mode_ == ViewMode::Table) DrawTable(rows);
+}
+
+std::string JobView::TableLine(const JobRow& r, unsigned columns) const {
+  char numbers[96];
+  std::snprintf(numbers, sizeof numbers, " %s %3d%% %5.0fs  ", Bar(r.percent).c_str(), r.percent, r.elapsed);
+  std::string device = FitToColumns(PrintableText(r.device), 24);
+  device += std::string(24 - DisplayWidth(device), ' ');
+  char index[16];
+  std::snprintf(index, sizeof index, "%3u  ", r.index);
+  return FitToColumns(index + device + numbers + PrintableText(r.status), columns);
+}
+
+// Draws over the table drawn before: back to its first line, clear to the
+// end of the screen, one line per row cut to the width. With more rows than
+// the terminal has lines, the rows that fit and a line "... and N more".
 void JobView::DrawTable(const std::vector<JobRow>& rows) {
-  if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%zuA", drawnLines_);  // back to the table's first line
-  for (const JobRow& r : rows) {
-    std::string status = r.status.substr(0, 60);
-    std::fprintf(out_, "\x1b[2K%s%3u  %-24.24s %s %3d%% %5.0fs  %s%s\n", r.error ? "\x1b[31m" : "", r.index,
-                 r.device.c_str(), Bar(r.percent).c_str(), r.percent, r.elapsed, status.c_str(),
-                 r.error ? "\x1b[0m" : "");
+  TerminalSize size = measure_();
+  if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%zuA\r", drawnLines_);
+  std::fprintf(out_, "\x1b[J");
+  size_t room = size.lines > 1 ? size.lines - 1 : 1;  // the cursor's line stays free
+  size_t shown = rows.size() <= room ? rows.size() : room - 1;
+  for (size_t i = 0; i < shown; ++i) {
+    const JobRow& r = rows[i];
+    std::string line = TableLine(r, size.columns);
+    std::fprintf(out_, "%s%s%s\n", r.error ? "\x1b[31m" : "", line.c_str(), r.error ? "\x1b[0m" : "");
   }
-  drawnLines_ = rows.size();
+  drawnLines_ = shown;
+  if (shown < rows.size()) {
+    std::string more = FitToColumns("... and " + std::to_string(rows.size() - shown) + " more", size.columns);
+    std::fprintf(out_, "%s\n", more.c_str());
+    ++drawnLines_;
+  }
   std::fflush(out_);
 }
 
@@ -75,6 +115,22 @@ void JobView::Finish(const std::vector<JobRow>& rows) {
     std::fprintf(out_, "{\"summary\":{\"phones\":%zu,\"succeeded\":%d,\"failed\":%d}}\n", rows.size(), succeeded, failed);
   } else {
     std::fprintf(out_, "%zu phones: %d succeeded, %d failed\n", rows.size(), succeeded, failed);
+  }
+  std::fflush(out_);
+}
+
+void JobView::Error(const std::string& message, HRESULT hr) {
+  std::string text = message;
+  char code[16] = "";
+  if (FAILED(hr)) {
+    text += ": " + GetErrorText(hr);
+    std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
+  }
+  if (mode_ == ViewMode::Json) {
+    std::fprintf(out_, "{\"error\":{\"message\":%s%s%s%s}}\n", JsonString(text).c_str(), *code ? ",\"code\":\"" : "",
+                 code, *code ? "\"" : "");
+  } else {
+    std::fprintf(stderr, "vantor-cli: %s%s%s%s\n", PrintableText(text).c_str(), *code ? "(" : "", code, *code ? ")" : "");
   }
   std::fflush(out_);
 }

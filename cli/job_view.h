@@ -1,9 +1,12 @@
-// How a run's rows are shown: a live table on a terminal, a line per change
-// of a row's status otherwise, or one JSON object per change.
+// How a run's rows are shown: a live table on a terminal, a line per status
+// message otherwise, or one JSON object per status message with --json.
 #pragma once
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/hresult.h"
 
 struct JobRow {
   unsigned index = 0;
@@ -13,25 +16,43 @@ struct JobRow {
   std::string status;
   bool error = false;
   bool done = false;
+  HRESULT result = S_FALSE;  // S_FALSE while running, then the final result
 };
 
 enum class ViewMode { Table, Lines, Json };
 
+struct TerminalSize {
+  unsigned columns = 80;
+  unsigned lines = 24;
+};
+
 class JobView {
  public:
-  JobView(ViewMode mode, std::FILE* out) : mode_(mode), out_(out) {}
-  // Called every poll with the rows as they are now.
+  // The table measures the terminal through measure (TIOCGWINSZ on out when
+  // none is given); it is asked again at each redraw.
+  JobView(ViewMode mode, std::FILE* out, std::function<TerminalSize()> measure = {});
+
+  ViewMode mode() const { return mode_; }
+  // A status message a job posted, in the order posted.
+  void Message(const JobRow& row, const std::string& message);
+  // A row has reached its final state.
+  void Finished(const JobRow& row);
+  // Every poll, with the rows as they are now: the table is redrawn.
   void Update(const std::vector<JobRow>& rows);
-  // The summary at the end.
+  // The end of the run: the last table and the summary.
   void Finish(const std::vector<JobRow>& rows);
+  // A failure that ends the command before or instead of a run.
+  void Error(const std::string& message, HRESULT hr);
 
  private:
   void DrawTable(const std::vector<JobRow>& rows);
+  std::string TableLine(const JobRow& row, unsigned columns) const;
+
   ViewMode mode_;
   std::FILE* out_;
-  std::vector<std::string> shown_;  // the status last shown per row
+  std::function<TerminalSize()> measure_;
   size_t drawnLines_ = 0;
 };
 
-// A JSON string literal of text (quotes, backslashes and control characters escaped).
-std::string JsonString(const std::string& text);
+// The terminal's size by TIOCGWINSZ on fd; 80 x 24 when it cannot be read.
+TerminalSize MeasureTerminal(int fd);

@@ -2,163 +2,164 @@
 
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "cli/job_view.h"
+#include "cli/job_run.h"
+#include "cli/phone_choice.h"
+#include "cli/run_signals.h"
 #include "download/server_objects.h"
 #include "jobs/discovery.h"
 #include "jobs/job_settings.h"
 #include "platform/com/class_registry.h"
-#include "platform/error_text.h"
 #include "process/path_list.h"
 #include "shell/log.h"
 #include "shell/settings.h"
 
 namespace {
 
-constexpr auto kPollPeriod = std::chrono::milliseconds(100);
+const OptionSpec kPackage{"package", 'p', "DIR[;DIR]", "the package folders (default: the folder list stored by the window)"};
+const OptionSpec kDevice{"device", 'd', "ID|INDEX",
+                         "a phone by its identifier or its location index (default: every attached phone)", true};
+const OptionSpec kTimeout{"timeout", 0, "SECONDS", "fail a job still running after this long (default: no limit)"};
+const OptionSpec kJson{"json", 0, nullptr, "one JSON object per status message, per finished phone and for the summary"};
 
-void Usage(bool backup) {
-  std::fprintf(stderr,
-               "usage: vantor-cli %s [-p|--package \"DIR[;DIR...]\"] [-d|--device ID]...%s [--json]\n", backup ? "backup" : "flash",
-               backup ? "" : "\n       [--nv FILE] [--script FILE] [--programmer FILE] [--boot FILE] [--rawprogram FILE] [--patch FILE]");
-}
-
-int RefreshFailed(HRESULT hr) {
-  std::printf("error: %s(0x%08x)\n", GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
-  return 1;
-}
-
-struct Options {
-  std::string package;
-  std::vector<std::string> devices;
-  FileSettings files;
-  bool json = false;
+struct FileOption {
+  OptionSpec spec;
+  std::string FileSettings::*field;
+  const SettingName* setting;
 };
 
+const FileOption kFileOptions[] = {
+    {{"nv", 0, "FILE", "the NV item file (default: the stored setting, kelva-factory.qcn)"}, &FileSettings::nvItemFile,
+     &kNvItemFileSetting},
+    {{"script", 0, "FILE", "the fastboot script (default: the stored setting, flash_all.sh)"},
+     &FileSettings::fastbootScript, &kBatchFileSetting},
+    {{"programmer", 0, "FILE", "the flash programmer (default: the stored setting, MPRG8660.hex)"},
+     &FileSettings::flashProgrammer, &kProgrammerSetting},
+    {{"boot", 0, "FILE", "the boot image (default: the stored setting, 8660_msimage.mbn)"}, &FileSettings::bootImage,
+     &kBootImageSetting},
+    {{"rawprogram", 0, "FILE", "the rawprogram XML (default: the stored setting, rawprogram0.xml)"},
+     &FileSettings::rawprogramXml, &kRawFileSetting},
+    {{"patch", 0, "FILE", "the patch XML (default: the stored setting, patch0.xml)"}, &FileSettings::patchXml,
+     &kPatchFileSetting},
+};
+
+std::vector<OptionSpec> FlashOptions() {
+  std::vector<OptionSpec> options = {kPackage, kDevice};
+  for (const FileOption& f : kFileOptions) options.push_back(f.spec);
+  options.insert(options.end(), {kTimeout, kJson});
+  return options;
+}
+
 // The stored settings (never written here), then the options over them.
-// False for a usage error.
-bool Parse(bool backup, int argc, char** argv, Options* o) {
-  o->package = ReadSetting(kSearchPathSetting);
-  o->files.nvItemFile = ReadSetting(kNvItemFileSetting);
-  o->files.fastbootScript = ReadSetting(kBatchFileSetting);
-  o->files.flashProgrammer = ReadSetting(kProgrammerSetting);
-  o->files.bootImage = ReadSetting(kBootImageSetting);
-  o->files.rawprogramXml = ReadSetting(kRawFileSetting);
-  o->files.patchXml = ReadSetting(kPatchFileSetting);
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--json") {
-      o->json = true;
-      continue;
-    }
-    std::string* target = arg == "-p" || arg == "--package" ? &o->package
-                          : arg == "-d" || arg == "--device" ? nullptr
-                          : backup ? nullptr
-                          : arg == "--nv" ? &o->files.nvItemFile
-                          : arg == "--script" ? &o->files.fastbootScript
-                          : arg == "--programmer" ? &o->files.flashProgrammer
-                          : arg == "--boot" ? &o->files.bootImage
-                          : arg == "--rawprogram" ? &o->files.rawprogramXml
-                          : arg == "--patch" ? &o->files.patchXml
-                                             : nullptr;
-    bool device = arg == "-d" || arg == "--device";
-    if ((!target && !device) || i + 1 >= argc) return false;
-    if (device) o->devices.push_back(argv[++i]);
-    else *target = argv[++i];
-  }
+FileSettings ReadFileOptions(const ParsedOptions& parsed) {
+  FileSettings files;
+  for (const FileOption& f : kFileOptions) files.*f.field = parsed.Value(f.spec.longName, ReadSetting(*f.setting));
+  return files;
+}
+
+// A positive number of seconds; false for anything else.
+bool ParseSeconds(const std::string& text, double* seconds) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) return false;
+  *seconds = value;
   return true;
 }
 
-JobRow Read(IDeviceReport* job) {
-  JobRow r;
-  r.percent = job->GetPercent();
-  r.elapsed = job->GetElapsedTime();
-  Bstr status;
-  job->GetStatus(&status);
-  r.status = status.str();
-  r.error = job->HasError();
-  r.done = job->IsCompleted();
-  return r;
+int UsageError(const char* command, const std::string& message) {
+  std::fprintf(stderr, "vantor-cli %s: %s\n", command, message.c_str());
+  return 2;
 }
 
-}  // namespace
+const char* ModeName(DWORD type) {
+  return type == kDeviceEmergencyDownload ? "emergency-download"
+         : type == kDeviceUsbDisk         ? "usb-disk"
+         : type == kDeviceFastboot        ? "fastboot"
+         : type == kDeviceDiagnostic      ? "diagnostic"
+                                          : "unknown";
+}
 
-int RunListCommand(int argc, char**) {
-  if (argc != 0) {
-    std::fprintf(stderr, "usage: vantor-cli list\n");
-    return 2;
+int RunList(const ParsedOptions&) {
+  std::vector<AttachedPhone> phones;
+  HRESULT hr = ListAttachedPhones(&phones);
+  if (!TraceResult(hr, "RunListCommand", __LINE__)) {
+    JobView(ViewMode::Lines, stdout).Error("the phones cannot be listed", hr);
+    return 1;
   }
-  std::vector<std::string> devices;
-  HRESULT hr = GetDeviceList(&devices);
-  if (!TraceResult(hr, "RunListCommand", __LINE__)) return RefreshFailed(hr);
-  for (const std::string& id : devices) {
-    DWORD type = GetDeviceType(id);
-    const char* mode = type == kDeviceEmergencyDownload ? "emergency-download"
-                       : type == kDeviceUsbDisk         ? "usb-disk"
-                       : type == kDeviceFastboot        ? "fastboot"
-                       : type == kDeviceDiagnostic      ? "diagnostic"
-                                                        : "unknown";
-    std::printf("%u %s %s 0x%07x\n", GetDeviceIndex(id), id.c_str(), mode, type);
-  }
+  for (const AttachedPhone& p : phones) std::printf("%u %s %s 0x%07x\n", p.index, p.id.c_str(), ModeName(p.type), p.type);
   return 0;
 }
 
-// Starts a job per phone as the main window does, then polls every job every
-// 100 ms until all have completed.
-int RunJobsCommand(bool backup, int argc, char** argv) {
-  Options options;
-  if (!Parse(backup, argc, argv, &options)) {
-    Usage(backup);
-    return 2;
-  }
+// Starts a job per chosen phone as the main window does, then runs the
+// polling loop until every job has finished.
+int RunJobsCommand(bool backup, const ParsedOptions& parsed) {
+  const char* name = backup ? "backup" : "flash";
+  std::string package = parsed.Value("package", ReadSetting(kSearchPathSetting));
+  FileSettings files = ReadFileOptions(parsed);
+  double timeout = 0;
+  if (parsed.Has("timeout") && !ParseSeconds(parsed.Value("timeout"), &timeout))
+    return UsageError(name, "--timeout \"" + parsed.Value("timeout") + "\" is not a positive number of seconds");
   bool anyFolder = false;
-  for (const std::string& folder : SplitPathList(options.package)) anyFolder = anyFolder || ::access(folder.c_str(), F_OK) == 0;
-  if (!anyFolder) {
-    std::fprintf(stderr, "vantor-cli: no package folder of \"%s\" exists\n", options.package.c_str());
-    return 2;
+  for (const std::string& folder : SplitPathList(package)) anyFolder = anyFolder || ::access(folder.c_str(), F_OK) == 0;
+  if (!anyFolder) return UsageError(name, "no package folder of \"" + package + "\" exists");
+
+  JobView view(parsed.Has("json") ? ViewMode::Json : ::isatty(STDOUT_FILENO) ? ViewMode::Table : ViewMode::Lines, stdout);
+  InstallRunSignals();
+  std::vector<AttachedPhone> attached;
+  HRESULT hr = ListAttachedPhones(&attached);
+  if (!TraceResult(hr, "RunJobsCommand", __LINE__)) {
+    view.Error("the phones cannot be listed", hr);
+    return 1;
   }
-  std::vector<std::string> devices = options.devices;
-  if (devices.empty()) {
-    HRESULT hr = GetDeviceList(&devices);
-    if (!TraceResult(hr, "RunJobsCommand", __LINE__)) return RefreshFailed(hr);
+  std::vector<AttachedPhone> chosen;
+  std::string unmatched;
+  if (!ChoosePhones(backup, parsed.Values("device"), attached, &chosen, &unmatched)) {
+    std::string message = "-d \"" + unmatched + "\" names no attached phone";
+    if (view.mode() == ViewMode::Json) view.Error(message, S_OK);
+    return UsageError(name, message);
   }
+  if (chosen.empty()) {
+    view.Error(backup ? "no running phone is attached" : "no phone is attached", S_OK);
+    return 1;
+  }
+  if (int signal = PendingStopSignal()) return 128 + signal;
+
   // No outside automation server exists here: the program's own serves the
   // emergency and NV jobs of this run.
   std::vector<DWORD> cookies;
   RegisterServerObjects(&cookies);
   CoResumeClassObjects();
-
-  std::vector<JobRow> rows(devices.size());
-  std::vector<ComPtr<IDeviceReport>> jobs(devices.size());
-  for (size_t i = 0; i < devices.size(); ++i) {
-    rows[i].device = devices[i];
-    rows[i].index = GetDeviceIndex(devices[i]);
-    StartRowJob(backup, devices[i], options.package, options.files, jobs[i].ReleaseAndGetAddressOf());
+  std::vector<RunEntry> entries(chosen.size());
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    entries[i].row.device = chosen[i].id;
+    entries[i].row.index = chosen[i].index;
+    StartRowJob(backup, chosen[i].id, package, files, entries[i].job.ReleaseAndGetAddressOf());
   }
-  JobView view(options.json ? ViewMode::Json : ::isatty(STDOUT_FILENO) ? ViewMode::Table : ViewMode::Lines, stdout);
-  for (bool all = false; !all;) {
-    all = true;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-      JobRow now = Read(jobs[i].Get());
-      now.device = rows[i].device;
-      now.index = rows[i].index;
-      rows[i] = now;
-      all = all && now.done;
-    }
-    if (all) break;
-    view.Update(rows);
-    std::this_thread::sleep_for(kPollPeriod);
-  }
-  view.Finish(rows);
-  jobs.clear();
+  RunOptions options;
+  options.timeoutSeconds = timeout;
+  int status = RunJobs(&entries, options, RunHooks{}, &view);
+  entries.clear();
   RevokeServerObjects(&cookies);
-  for (const JobRow& r : rows)
-    if (r.error) return 1;
-  return 0;
+  return status;
 }
+
+}  // namespace
+
+const CommandSpec kListCommand{"list", "the attached phones: index, identifier, mode, type code", {}, RunList};
+
+const CommandSpec kFlashCommand{
+    "flash", "flash every attached phone (or the -d ones) by the method its mode calls for", FlashOptions(),
+    [](const ParsedOptions& parsed) { return RunJobsCommand(false, parsed); }};
+
+const CommandSpec kBackupCommand{"backup",
+                                 "back up the NV items of the running phones (or the -d ones)",
+                                 {kPackage, kDevice, kTimeout, kJson},
+                                 [](const ParsedOptions& parsed) { return RunJobsCommand(true, parsed); }};

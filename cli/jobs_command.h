@@ -1,7 +1,8 @@
 // vantor-cli list | flash | backup: the main window's refresh, flash and
 // backup, headless.
 #pragma once
+#include "cli/options.h"
 
-int RunListCommand(int argc, char** argv);
-// backup is true for "backup", false for "flash".
-int RunJobsCommand(bool backup, int argc, char** argv);
+extern const CommandSpec kListCommand;
+extern const CommandSpec kFlashCommand;
+extern const CommandSpec kBackupCommand;

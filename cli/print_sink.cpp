@@ -1,5 +1,6 @@
 #include "cli/print_sink.h"
 
+#include "cli/text_output.h"
 #include "platform/ticks.h"
 #include "shell/log.h"
 
@@ -17,7 +18,7 @@ HRESULT CPrintSink::InternalQueryInterface(REFIID iid, void** object) {
 HRESULT CPrintSink::NewStatus(LONG, const Bstr&, const Bstr& status2) {
   double elapsed = static_cast<std::int32_t>(GetTickCount() - start_) / 1000.0;
   WriteLog("%s\t%.2f\t%s", deviceId_.c_str(), elapsed, status2.c_str());
-  std::fprintf(out_, "%s\n", status2.c_str());
+  std::fprintf(out_, "%s\n", PrintableText(status2.str()).c_str());
   std::fflush(out_);
   return S_OK;
 }

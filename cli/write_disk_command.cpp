@@ -1,44 +1,27 @@
 #include "cli/write_disk_command.h"
 
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "cli/print_sink.h"
 #include "download/disk_writer.h"
 #include "platform/com/comptr.h"
 #include "platform/error_text.h"
+#include "platform/path_name.h"
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr, "usage: vantor-cli write-disk --disk PATH --rawprogram XML --patch XML [--search \"DIR;DIR\"]\n");
-}
-
-}  // namespace
-
-// One disk image run: the files of the rawprogram XML, then its patches.
-int RunWriteDiskCommand(int argc, char** argv) {
-  std::map<std::string, std::string> options = {{"--disk", ""}, {"--rawprogram", ""}, {"--patch", ""}, {"--search", ""}};
-  for (int i = 0; i < argc; ++i) {
-    auto it = options.find(argv[i]);
-    if (it == options.end() || i + 1 >= argc) {
-      Usage();
-      return 2;
-    }
-    it->second = argv[++i];
-  }
-  if (options["--disk"].empty() || options["--rawprogram"].empty() || options["--patch"].empty()) {
-    Usage();
-    return 2;
-  }
+// One disk image run: the files of the rawprogram XML, then its patches. The
+// files are looked for in --search, or else in the rawprogram file's folder.
+int RunWriteDisk(const ParsedOptions& parsed) {
+  std::string disk = parsed.Value("disk"), rawprogram = parsed.Value("rawprogram");
+  std::string search = parsed.Value("search", ParentFolder(rawprogram));
   CComObject<CPrintSink>* raw = nullptr;
   HRESULT hr = CComObject<CPrintSink>::CreateInstance(&raw);
   if (SUCCEEDED(hr)) {
     ComPtr<IQStatusReport> sink(raw);
-    raw->Init(options["--disk"], stdout);
-    hr = DownloadToDiskDrive(options["--disk"], options["--rawprogram"], options["--patch"], options["--search"],
-                             sink.Get());
+    raw->Init(disk, stdout);
+    hr = DownloadToDiskDrive(disk, rawprogram, parsed.Value("patch"), search, sink.Get());
   }
   if (FAILED(hr)) {
     std::printf("error: %s(0x%08x)\n", GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
@@ -46,3 +29,14 @@ int RunWriteDiskCommand(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace
+
+const CommandSpec kWriteDiskCommand{
+    "write-disk",
+    "write the files of a rawprogram XML onto a phone's USB disk, then apply its patches",
+    {{"disk", 0, "PATH", "the phone's disk (/dev/sdX, or a bench disk file)", false, true},
+     {"rawprogram", 0, "XML", "the rawprogram XML", false, true},
+     {"patch", 0, "XML", "the patch XML", false, true},
+     {"search", 0, "DIR[;DIR]", "the folders holding the images (default: the rawprogram file's folder)"}},
+    RunWriteDisk};

@@ -1,4 +1,5 @@
-// vantor-cli write-disk --disk PATH --rawprogram XML --patch XML [--search "DIR;DIR"]
+// vantor-cli write-disk --disk PATH --rawprogram XML --patch XML [--search DIRS]
 #pragma once
+#include "cli/options.h"
 
-int RunWriteDiskCommand(int argc, char** argv);
+extern const CommandSpec kWriteDiskCommand;

@@ -160,7 +160,6 @@ HRESULT WriteNoQpst() {
 }
 
 
-
 void LogStep(const char* verb, const std::string& path, HRESULT hr) {
   WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
 }
@@ -230,8 +229,15 @@ HRESULT CInstaller::Execute(const std::string& command) {
   return window_->Await([&command] { return ExecuteCommand(command); });
 }
 
+// udevadm tells failure by a positive exit status, which as an HRESULT would
+// read as success.
+HRESULT CInstaller::RunUdevadm(const char* arguments) {
+  HRESULT status = Execute(std::string("udevadm ") + arguments);
+  return status > 0 ? E_FAIL : status;
+}
+
 bool CInstaller::UdevRunning() {
-  if (Execute("udevadm control --ping") == S_OK) return true;
+  if (RunUdevadm("control --ping") == S_OK) return true;
   WriteLog("%s", "udev is not running: the rules take effect when it starts");
   return false;
 }
@@ -252,7 +258,7 @@ bool CInstaller::InstallDriver(bool install) {
       UninstallDriver(driverFile);
       hr = CopyDriver(path, driverFile);
       if (SUCCEEDED(hr) && path.find("qcser.rules") != std::string::npos) {
-        if (udevRunning) hr = Execute("udevadm control --reload");
+        if (udevRunning) hr = RunUdevadm("control --reload");
         if (TraceResult(hr, kName, __LINE__)) {
           hr = window_->Await([] { return InitializeSetting(); });
           TraceResult(hr, kName, __LINE__);
@@ -266,7 +272,7 @@ bool CInstaller::InstallDriver(bool install) {
     LogStep(install ? "install" : "uninstall", path, hr);
   }
   // The devices already attached get the new rules now.
-  if (udevRunning) TraceResult(Execute("udevadm trigger"), kName, __LINE__);
+  if (udevRunning) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
   return ok;
 }
 

@@ -54,6 +54,7 @@ class CInstaller {
   void Advance();
   // An outside command's exit code, run while the window keeps answering.
   HRESULT Execute(const std::string& command);
+  HRESULT RunUdevadm(const char* arguments);
   // Whether a udev daemon answers; nothing is to be reloaded without one
   // (a chroot, a container): it reads the rules when it starts.
   bool UdevRunning();

@@ -18,6 +18,8 @@ constexpr DWORD kStopWaitMs = 1000;
 }
 
 HRESULT CDeviceReport::FinalConstruct() {
+  // A job that is never started (a refused row) reads an elapsed time of 0.
+  startTick_ = endTick_ = GetTickCount();
   return marshaler_.Create(GetControllingUnknown());
 }
 
@@ -33,6 +35,7 @@ IUnknown* CDeviceReport::GetControllingUnknown() { return static_cast<IDeviceRep
 HRESULT CDeviceReport::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDeviceReport::kIid)
     return ReturnInterface(static_cast<IDeviceReport*>(this), object);
+  if (iid == IStatusBacklog::kIid) return ReturnInterface(static_cast<IStatusBacklog*>(this), object);
   return marshaler_.QueryInterface(iid, object);
 }
 
@@ -80,7 +83,12 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
     // The newest message stays visible; a backlog drains one per call.
     if (!statusQueue_.empty()) {
       text = statusQueue_.front();
-      if (statusQueue_.size() > 1) statusQueue_.pop_front();
+      if (statusQueue_.size() > 1) {
+        // A message the backlog's reader has not taken yet waits for it.
+        if (backlogTaken_ > 0) --backlogTaken_;
+        else if (backlogReader_) backlogOnly_.push_back(statusQueue_.front());
+        statusQueue_.pop_front();
+      }
     }
   } else {
     text = GetErrorText(result_);
@@ -95,6 +103,18 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
   return S_OK;
 }
 
+HRESULT CDeviceReport::TakeStatusBacklog(std::vector<std::string>* messages) {
+  if (!messages) return E_POINTER;
+  std::lock_guard guard(lock_);
+  backlogReader_ = true;
+  messages->insert(messages->end(), backlogOnly_.begin(), backlogOnly_.end());
+  backlogOnly_.clear();
+  for (size_t i = backlogTaken_; i < statusQueue_.size(); ++i) messages->push_back(statusQueue_[i]);
+  while (statusQueue_.size() > 1) statusQueue_.pop_front();
+  backlogTaken_ = statusQueue_.size();
+  return S_OK;
+}
+
 void CDeviceReport::StartWork(const std::string& deviceId) {
   std::lock_guard guard(lock_);
   if (worker_.joinable()) return;
@@ -104,6 +124,8 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
   deviceId_ = deviceId;
   progress_ = 0.0;
   statusQueue_.clear();
+  backlogTaken_ = 0;
+  backlogOnly_.clear();
   {
     std::lock_guard run(runMutex_);
     running_ = true;

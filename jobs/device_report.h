@@ -30,6 +30,19 @@ struct IDeviceReport : IUnknown {
   ~IDeviceReport() = default;
 };
 
+// Every status message a job has queued, for a reader that must see each
+// one (a log, a stream of JSON objects) rather than what GetStatus shows.
+// A plain vtable interface of this program's own.
+struct IStatusBacklog : IUnknown {
+  static constexpr IID kIid = MakeGuid("{6D1C2E7A-3F44-4B8E-9C05-8A1F2B7D4E19}");
+  // Appends the messages queued since the last call, oldest first. The
+  // newest stays queued, so GetStatus still shows it.
+  virtual HRESULT TakeStatusBacklog(std::vector<std::string>* messages) = 0;
+
+ protected:
+  ~IStatusBacklog() = default;
+};
+
 // The base of every job. Result E_OUTOFMEMORY until started, S_FALSE while
 // running, the final result afterwards. Every operation takes the job's
 // re-entrant lock.
@@ -39,7 +52,7 @@ struct IDeviceReport : IUnknown {
 // is still running it is left to finish on its own. The object then stays
 // alive until the worker ends and deletes it, and the forced-termination flag
 // is set; nothing the worker touches is ever freed under it.
-class CDeviceReport : public IDeviceReport, public CComObjectRoot {
+class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComObjectRoot {
  public:
   // IDeviceReport
   BOOL IsCompleted() override;
@@ -50,6 +63,8 @@ class CDeviceReport : public IDeviceReport, public CComObjectRoot {
   int GetPercent() override;
   HRESULT GetResult() override;
   HRESULT GetStatus(Bstr* status) override;
+  // IStatusBacklog
+  HRESULT TakeStatusBacklog(std::vector<std::string>* messages) override;
 
   virtual IUnknown* GetControllingUnknown();
   ~CDeviceReport() override;
@@ -97,6 +112,13 @@ class CDeviceReport : public IDeviceReport, public CComObjectRoot {
   double progress_ = 0.0;
   CAggregatedMarshaler marshaler_;
   std::deque<std::string> statusQueue_;
+  // How many messages at the front of the queue TakeStatusBacklog has
+  // already handed out (0 or 1: it leaves only the newest queued).
+  size_t backlogTaken_ = 0;
+  // Once the backlog has a reader: messages GetStatus drained before the
+  // reader took them.
+  bool backlogReader_ = false;
+  std::deque<std::string> backlogOnly_;
   std::vector<ComPtr<CJobSink>> sinks_;
 
   // The worker's lifetime, apart from the object lock so that waiting for

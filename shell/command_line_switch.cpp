@@ -25,3 +25,17 @@ std::string JoinCommandLine(int argc, const char* const* argv) {
   }
   return line;
 }
+
+bool AsksForHelp(int argc, const char* const* argv) {
+  return argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h");
+}
+
+const char kStartSwitchHelp[] =
+    "usage: vantor [/RegServer | /UnregServer | /Automation | /Embedding]\n"
+    "  Without a switch: the main window (a second start raises the running one's window).\n"
+    "  Each switch may begin with \"-\" or \"/\", in any letter case, and counts only as the last word.\n"
+    "  /RegServer     install the components (udev rules, machine settings) and end\n"
+    "  /UnregServer   remove the components and end\n"
+    "  /Automation    serve the program's own automation objects, without a window, until no client is left\n"
+    "  /Embedding     the same as /Automation\n"
+    "  --help, -h     print this help and end\n";

@@ -12,3 +12,9 @@ StartSwitch ScanCommandLine(std::string_view commandLine);
 
 // The whole command line of argv, program path included, as one line.
 std::string JoinCommandLine(int argc, const char* const* argv);
+
+// "--help" or "-h" as the only argument: the switches are printed instead of
+// starting the program.
+bool AsksForHelp(int argc, const char* const* argv);
+// The switches, one line each.
+extern const char kStartSwitchHelp[];

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +23,10 @@ void OnTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForHelp(argc, argv)) {
+    std::fputs(kStartSwitchHelp, stdout);
+    return 0;
+  }
   std::string commandLine = JoinCommandLine(argc, argv);
   // Installing and uninstalling need no display (pkexec starts them without
   // one): the windowing toolkit is not even loaded.

@@ -1,6 +1,11 @@
 // vantor-cli against the virtual bench, as an engineer's script runs it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 
 #include "process/command_line.h"
@@ -89,4 +94,150 @@ TEST_F(Cli, DevicesUsageAndMissingPackages) {
   EXPECT_EQ(Run("backup -p " + QuoteArgument(dir / "package") + " --boot x", &out), 2);  // not a backup option
   EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "no-such-folder"), &out), 2);
   EXPECT_EQ(Run("frobnicate", &out), 2);
+}
+
+namespace {
+
+// A script that stays until it is ended, with children that leave its
+// process group and its parent; `mark` makes its processes this test's own.
+std::string StuckScript(const std::string& mark) {
+  return "echo started\n"
+         "sleep " + mark + "1 &\n"
+         "( sleep " + mark + "2 & )\n"
+         "setsid sleep " + mark + "3 &\n"
+         "sleep " + mark + "4\n";
+}
+
+bool AnyRunning(const std::string& mark) { return ExecuteCommand("pgrep -f " + QuoteArgument("^sleep " + mark)) == 0; }
+
+}  // namespace
+
+TEST_F(Cli, HelpForEveryCommandAndUsageErrorsNameTheWord) {
+  std::string out;
+  for (const char* help : {"--help", "-h", "list --help", "flash --help", "backup -h", "download --help",
+                           "write-disk --help --bogus"}) {
+    EXPECT_EQ(Run(help, &out), 0) << help;
+    EXPECT_NE(out.find("usage: vantor-cli"), std::string::npos) << help << "\n" << out;
+  }
+  EXPECT_EQ(Run("flash --help", &out), 0);
+  for (const char* option : {"--package", "--device", "--timeout", "--json", "--script", "--help"})
+    EXPECT_NE(out.find(option), std::string::npos) << option;
+  struct {
+    const char* args;
+    const char* named;
+  } errors[] = {{"flash --bogus", "\"--bogus\""},
+                {"flash -p", "\"-p\""},
+                {"flash --timeout soon", "\"soon\""},
+                {"backup --boot x", "\"--boot\""},
+                {"download --port /dev/null", "\"--programmer\""},
+                {"frobnicate", "\"frobnicate\""}};
+  for (const auto& e : errors) {
+    EXPECT_EQ(Run(e.args, &out), 2) << e.args;
+    EXPECT_NE(out.find(e.named), std::string::npos) << e.args << "\n" << out;
+  }
+  EXPECT_EQ(ExecuteCommand(QuoteArgument(VANTOR_DEVICES_BIN) + " --help", &out), 0);
+  for (const char* verb : {"list", "volumes ID", "type ID", "index ID", "name INDEX", "monitor", "init"})
+    EXPECT_NE(out.find(verb), std::string::npos) << verb << "\n" << out;
+}
+
+TEST_F(Cli, DTakesAnIndexOrAnIdentifierOncePerPhoneAndAnUnknownOneIsAUsageError) {
+  StartBench();
+  std::string out;
+  std::string disk = QuoteArgument(dir / "bench/disk-3.img");
+  EXPECT_EQ(Run("flash --json --package=" + QuoteArgument(dir / "package") + " -d 3 -d " + disk + " --device=3", &out), 0);
+  EXPECT_EQ(Lines(out, "\"done\":true"), 1) << out;
+  EXPECT_NE(out.find("{\"summary\":{\"phones\":1,\"succeeded\":1,\"failed\":0}}"), std::string::npos) << out;
+
+  EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package") + " -d 3 -d 9", &out), 2);
+  EXPECT_NE(out.find("\"9\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("Out of memory"), std::string::npos) << out;
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package") + " -d nothing-here", &out), 2);
+  EXPECT_NE(out.find("{\"error\":{\"message\":\"-d \\\"nothing-here\\\" names no attached phone\"}}"),
+            std::string::npos) << out;
+}
+
+TEST_F(Cli, BackupTakesTheRunningPhonesOnlyAndARefusedRowTookNoTime) {
+  StartBench();
+  std::string out;
+  EXPECT_EQ(Run("backup --json -p " + QuoteArgument(dir / "package"), &out), 1);  // no automation server here
+  EXPECT_EQ(Lines(out, "\"done\":true"), 1) << out;
+  EXPECT_NE(out.find("{\"device\":" + std::string("\"/dev/pts/")), std::string::npos) << out;
+  EXPECT_NE(out.find("\"index\":4,"), std::string::npos) << out;
+  // Named, a phone that is not running gets its row, refused at once.
+  EXPECT_EQ(Run("backup --json -p " + QuoteArgument(dir / "package") + " -d 2", &out), 1);
+  EXPECT_NE(out.find("\"index\":2,\"percent\":0,\"elapsed\":0.00,\"status\":\"Out of memory."), std::string::npos) << out;
+}
+
+TEST_F(Cli, NoPhoneAndAFailingDiscoveryAreErrorsAlsoInJson) {
+  std::filesystem::create_directories(dir / "empty");
+  ScopedEnv empty("VANTOR_BENCH_DIR", (dir / "empty").c_str());
+  std::string out;
+  EXPECT_EQ(Run("flash -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_NE(out.find("no phone is attached"), std::string::npos) << out;
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_EQ(out, "{\"error\":{\"message\":\"no phone is attached\"}}\n");
+  EXPECT_EQ(Run("backup --json -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_EQ(out, "{\"error\":{\"message\":\"no running phone is attached\"}}\n");
+
+  ScopedEnv broken("VANTOR_DEVICE_HELPER", (dir / "no-such-helper").c_str());
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package"), &out), 1);
+  EXPECT_EQ(out.rfind("{\"error\":{\"message\":\"the phones cannot be listed: ", 0), 0u) << out;
+  EXPECT_NE(out.find("\"code\":\"0x8007"), std::string::npos) << out;
+}
+
+TEST_F(Cli, JsonCarriesEveryLineAScriptPrintedInOrder) {
+  StartBench();
+  WriteFile(dir / "package/chatty.sh", "i=0; while [ $i -lt 400 ]; do i=$((i+1)); echo \"line $i\"; done\n");
+  std::string out;
+  EXPECT_EQ(Run("flash --json --script chatty.sh -p " + QuoteArgument(dir / "package") + " -d 2", &out), 0);
+  size_t at = 0;
+  for (int i = 1; i <= 400; ++i) {
+    at = out.find("\"status\":\"line " + std::to_string(i) + "\"", at);
+    ASSERT_NE(at, std::string::npos) << "line " << i << " is missing or out of order";
+  }
+  EXPECT_LT(at, out.find("\"done\":true"));
+}
+
+TEST_F(Cli, ATimeLimitFailsAStuckScriptAndEndsEveryProcessOfIt) {
+  StartBench();
+  WriteFile(dir / "package/stuck.sh", StuckScript("411."));
+  std::string out;
+  auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run("flash --json --timeout 1.5 --script stuck.sh -p " + QuoteArgument(dir / "package") + " -d 2", &out), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(20));
+  EXPECT_NE(out.find("\"status\":\"started\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"error\":true,\"done\":true,\"result\":\"0x800705b4\""), std::string::npos) << out;
+  EXPECT_FALSE(AnyRunning("411.")) << "a process of the script was left behind";
+}
+
+TEST_F(Cli, TerminationSignalsReleaseTheJobsEndTheScriptsAndExitLikeCtrlC) {
+  StartBench();
+  WriteFile(dir / "package/stuck.sh", StuckScript("412."));
+  for (auto [signal, status] : {std::pair{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}}) {
+    ChildProcess cli;
+    ASSERT_EQ(StartProcess(QuoteArgument(VANTOR_CLI_BIN) + " flash --json --script stuck.sh -p " +
+                               QuoteArgument(dir / "package") + " -d 2",
+                           true, &cli), S_OK);
+    ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 412.4\"") == 0; }, std::chrono::seconds(20)));
+    ::kill(cli.process.pid(), signal);
+    int wait = 0;
+    ASSERT_EQ(::waitpid(cli.process.pid(), &wait, 0), cli.process.pid());
+    EXPECT_TRUE(WIFEXITED(wait)) << "the signal killed the program";
+    EXPECT_EQ(WEXITSTATUS(wait), status) << signal;
+    EXPECT_FALSE(AnyRunning("412.")) << "a process of the script was left behind after signal " << signal;
+    char buffer[65536];
+    ssize_t n = ::read(cli.output.get(), buffer, sizeof buffer);
+    std::string text(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    EXPECT_NE(text.find("\"result\":\"0x800704c7\""), std::string::npos) << text;
+  }
+}
+
+TEST_F(Cli, WriteDiskFindsTheImagesBesideTheRawprogramFile) {
+  StartBench();
+  std::string out;
+  EXPECT_EQ(Run("write-disk --disk " + QuoteArgument(dir / "bench/disk-3.img") + " --rawprogram=" +
+                    QuoteArgument(dir / "package/rawprogram0.xml") + " --patch " + QuoteArgument(dir / "package/patch0.xml"),
+                &out), 0) << out;
+  std::string system = ReadFile(dir / "package/system.img");
+  EXPECT_EQ(ReadFile(dir / "bench/disk-3.img").substr(28672 * 512, system.size()), system);
 }

@@ -37,7 +37,8 @@ struct Session {
     }
   }
 
-  pid_t Start() {
+  // A start with no argument, or with the one given.
+  pid_t Start(const char* argument = nullptr) {
     pid_t pid = ::fork();
     if (pid == 0) {
       // Its output (and its helpers') goes to a file, never into the test's
@@ -45,7 +46,7 @@ struct Session {
       int out = ::open((dir / "vantor.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (out >= 0) ::dup2(out, 1), ::dup2(out, 2);
       ::chdir(dir.path().c_str());
-      ::execl(VANTOR_BIN, VANTOR_BIN, nullptr);
+      ::execl(VANTOR_BIN, VANTOR_BIN, argument, nullptr);
       ::_exit(127);
     }
     started.push_back(pid);
@@ -99,4 +100,16 @@ TEST(SingleInstance, AStartWaitsWhileTheLockIsHeldWithoutAWindow) {
   EXPECT_LT(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(1900));
   ::kill(start, SIGTERM);
   EXPECT_EQ(ExitWithin(start, 20000), 0);
+}
+
+TEST(StartSwitches, HelpPrintsTheSwitchesAndStartsNothing) {
+  Session s;
+  for (const char* help : {"--help", "-h"}) {
+    EXPECT_EQ(ExitWithin(s.Start(help), 20000), 0) << help;
+  }
+  std::string out = ReadFile(s.dir / "vantor.out");
+  for (const char* name : {"/RegServer", "/UnregServer", "/Automation", "/Embedding"})
+    EXPECT_NE(out.find(name), std::string::npos) << name << "\n" << out;
+  EXPECT_FALSE(std::filesystem::exists(CSingleInstance::SocketPath())) << "an instance was started";
+  EXPECT_FALSE(std::filesystem::exists(s.dir / "rules")) << "the installer ran";
 }

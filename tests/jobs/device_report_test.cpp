@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "jobs/forced_termination.h"
+#include "jobs/refused_job.h"
 #include "jobs/status_report.h"
 #include "platform/error_text.h"
 #include "platform/ticks.h"
@@ -322,4 +323,47 @@ TEST(JobStress, EightWorkersSendingThroughSinksWhileEverythingIsPolled) {
   }
   jobs.clear();
   ProcessLog().Redirect(LogPlacement::Default());
+}
+
+// A reader of the backlog sees each message once, in order, whatever the
+// window's own GetStatus calls took meanwhile; the newest stays for GetStatus.
+TEST_F(JobTest, TheBacklogHandsOutEachMessageOnceBesideGetStatus) {
+  Gate gate;
+  auto job = NewJob([&](CTestJob*) {
+    gate.Wait();
+    return E_FAIL;
+  });
+  job->StartWork("COM9");
+  ComPtr<IStatusBacklog> backlog;
+  ASSERT_EQ(job->QueryInterface(IStatusBacklog::kIid, reinterpret_cast<void**>(backlog.ReleaseAndGetAddressOf())), S_OK);
+  std::vector<std::string> seen;
+  EXPECT_EQ(backlog->TakeStatusBacklog(&seen), S_OK);
+  EXPECT_TRUE(seen.empty());
+  job->ReportStatus("m1");
+  job->ReportStatus("m2");
+  job->ReportStatus("m3");
+  backlog->TakeStatusBacklog(&seen);
+  EXPECT_EQ(seen, (std::vector<std::string>{"m1", "m2", "m3"}));
+  EXPECT_EQ(Status(job.Get()), "m3");  // still shown
+  backlog->TakeStatusBacklog(&seen);
+  EXPECT_EQ(seen.size(), 3u);  // nothing new, nothing twice
+  job->ReportStatus("m4");
+  job->ReportStatus("m5");
+  EXPECT_EQ(Status(job.Get()), "m3");  // the window drains m3 ...
+  EXPECT_EQ(Status(job.Get()), "m4");  // ... and m4 while the reader was away
+  job->ReportStatus("m6");
+  backlog->TakeStatusBacklog(&seen);
+  EXPECT_EQ(seen, (std::vector<std::string>{"m1", "m2", "m3", "m4", "m5", "m6"}));
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  EXPECT_EQ(Status(job.Get()), GetErrorText(E_FAIL) + "(0x80004005: m6)");
+  EXPECT_EQ(backlog->TakeStatusBacklog(nullptr), E_POINTER);
+}
+
+TEST_F(JobTest, ARefusedJobTookNoTime) {
+  ComPtr<IDeviceReport> refused;
+  ASSERT_EQ(CRefusedJob::Create(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), refused.ReleaseAndGetAddressOf()), S_OK);
+  EXPECT_TRUE(refused->IsCompleted());
+  EXPECT_LT(refused->GetElapsedTime(), 0.5);  // not the time since the machine started
+  EXPECT_GE(refused->GetElapsedTime(), 0.0);
 }

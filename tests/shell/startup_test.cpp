@@ -30,11 +30,34 @@
 
 namespace {
 
+// Notes what the installer showed: line 1 of each window that was shown.
+class NotingWindow : public IProgressWindow {
+ public:
+  explicit NotingWindow(std::vector<std::string>* shown) : shown_(shown) {}
+  void SetTitle(const std::string&) override {}
+  void SetAnimation(int) override {}
+  void SetTimeDisplay(bool) override {}
+  void SetMinimizeButton(bool) override {}
+  void SetProgressBar(bool) override {}
+  void SetRange(unsigned, unsigned) override {}
+  void SetPosition(unsigned) override {}
+  bool ShowModeless() override { return visible_ = true; }
+  void SetLine(int line, const std::string& text, bool) override {
+    if (line == 1 && visible_) shown_->push_back(text);
+  }
+  bool HasUserCancelled() override { return false; }
+  void Stop() override { visible_ = false; }
+
+ private:
+  std::vector<std::string>* shown_;
+  bool visible_ = false;
+};
+
 class FakeApplication : public IApplication {
  public:
   std::unique_ptr<IProgressWindow> CreateProgressWindow() override {
     ++progressWindows;
-    return nullptr;
+    return std::make_unique<NotingWindow>(&shownInstallers);
   }
   int RunMainWindow(CServerAppModule* module) override {
     ++mainWindows;
@@ -63,6 +86,7 @@ class FakeApplication : public IApplication {
 
   HRESULT startupError = S_OK;
   int progressWindows = 0, mainWindows = 0, loops = 0;
+  std::vector<std::string> shownInstallers;
   HRESULT serverAnswer = E_UNEXPECTED;
   std::function<void()> onWindow;
   std::mutex mutex;
@@ -113,18 +137,32 @@ TEST(CommandLine, OnlyASwitchAtTheEndOfTheLineCounts) {
   EXPECT_EQ(ScanCommandLine(JoinCommandLine(2, argv)), StartSwitch::RegServer);
 }
 
-TEST(Startup, RegServerAndUnregServerInstallForcedAndEndWithoutAWindow) {
+TEST(Startup, RegServerInstallsAndUnregServerUninstallsForcedAndBothEndWithoutAWindow) {
   Session s;
+  // The installations reach a stand-in udevadm, never the machine's.
+  std::filesystem::create_directories(s.dir / "bin");
+  WriteFile(s.dir / "bin/udevadm", "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(s.dir / "bin/udevadm", std::filesystem::perms::owner_all);
+  ScopedEnv path("PATH", (s.dir / "bin:" + std::string(std::getenv("PATH"))).c_str());
   FakeApplication app;
+  const std::string install = "安装相关刷机组件", uninstall = "卸载相关刷机组件";
   MarkInstalled();
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
-  EXPECT_EQ(app.progressWindows, 1);  // forced: the marker did not stop it
-  EXPECT_EQ(app.mainWindows, 0);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
-  EXPECT_EQ(app.progressWindows, 2);
-  EXPECT_EQ(app.mainWindows, 0);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver x", &app), 0);
+  // An ordinary start is not forced: with the marker in place nothing shows.
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.shownInstallers, std::vector<std::string>{});
   EXPECT_EQ(app.mainWindows, 1);
+  // The switch forces the installation although the marker matches.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
+  EXPECT_EQ(app.shownInstallers, std::vector<std::string>{install});
+  EXPECT_EQ(app.mainWindows, 1);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
+  EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall}));
+  EXPECT_EQ(app.mainWindows, 1);
+  // Followed by more text the switch is not one: an ordinary start, whose
+  // installation runs because the uninstallation removed the marker.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver x", &app), 0);
+  EXPECT_EQ(app.mainWindows, 2);
+  EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall, install}));
 }
 
 TEST(Startup, NoQpstDecidesWhetherTheServerClassesAnswer) {

@@ -21,6 +21,19 @@
 
 namespace {
 
+const char kHelp[] =
+    "usage: vantor-devices VERB [ARGUMENTS]\n"
+    "verbs:\n"
+    "  list              the identifiers of the attached phones, separated by \";\"\n"
+    "  volumes ID        the volumes of a phone's disk, separated by \";\"\n"
+    "  type ID           the phone's device type code, decimal\n"
+    "  index ID          the phone's location index, decimal\n"
+    "  name INDEX, KIND  KIND 16777216: the identifier now at INDEX; 33554432: the name adb uses\n"
+    "  monitor           watch phones arrive until ended\n"
+    "  init              forget the table of location indexes\n"
+    "exit status: 0 done, 1 failed, 2 bad arguments, 3 access denied, 4 no such device.\n"
+    "With VANTOR_BENCH_DIR set, the answers come from the virtual bench in that folder.\n";
+
 using devices::Phone;
 using devices::Status;
 
@@ -98,8 +111,12 @@ int Run(devices::Backend& backend, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kHelp, stdout);
+    return devices::kOk;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: vantor-devices list | volumes ID | type ID | index ID | name INDEX, KIND | monitor | init\n");
+    std::fputs(kHelp, stderr);
     return devices::kBadArguments;
   }
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -1,0 +1,125 @@
+#include "cli/job_run.h"
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "cli/run_signals.h"
+#include "platform/error_text.h"
+#include "platform/format.h"
+#include "process/process_kill.h"
+#include "shell/log.h"
+
+namespace {
+
+constexpr int kPollPeriodMs = 100;
+
+// A row's status as the job's own would read for a result the program gave
+// it: the system's text, the code and the newest message.
+std::string FailedStatus(HRESULT hr, const std::string& newest) {
+  unsigned code = static_cast<unsigned>(hr);
+  return GetErrorText(hr) + (newest.empty() ? Format("(0x%08x)", code) : Format("(0x%08x: %s)", code, newest.c_str()));
+}
+
+void TakeBacklog(IDeviceReport* job, std::vector<std::string>* messages) {
+  ComPtr<IStatusBacklog> backlog;
+  if (SUCCEEDED(job->QueryInterface(IStatusBacklog::kIid, reinterpret_cast<void**>(backlog.ReleaseAndGetAddressOf()))))
+    backlog->TakeStatusBacklog(messages);
+}
+
+// Reads one row's job: every message it queued since the last poll goes to
+// the view first, then the row's state. True when the job has completed.
+bool PollRow(RunEntry* entry, JobView* view) {
+  IDeviceReport* job = entry->job.Get();
+  bool completed = job->IsCompleted();  // before the backlog, so no message can follow it
+  std::vector<std::string> messages;
+  TakeBacklog(job, &messages);
+  JobRow& row = entry->row;
+  row.percent = job->GetPercent();
+  row.elapsed = job->GetElapsedTime();
+  for (const std::string& message : messages) view->Message(row, message);
+  if (!messages.empty()) entry->newest = messages.back();
+  Bstr status;
+  job->GetStatus(&status);
+  row.status = status.str();
+  row.error = completed && job->HasError();
+  row.done = completed;
+  row.result = completed ? job->GetResult() : S_FALSE;
+  return completed;
+}
+
+// Releases a job that is still running and fails its row with hr.
+void ReleaseRow(RunEntry* entry, HRESULT hr, JobView* view) {
+  JobRow& row = entry->row;
+  TraceResult(hr, "RunJobs", __LINE__);
+  WriteLog("%s\t%.2f\t%s", row.device.c_str(), row.elapsed, GetErrorText(hr).c_str());
+  entry->job.Reset();
+  row.done = true;
+  row.error = true;
+  row.result = hr;
+  row.status = FailedStatus(hr, entry->newest);
+  view->Finished(row);
+}
+
+// Whatever the run's scripts left behind: every process below this one is
+// ended with its descendants. The program is a child subreaper for the run,
+// so a script's children that left their parent (a background job whose
+// shell was ended, a double fork) are still found here. A few rounds catch
+// what was started while the previous round ran.
+void EndLeftoverProcesses() {
+  pid_t self = ::getpid();
+  for (int round = 0; round < 3; ++round) {
+    CProcessList list;
+    if (!list.Snapshot()) return;
+    bool any = false;
+    for (const ProcessRecord& p : list.processes()) {
+      ProcessHandle child;
+      if (p.parent != self || FAILED(child.Open(p.pid))) continue;
+      any = true;
+      KillProcessTree(list, child);
+    }
+    if (!any) return;
+  }
+}
+
+}  // namespace
+
+int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const RunHooks& hooks, JobView* view) {
+  InstallRunSignals();
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  std::vector<JobRow> rows(entries->size());
+  std::vector<bool> finished(entries->size(), false);
+  for (;;) {
+    int signal = PendingStopSignal();
+    size_t left = 0;
+    for (size_t i = 0; i < entries->size(); ++i) {
+      RunEntry& entry = (*entries)[i];
+      if (!finished[i]) {
+        if (PollRow(&entry, view)) {
+          finished[i] = true;
+          view->Finished(entry.row);
+        } else if (signal != 0) {
+          ReleaseRow(&entry, HRESULT_FROM_WIN32(ERROR_CANCELLED), view);
+          finished[i] = true;
+        } else if (options.timeoutSeconds > 0 && entry.row.elapsed >= options.timeoutSeconds) {
+          ReleaseRow(&entry, HRESULT_FROM_WIN32(ERROR_TIMEOUT), view);
+          finished[i] = true;
+        }
+        if (finished[i] && hooks.rowFinished) hooks.rowFinished(entry.row);
+      }
+      rows[i] = entry.row;
+      left += !finished[i];
+    }
+    if (left == 0) {
+      EndLeftoverProcesses();
+      view->Finish(rows);
+      if (signal != 0) return 128 + signal;
+      for (const JobRow& r : rows)
+        if (r.error) return 1;
+      return 0;
+    }
+    view->Update(rows);  // a SIGWINCH wakes the wait, so a resize redraws at once
+    WaitForSignal(kPollPeriodMs);
+  }
+}

@@ -1,0 +1,145 @@
+// The polling loop against jobs whose work the test gives.
+#include "cli/job_run.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "platform/error_text.h"
+#include "platform/timing.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class CScriptedJob : public CDeviceReport {
+ public:
+  HRESULT DoWork() override { return work(this); }
+  std::function<HRESULT(CScriptedJob*)> work;
+};
+
+RunEntry Start(const std::string& device, std::function<HRESULT(CScriptedJob*)> work) {
+  CComObject<CScriptedJob>* job = nullptr;
+  EXPECT_EQ(CComObject<CScriptedJob>::CreateInstance(&job), S_OK);
+  job->work = std::move(work);
+  RunEntry entry;
+  entry.job = static_cast<IDeviceReport*>(job);
+  entry.row.device = device;
+  job->StartWork(device);
+  return entry;
+}
+
+class Output {
+ public:
+  Output() : file_(::open_memstream(&buffer_, &size_)) {}
+  ~Output() {
+    std::fclose(file_);
+    std::free(buffer_);
+  }
+  std::FILE* file() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    return std::string(buffer_, size_);
+  }
+
+ private:
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  std::FILE* file_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+}  // namespace
+
+// A job posts far more messages than polls happen; each is shown once, in
+// order, and those still queued at completion come before the final object.
+TEST(JobRun, EveryMessageAppearsOnceInOrderBeforeTheFinalObject) {
+  std::atomic<bool> go{false};
+  std::vector<RunEntry> entries;
+  entries.push_back(Start("A", [&](CScriptedJob* self) {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < 500; ++i) self->ReportStatus("a%d", i);
+    return S_OK;
+  }));
+  entries.push_back(Start("B", [&](CScriptedJob* self) {
+    while (!go) std::this_thread::yield();
+    for (int i = 0; i < 300; ++i) {
+      self->ReportStatus("b%d", i);
+      if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    return E_FAIL;
+  }));
+  Output out;
+  JobView view(ViewMode::Json, out.file());
+  std::vector<JobRow> finished;
+  RunHooks hooks;
+  hooks.rowFinished = [&](const JobRow& row) { finished.push_back(row); };
+  go = true;
+  EXPECT_EQ(RunJobs(&entries, RunOptions{}, hooks, &view), 1);
+
+  int nextA = 0, nextB = 0;
+  bool finalA = false, finalB = false;
+  for (const std::string& line : Lines(out.Text())) {
+    if (line.rfind("{\"device\":\"A\"", 0) == 0) {
+      ASSERT_FALSE(finalA) << "a message after the final object";
+      if (line.find("\"done\":true") != std::string::npos) finalA = true;
+      else EXPECT_NE(line.find("\"status\":\"a" + std::to_string(nextA++) + "\""), std::string::npos) << line;
+    } else if (line.rfind("{\"device\":\"B\"", 0) == 0) {
+      ASSERT_FALSE(finalB) << "a message after the final object";
+      if (line.find("\"done\":true") != std::string::npos) {
+        finalB = true;
+        EXPECT_NE(line.find("\"error\":true,\"done\":true,\"result\":\"0x80004005\""), std::string::npos) << line;
+      } else {
+        EXPECT_NE(line.find("\"status\":\"b" + std::to_string(nextB++) + "\""), std::string::npos) << line;
+      }
+    }
+  }
+  EXPECT_EQ(nextA, 500);
+  EXPECT_EQ(nextB, 300);
+  EXPECT_TRUE(finalA && finalB);
+  ASSERT_EQ(finished.size(), 2u);  // once per row
+  EXPECT_NE(finished[0].device, finished[1].device);
+  for (const JobRow& row : finished) EXPECT_EQ(row.result, row.device == "A" ? S_OK : E_FAIL);
+}
+
+TEST(JobRun, AJobPastTheTimeLimitIsReleasedAndItsRowFailsWithTimeout) {
+  ScopedTimeScale fast(0.05);
+  std::atomic<bool> stopped{false};
+  std::vector<RunEntry> entries;
+  entries.push_back(Start("stuck", [&](CScriptedJob* self) {
+    self->ReportStatus("waiting for the phone");
+    std::stop_token stop = self->StopToken();
+    while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stopped = true;
+    return S_OK;
+  }));
+  entries.push_back(Start("quick", [](CScriptedJob*) { return S_OK; }));
+  Output out;
+  JobView view(ViewMode::Lines, out.file());
+  std::vector<JobRow> finished;
+  RunHooks hooks;
+  hooks.rowFinished = [&](const JobRow& row) { finished.push_back(row); };
+  RunOptions options;
+  options.timeoutSeconds = 0.3;
+  auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunJobs(&entries, options, hooks, &view), 1);
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+  EXPECT_GE(took, 0.3);
+  EXPECT_LT(took, 5.0);
+  EXPECT_TRUE(stopped) << "the job was not released";
+  EXPECT_FALSE(entries[0].job) << "the loop still holds the job";
+  ASSERT_EQ(finished.size(), 2u);
+  const JobRow& timedOut = finished[0].device == "stuck" ? finished[0] : finished[1];
+  EXPECT_EQ(timedOut.result, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_TRUE(timedOut.error && timedOut.done);
+  EXPECT_EQ(timedOut.status, GetErrorText(HRESULT_FROM_WIN32(ERROR_TIMEOUT)) + "(0x800705b4: waiting for the phone)");
+  EXPECT_NE(out.Text().find("stuck 0% 0s " + timedOut.status + " [failed]"), std::string::npos) << out.Text();
+}
