@@ -210,11 +210,7 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   }
 }
 
-<<<<<<< HEAD
 TEST_F(Tools, WithTheOwnServerNvJobsReachThePhonesPort) {
-=======
-TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
->>>>>>> main
   std::vector<DWORD> cookies;
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
@@ -222,12 +218,8 @@ TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
   ComPtr<IDeviceReport> restore, backup;
   ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), restore.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(restore.Get()));
-<<<<<<< HEAD
   // The port "diag1" is not there: Offline fails opening it, on the first attempt.
   EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-=======
-  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at Offline: no port "diag1"
->>>>>>> main
   EXPECT_EQ(restore->GetPercent(), 20);
   ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(backup.Get()));
