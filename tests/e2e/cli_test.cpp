@@ -34,6 +34,18 @@ class Cli : public ::testing::Test {
     output->clear();
     return ExecuteCommand(QuoteArgument(VANTOR_CLI_BIN) + " " + args, output);
   }
+  // The quoted identifier of the bench's phone at index (from "list").
+  std::string Phone(unsigned index) {
+    std::string list;
+    Run("list", &list);
+    std::string prefix = std::to_string(index) + " ";
+    for (size_t at = 0, end; (end = list.find('\n', at)) != std::string::npos; at = end + 1) {
+      std::string line = list.substr(at, end - at);
+      if (line.rfind(prefix, 0) == 0) return QuoteArgument(line.substr(prefix.size(), line.find(' ', prefix.size()) - prefix.size()));
+    }
+    ADD_FAILURE() << "no phone at " << index << " in\n" << list;
+    return "";
+  }
   int Lines(const std::string& text, const std::string& fragment) {
     int n = 0;
     for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++n;
@@ -144,6 +156,8 @@ TEST_F(Cli, DTakesAnIndexOrAnIdentifierOncePerPhoneAndAnUnknownOneIsAUsageError)
   StartBench();
   std::string out;
   std::string disk = QuoteArgument(dir / "bench/disk-3.img");
+  EXPECT_EQ(Run("flash --json -p " + QuoteArgument(dir / "package") + " -d " + disk + " -d " + disk, &out), 0);
+  EXPECT_EQ(Lines(out, "\"done\":true"), 1) << out;
   EXPECT_EQ(Run("flash --json --package=" + QuoteArgument(dir / "package") + " -d 3 -d " + disk + " --device=3", &out), 0);
   EXPECT_EQ(Lines(out, "\"done\":true"), 1) << out;
   EXPECT_NE(out.find("{\"summary\":{\"phones\":1,\"succeeded\":1,\"failed\":0}}"), std::string::npos) << out;
@@ -189,7 +203,7 @@ TEST_F(Cli, JsonCarriesEveryLineAScriptPrintedInOrder) {
   StartBench();
   WriteFile(dir / "package/chatty.sh", "i=0; while [ $i -lt 400 ]; do i=$((i+1)); echo \"line $i\"; done\n");
   std::string out;
-  EXPECT_EQ(Run("flash --json --script chatty.sh -p " + QuoteArgument(dir / "package") + " -d 2", &out), 0);
+  EXPECT_EQ(Run("flash --json --script chatty.sh -p " + QuoteArgument(dir / "package") + " -d " + Phone(2), &out), 0);
   size_t at = 0;
   for (int i = 1; i <= 400; ++i) {
     at = out.find("\"status\":\"line " + std::to_string(i) + "\"", at);
@@ -203,7 +217,8 @@ TEST_F(Cli, ATimeLimitFailsAStuckScriptAndEndsEveryProcessOfIt) {
   WriteFile(dir / "package/stuck.sh", StuckScript("411."));
   std::string out;
   auto begun = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run("flash --json --timeout 1.5 --script stuck.sh -p " + QuoteArgument(dir / "package") + " -d 2", &out), 1);
+  EXPECT_EQ(Run("flash --json --timeout 1.5 --script stuck.sh -p " + QuoteArgument(dir / "package") + " -d " + Phone(2),
+                &out), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(20));
   EXPECT_NE(out.find("\"status\":\"started\""), std::string::npos) << out;
   EXPECT_NE(out.find("\"error\":true,\"done\":true,\"result\":\"0x800705b4\""), std::string::npos) << out;
@@ -213,10 +228,11 @@ TEST_F(Cli, ATimeLimitFailsAStuckScriptAndEndsEveryProcessOfIt) {
 TEST_F(Cli, TerminationSignalsReleaseTheJobsEndTheScriptsAndExitLikeCtrlC) {
   StartBench();
   WriteFile(dir / "package/stuck.sh", StuckScript("412."));
+  std::string fastboot = Phone(2);
   for (auto [signal, status] : {std::pair{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}}) {
     ChildProcess cli;
     ASSERT_EQ(StartProcess(QuoteArgument(VANTOR_CLI_BIN) + " flash --json --script stuck.sh -p " +
-                               QuoteArgument(dir / "package") + " -d 2",
+                               QuoteArgument(dir / "package") + " -d " + fastboot,
                            true, &cli), S_OK);
     ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 412.4\"") == 0; }, std::chrono::seconds(20)));
     ::kill(cli.process.pid(), signal);
