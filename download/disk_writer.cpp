@@ -12,11 +12,8 @@
 #include <limits>
 #include <memory>
 
-#include "download/disk_numbers.h"
+#include "download/disk_package.h"
 #include "download/transport.h"
-#include "download/xml_reader.h"
-#include "platform/text.h"
-#include "process/search_file.h"
 #include "shell/log.h"
 
 namespace {
@@ -57,28 +54,6 @@ bool WriteAt(int fd, const unsigned char* data, size_t size, std::uint64_t offse
   return true;
 }
 
-std::string Attribute(const XmlElementReader::Element& e, const char* name, bool* present = nullptr) {
-  for (const auto& [key, value] : e.attributes) {
-    if (EqualsIgnoreCase(key, name)) {
-      if (present) *present = true;
-      return value;
-    }
-  }
-  if (present) *present = false;
-  return std::string();
-}
-
-std::uint64_t Number(const XmlElementReader::Element& e, const char* name) {
-  return ParseDecimal64(Attribute(e, name));
-}
-
-// The reader's verdict at the end of a stage: its success code (S_FALSE at
-// the end of the input), or its error, traced.
-HRESULT EndOfElements(HRESULT hr, const char* operation, int line) {
-  TraceResult(hr, operation, line);
-  return hr;
-}
-
 }  // namespace
 
 HRESULT GetDiskLength(int disk, std::uint64_t* bytes) {
@@ -94,25 +69,13 @@ HRESULT GetDiskLength(int disk, std::uint64_t* bytes) {
   return S_OK;
 }
 
-HRESULT WriteFileToDiskDrive(const std::string& path, int disk, std::uint64_t start, std::uint64_t limit,
-                             std::uint64_t offset, IQStatusReport* sink) {
+HRESULT WriteFileToDiskDrive(const ProgramWrite& program, int disk, IQStatusReport* sink) {
   constexpr const char* kName = "WriteFileToDiskDrive";
-  NotifyStatus(sink, "Writing file \"%s\" to partition at %#016llx", path.c_str(),
+  std::uint64_t start = program.startSector;
+  NotifyStatus(sink, "Writing file \"%s\" to partition at %#016llx", program.path.c_str(),
                static_cast<unsigned long long>(start * kSector));
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
-  struct stat st{};
-  if (::fstat(file.get(), &st) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
-  if (!S_ISREG(st.st_mode)) return Fail(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), kName, __LINE__);
-  if (st.st_size == 0) return Fail(HRESULT_FROM_WIN32(ERROR_FILE_INVALID), kName, __LINE__);
-
-  const std::uint64_t fileSectors = (static_cast<std::uint64_t>(st.st_size) + kSector - 1) / kSector;
-  // An offset at or past the file's end writes nothing.
-  std::uint64_t end = offset >= fileSectors ? offset : fileSectors;
-  if (limit != 0 && offset < fileSectors && fileSectors - offset > limit) end = offset + limit;
-  if (end > offset && (start > kMaxOffset / kSector || end - offset > kMaxOffset / kSector - start))
-    return Fail(E_INVALIDARG, kName, __LINE__);  // past any disk position
-
+  std::uint64_t offset = program.fileSectorOffset;
+  const std::uint64_t end = offset + program.sectorsWritten();
   // The file is read in blocks, so an image of any size needs 1 MiB here.
   std::vector<unsigned char> block(static_cast<size_t>(std::min(end - offset, kSectorsPerBlock) * kSector));
   while (offset < end) {
@@ -121,7 +84,8 @@ HRESULT WriteFileToDiskDrive(const std::string& path, int disk, std::uint64_t st
     NotifyStatus(sink, "WriteFile position %#016llx, size %lu", static_cast<unsigned long long>(start * kSector),
                  static_cast<unsigned long>(bytes));
     size_t got = 0;
-    if (!ReadAt(file.get(), block.data(), bytes, offset * kSector, &got)) return Fail(HresultFromLastErrno(), kName, __LINE__);
+    if (!ReadAt(program.file.get(), block.data(), bytes, offset * kSector, &got))
+      return Fail(HresultFromLastErrno(), kName, __LINE__);
     std::memset(block.data() + got, 0, bytes - got);  // past the file's end: zeros
     if (!WriteAt(disk, block.data(), bytes, start * kSector)) return Fail(HresultFromLastErrno(), kName, __LINE__);
     CHexDump dump("");
@@ -132,23 +96,12 @@ HRESULT WriteFileToDiskDrive(const std::string& path, int disk, std::uint64_t st
   return S_OK;
 }
 
-HRESULT WriteFilesToDiskDrive(const std::string& rawprogramXml, int disk, const std::string& searchPaths,
-                              IQStatusReport* sink) {
-  constexpr const char* kName = "WriteFilesToDiskDrive";
-  NotifyStatus(sink, "Open program file \"%s\"", rawprogramXml.c_str());
-  std::unique_ptr<XmlElementReader> reader;
-  HRESULT hr = CreateXmlReaderOnFile(rawprogramXml, &reader);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  XmlElementReader::Element element;
-  while ((hr = reader->NextElement(&element)) == S_OK) {
-    if (!EqualsIgnoreCase(element.localName, "program")) continue;
-    std::string filename = Attribute(element, "filename");
-    if (filename.empty()) continue;
-    hr = WriteFileToDiskDrive(SearchFile(searchPaths, filename), disk, Number(element, "start_sector"),
-                              Number(element, "num_partition_sectors"), Number(element, "file_sector_offset"), sink);
-    if (!TraceResult(hr, kName, __LINE__)) return hr;
+HRESULT WriteFilesToDiskDrive(const std::vector<ProgramWrite>& programs, int disk, IQStatusReport* sink) {
+  for (const ProgramWrite& program : programs) {
+    HRESULT hr = WriteFileToDiskDrive(program, disk, sink);
+    if (!TraceResult(hr, "WriteFilesToDiskDrive", __LINE__)) return hr;
   }
-  return EndOfElements(hr, kName, __LINE__);
+  return S_OK;
 }
 
 HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t start, std::uint64_t byteOffset, std::uint64_t value,
@@ -172,31 +125,14 @@ HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t start, std::uint64_t byteO
   return S_OK;
 }
 
-HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, int disk, IQStatusReport* sink) {
-  constexpr const char* kName = "ApplyPatchesToDiskDrive";
+HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, const std::vector<PatchWrite>& patches, int disk,
+                                IQStatusReport* sink) {
   NotifyStatus(sink, "Open patch file \"%s\"", patchXml.c_str());
-  std::unique_ptr<XmlElementReader> reader;
-  HRESULT hr = CreateXmlReaderOnFile(patchXml, &reader);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  std::uint64_t diskBytes = 0;
-  hr = GetDiskLength(disk, &diskBytes);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  XmlElementReader::Element element;
-  while ((hr = reader->NextElement(&element)) == S_OK) {
-    if (!EqualsIgnoreCase(element.localName, "patch")) continue;
-    bool hasValue = false;
-    std::string valueText = Attribute(element, "value", &hasValue);
-    std::uint64_t value = 0;
-    if (hasValue) {
-      hr = EvaluatePatchValue(valueText, diskBytes, &value);
-      if (!TraceResult(hr, kName, __LINE__)) return hr;
-    }
-    if (!EqualsIgnoreCase(Attribute(element, "filename"), "DISK")) continue;
-    hr = ApplyPatchToDiskDrive(disk, Number(element, "start_sector"), Number(element, "byte_offset"), value,
-                               Number(element, "size_in_bytes"), sink);
-    if (!TraceResult(hr, kName, __LINE__)) return hr;
+  for (const PatchWrite& p : patches) {
+    HRESULT hr = ApplyPatchToDiskDrive(disk, p.startSector, p.byteOffset, p.value, p.sizeInBytes, sink);
+    if (!TraceResult(hr, "ApplyPatchesToDiskDrive", __LINE__)) return hr;
   }
-  return EndOfElements(hr, kName, __LINE__);
+  return S_OK;
 }
 
 HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawprogramXml, const std::string& patchXml,
@@ -209,12 +145,23 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawp
   NotifyStatus(sink, "Open disk \"%s\"", diskName.c_str());
   UniqueFd disk(::open(diskName.c_str(), O_RDWR | O_CLOEXEC));
   if (!disk.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  std::uint64_t diskBytes = 0;
+  hr = GetDiskLength(disk.get(), &diskBytes);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
 
-  hr = WriteFilesToDiskDrive(rawprogramXml, disk.get(), searchPaths, sink);
+  // The whole package is read and checked before the first write.
+  std::vector<ProgramWrite> programs;
+  hr = ReadProgramElements(rawprogramXml, searchPaths, diskBytes, sink, &programs);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  std::vector<PatchWrite> patches;
+  hr = ReadPatchElements(patchXml, diskBytes, &patches);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+
+  hr = WriteFilesToDiskDrive(programs, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   // Nothing reported written may still be only in the page cache.
   if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
-  hr = ApplyPatchesToDiskDrive(patchXml, disk.get(), sink);
+  hr = ApplyPatchesToDiskDrive(patchXml, patches, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
   return S_OK;

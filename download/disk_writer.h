@@ -1,12 +1,14 @@
 // Writing a flash package onto a phone's raw USB disk: the disk's volumes are
-// taken from the system, each file of the rawprogram XML is written at its
-// sector, then the patches of the patch XML are applied. Sectors are 512
+// taken from the system, the whole package is read and checked, each file of
+// the rawprogram XML is written at its sector, then the patches of the patch
+// XML are applied. Sectors are 512
 // bytes. The disk is a block device or, on the virtual bench, a regular file.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "download/disk_package.h"
 #include "jobs/status_sink.h"
 #include "platform/unique_fd.h"
 
@@ -17,11 +19,13 @@ HRESULT DownloadToDiskDrive(const std::string& disk, const std::string& rawprogr
 // open exclusively in *volumes until they are closed.
 HRESULT DismountDiskVolume(const std::string& disk, std::vector<UniqueFd>* volumes, IQStatusReport* sink);
 
-HRESULT WriteFilesToDiskDrive(const std::string& rawprogramXml, int disk, const std::string& searchPaths,
-                              IQStatusReport* sink);
-HRESULT WriteFileToDiskDrive(const std::string& path, int disk, std::uint64_t startSector, std::uint64_t sectorLimit,
-                             std::uint64_t fileSectorOffset, IQStatusReport* sink);
-HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, int disk, IQStatusReport* sink);
+// Writes the checked program elements in order, each in blocks of up to
+// 1 MiB ("WriteFile position"); the bytes past a file's end are zeros.
+HRESULT WriteFilesToDiskDrive(const std::vector<ProgramWrite>& programs, int disk, IQStatusReport* sink);
+HRESULT WriteFileToDiskDrive(const ProgramWrite& program, int disk, IQStatusReport* sink);
+// Applies the checked patches of the patch file in order ("Open patch file").
+HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, const std::vector<PatchWrite>& patches, int disk,
+                                IQStatusReport* sink);
 HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t startSector, std::uint64_t byteOffset, std::uint64_t value,
                               std::uint64_t sizeInBytes, IQStatusReport* sink);
 

@@ -12,6 +12,7 @@
 #include "download/streaming.h"
 #include "download/transport.h"
 #include "jobs/discovery.h"
+#include "platform/mapped_file.h"
 #include "platform/timing.h"
 #include "platform/unique_fd.h"
 #include "shell/log.h"
@@ -54,13 +55,18 @@ HRESULT GetDeviceName(DWORD index, DWORD kind, IQStatusReport* sink, std::string
 HRESULT DownloadFlashProgrammerAndMiniKernel(const std::string& bootImage, const std::string& portName,
                                              const std::string& programmer, IQStatusReport* sink) {
   constexpr const char* kName = "DownloadFlashProgrammerAndMiniKernel";
+  // A boot image that cannot be streamed ends the run before the programmer
+  // goes out, so the phone stays in its boot loader.
+  MappedFile image;
+  HRESULT hr = OpenBootImage(bootImage, &image);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
   NotifyStatus(sink, "Open serial port \"%s\"", portName.c_str());
   std::unique_ptr<SerialPort> port;
-  HRESULT hr = OpenSerialPort(portName, &port);
+  hr = OpenSerialPort(portName, &port);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   hr = DownloadFlashProgrammer(programmer, sink, *port);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  hr = DownloadMiniKernel(bootImage, sink, *port);
+  hr = DownloadMiniKernel(bootImage, image, sink, *port);
   TraceResult(hr, kName, __LINE__);
   return hr;  // the port closes here
 }

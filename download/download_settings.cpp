@@ -27,6 +27,11 @@ const DispatchTable& CDownloadSettings::Table() {
            [](void* o, std::span<Variant> a, Variant*) { return Self(o)->put_PhoneComponent(a[0]); }},
           {"IsKnownConfiguration", kDispIsKnownConfiguration, DISPATCH_PROPERTYGET, {}, VT_VARIANT,
            [](void* o, std::span<Variant>, Variant* r) { return Self(o)->get_IsKnownConfiguration(r); }},
+          {"GetLastError", kDispGetLastError, DISPATCH_METHOD, {VT_VARIANT, VT_VARIANT, VT_VARIANT, VT_VARIANT, VT_VARIANT},
+           VT_EMPTY,
+           [](void* o, std::span<Variant> a, Variant*) {
+             return Self(o)->GetLastError(&a[0], &a[1], &a[2], &a[3], &a[4]);
+           }},
       });
   return table;
 }

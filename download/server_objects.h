@@ -28,7 +28,8 @@ class CPortProxy : public CDispatchFromTable<CPortProxy, IQPortProxy>, public CC
   VANTOR_NOT_IMPLEMENTED(put_StatusReport)
   VANTOR_NOT_IMPLEMENTED(get_EFS)
   VANTOR_NOT_IMPLEMENTED(Reset)
-  HRESULT Offline() override { return E_NOTIMPL; }
+  // Takes the phone on this port offline through the NV service.
+  HRESULT Offline() override;
   VANTOR_NOT_IMPLEMENTED(SendSPC)
   VANTOR_NOT_IMPLEMENTED(get_ESN)
   VANTOR_NOT_IMPLEMENTED(get_IsUSB)

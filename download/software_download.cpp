@@ -3,22 +3,54 @@
 #include "download/download_run.h"
 #include "jobs/discovery.h"
 #include "jobs/status_sink.h"
+#include "nv/nv_service.h"
 #include "platform/com/git.h"
 #include "platform/com/marshal.h"
 #include "shell/log.h"
 
 namespace {
 CSoftwareDownload* Self(void* o) { return static_cast<CSoftwareDownload*>(o); }
-enum : DISPID { kDispStatusReport = 3, kDispDownloadBySettings = 25 };
 }  // namespace
 
+// The members in slot order, with the type library's dispatch identifiers:
+// numbered from 1 in that order, a property's get and put sharing one.
+// Members whose argument list is not known take none here.
 const DispatchTable& CSoftwareDownload::Table() {
+  using S = CSoftwareDownload;
+  constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kMethod = DISPATCH_METHOD;
+  constexpr VARTYPE V = VT_VARIANT;
   static const DispatchTable table(
       "IQSoftwareDownload", IQSoftwareDownload::kIid,
       {
-          {"StatusReport", kDispStatusReport, DISPATCH_PROPERTYPUT, {VT_UNKNOWN}, VT_EMPTY,
+          {"SetServer", 1, kPut, {V}, VT_EMPTY, DispatchPut<S, &S::put_SetServer>},
+          {"SetPhone", 2, kPut, {V}, VT_EMPTY, DispatchPut<S, &S::put_SetPhone>},
+          {"StatusReport", 3, kPut, {VT_UNKNOWN}, VT_EMPTY,
            [](void* o, std::span<Variant> a, Variant*) { return Self(o)->put_StatusReport(a[0].unknown()); }},
-          {"DownloadBySettings", kDispDownloadBySettings, DISPATCH_METHOD, {VT_UNKNOWN}, VT_EMPTY,
+          {"DownloadPhoneImage", 4, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::DownloadPhoneImage>},
+          {"DownloadBootImage", 5, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::DownloadBootImage>},
+          {"BackupNV", 6, kMethod, {V, V}, VT_EMPTY,
+           [](void* o, std::span<Variant> a, Variant*) { return Self(o)->BackupNV(a[0], a[1]); }},
+          {"RestoreNV", 7, kMethod, {V, V, V}, VT_EMPTY,
+           [](void* o, std::span<Variant> a, Variant*) { return Self(o)->RestoreNV(a[0], a[1], a[2]); }},
+          {"GetCompletionStatus", 8, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::GetCompletionStatus>},
+          {"GetErrorMessage", 9, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::GetErrorMessage>},
+          {"DownloadPhoneAndBootImage", 10, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::DownloadPhoneAndBootImage>},
+          {"NANDFlash", 11, kGet, {}, VT_VARIANT, DispatchGet<S, &S::get_NANDFlash>},
+          {"MultiImageDownload", 12, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::MultiImageDownload>},
+          {"OTPImageDownload", 13, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::OTPImageDownload>},
+          {"DownloadCEFS_Image", 14, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::DownloadCEFS_Image>},
+          {"GetMI_CompletedStatus", 15, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::GetMI_CompletedStatus>},
+          {"OTPDownloadAMSS", 16, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::OTPDownloadAMSS>},
+          {"OTPDownloadOEMSBL", 17, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::OTPDownloadOEMSBL>},
+          {"ImageDownloadTimeout", 18, kGet, {}, VT_VARIANT, DispatchGet<S, &S::get_ImageDownloadTimeout>},
+          {"ImageDownloadTimeout", 18, kPut, {V}, VT_EMPTY, DispatchPut<S, &S::put_ImageDownloadTimeout>},
+          {"FactoryImageDownload", 19, kMethod, {}, VT_EMPTY, DispatchStandIn<S, &S::FactoryImageDownload>},
+          {"DownloadCEFS_ImageAlternate", 20, kMethod, {}, VT_EMPTY,
+           DispatchStandIn<S, &S::DownloadCEFS_ImageAlternate>},
+          {"RestorePrlMode", 21, kGet, {}, VT_VARIANT, DispatchGet<S, &S::get_RestorePrlMode>},
+          {"RestorePrlMode", 21, kPut, {V}, VT_EMPTY, DispatchPut<S, &S::put_RestorePrlMode>},
+          {"DownloadSettings", 22, kGet, {}, VT_VARIANT, DispatchGet<S, &S::get_DownloadSettings>},
+          {"DownloadBySettings", 23, kMethod, {VT_UNKNOWN}, VT_EMPTY,
            [](void* o, std::span<Variant> a, Variant*) { return Self(o)->DownloadBySettings(a[0].unknown()); }},
       });
   return table;
@@ -32,6 +64,7 @@ HRESULT CSoftwareDownload::CreateInstance(const std::string& deviceId, IQSoftwar
   HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   ComPtr<IQSoftwareDownload> hold(object);  // destroys the object on every failure below
+  object->deviceId_ = deviceId;
   object->index_ = GetDeviceIndex(deviceId);
   if (object->index_ == 0) {
     TraceResult(E_INVALIDARG, kName, __LINE__);
@@ -81,4 +114,35 @@ HRESULT CSoftwareDownload::DownloadBySettings(IUnknown* settings) {
   HRESULT hr = GetInterfaceFromGlobal(sinkCookie_, IQStatusReport::kIid, sink.ReleaseAndGetVoidAddress());
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   return RunDownload(settings, index_, sink.Get());
+}
+
+HRESULT CSoftwareDownload::Sink(ComPtr<IQStatusReport>* sink, const char* operation) {
+  if (sinkCookie_ == 0) return S_OK;  // no sink: the texts go nowhere
+  HRESULT hr = GetInterfaceFromGlobal(sinkCookie_, IQStatusReport::kIid, sink->ReleaseAndGetVoidAddress());
+  TraceResult(hr, operation, __LINE__);
+  return hr;
+}
+
+HRESULT CSoftwareDownload::BackupNV(const Variant& backupNVFilePath, const Variant& spc) {
+  constexpr const char* kName = "CSoftwareDownload::BackupNV";
+  ComPtr<IQStatusReport> sink;
+  HRESULT hr = Sink(&sink, kName);
+  if (FAILED(hr)) return hr;
+  NvBackupOptions options;
+  options.walkBound = ReadNvWalkBound();
+  hr = BackupNvItems(deviceId_, backupNVFilePath.bstr().str(), spc.bstr().str(), options, sink.Get());
+  TraceResult(hr, kName, __LINE__);
+  return hr;
+}
+
+HRESULT CSoftwareDownload::RestoreNV(const Variant& backupNVFilePath, const Variant& spc,
+                                     const Variant& allowEsnMismatch) {
+  constexpr const char* kName = "CSoftwareDownload::RestoreNV";
+  ComPtr<IQStatusReport> sink;
+  HRESULT hr = Sink(&sink, kName);
+  if (FAILED(hr)) return hr;
+  hr = RestoreNvItems(deviceId_, backupNVFilePath.bstr().str(), spc.bstr().str(), allowEsnMismatch.Signed() == 1,
+                      sink.Get());
+  TraceResult(hr, kName, __LINE__);
+  return hr;
 }

@@ -1,10 +1,12 @@
-// The software-download object of one phone: its status sink property and
-// DownloadBySettings, the whole emergency download; every other member of
-// IQSoftwareDownload answers E_NOTIMPL.
+// The software-download object of one phone: its status sink property,
+// DownloadBySettings (the whole emergency download), and BackupNV and
+// RestoreNV (the NV service); every other member of IQSoftwareDownload
+// answers E_NOTIMPL.
 #pragma once
 #include <string>
 
 #include "download/qpst_interfaces.h"
+#include "jobs/status_sink.h"
 #include "platform/com/marshal.h"
 #include "platform/com/object.h"
 
@@ -30,8 +32,10 @@ class CSoftwareDownload : public CDispatchFromTable<CSoftwareDownload, IQSoftwar
   VANTOR_NOT_IMPLEMENTED(put_SetPhone)
   VANTOR_NOT_IMPLEMENTED(DownloadPhoneImage)
   VANTOR_NOT_IMPLEMENTED(DownloadBootImage)
-  HRESULT BackupNV(const Variant&, const Variant&) override { return E_NOTIMPL; }
-  HRESULT RestoreNV(const Variant&, const Variant&, const Variant&) override { return E_NOTIMPL; }
+  // The phone's NV items into a .qcn file, and back, through the NV service
+  // on the phone's diagnostic port (the device identifier).
+  HRESULT BackupNV(const Variant& backupNVFilePath, const Variant& spc) override;
+  HRESULT RestoreNV(const Variant& backupNVFilePath, const Variant& spc, const Variant& allowEsnMismatch) override;
   VANTOR_NOT_IMPLEMENTED(GetCompletionStatus)
   VANTOR_NOT_IMPLEMENTED(GetErrorMessage)
   VANTOR_NOT_IMPLEMENTED(DownloadPhoneAndBootImage)
@@ -55,6 +59,9 @@ class CSoftwareDownload : public CDispatchFromTable<CSoftwareDownload, IQSoftwar
  private:
   friend class CDispatchFromTable<CSoftwareDownload, IQSoftwareDownload>;
   static const DispatchTable& Table();
+  // The sink registered by put_StatusReport, or null.
+  HRESULT Sink(ComPtr<IQStatusReport>* sink, const char* operation);
+  std::string deviceId_;
   DWORD index_ = 0;
   CAggregatedMarshaler marshaler_;
   DWORD sinkCookie_ = 0;

@@ -192,6 +192,28 @@ HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const MappedFile& image
   return S_OK;
 }
 
+// Hello to reset, over an open boot image.
+HRESULT StreamBootImage(const MappedFile& image, IQStatusReport* sink, SerialPort& port) {
+  HelloParameters hello;
+  HRESULT hr = Greet(port, sink, &hello);
+  if (FAILED(hr)) return hr;
+  std::vector<unsigned char> writeBuffer(hello.largestBlock + kPacketHeader);
+  std::vector<unsigned char> readBuffer(hello.largestBlock + kPacketHeader);
+
+  hr = EnterTrustedModeAndOpen(port, sink);
+  if (FAILED(hr)) return hr;
+  hr = StreamWrite(port, sink, image, hello, writeBuffer);
+  if (FAILED(hr)) return hr;
+  hr = ReadBack(port, sink, image, hello, readBuffer);
+  if (FAILED(hr)) return hr;
+
+  NotifyStatus(sink, "Close EMMC card USER partition");
+  hr = Exchange(port, kClose, kClosed, __LINE__);
+  if (FAILED(hr)) return hr;
+  NotifyStatus(sink, "Reboot to mini kernel");
+  return Exchange(port, kReset, kResetAck, __LINE__);
+}
+
 }  // namespace
 
 HRESULT DecodeHelloResponse(const unsigned char* response, size_t size, HelloParameters* out) {
@@ -209,29 +231,22 @@ HRESULT DecodeHelloResponse(const unsigned char* response, size_t size, HelloPar
   return S_OK;
 }
 
+HRESULT OpenBootImage(const std::string& path, MappedFile* image) {
+  HRESULT hr = image->Open(path);
+  if (FAILED(hr)) return hr;
+  if (image->size() > 0xFFFFFFFFull) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+  return S_OK;
+}
+
 HRESULT DownloadMiniKernel(const std::string& path, IQStatusReport* sink, SerialPort& port) {
   NotifyStatus(sink, "Open boot file \"%s\"", path.c_str());
   MappedFile image;
-  HRESULT hr = image.Open(path);
+  HRESULT hr = OpenBootImage(path, &image);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  if (image.size() > 0xFFFFFFFFull) return Fail(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), __LINE__);
+  return StreamBootImage(image, sink, port);
+}
 
-  HelloParameters hello;
-  hr = Greet(port, sink, &hello);
-  if (FAILED(hr)) return hr;
-  std::vector<unsigned char> writeBuffer(hello.largestBlock + kPacketHeader);
-  std::vector<unsigned char> readBuffer(hello.largestBlock + kPacketHeader);
-
-  hr = EnterTrustedModeAndOpen(port, sink);
-  if (FAILED(hr)) return hr;
-  hr = StreamWrite(port, sink, image, hello, writeBuffer);
-  if (FAILED(hr)) return hr;
-  hr = ReadBack(port, sink, image, hello, readBuffer);
-  if (FAILED(hr)) return hr;
-
-  NotifyStatus(sink, "Close EMMC card USER partition");
-  hr = Exchange(port, kClose, kClosed, __LINE__);
-  if (FAILED(hr)) return hr;
-  NotifyStatus(sink, "Reboot to mini kernel");
-  return Exchange(port, kReset, kResetAck, __LINE__);
+HRESULT DownloadMiniKernel(const std::string& path, const MappedFile& image, IQStatusReport* sink, SerialPort& port) {
+  NotifyStatus(sink, "Open boot file \"%s\"", path.c_str());
+  return StreamBootImage(image, sink, port);
 }

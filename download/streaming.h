@@ -15,13 +15,23 @@ struct HelloParameters {
 };
 
 // The most a hello response is read for, and the largest block accepted from
-// a phone (a phone's numbers never size an allocation unchecked).
+// a phone: a read request names its length in 2 bytes, so a larger block
+// could be written but never read back.
 constexpr size_t kHelloResponseCapacity = 1068;
-constexpr std::uint32_t kMaxBlock = 1024 * 1024;
+constexpr std::uint32_t kMaxBlock = 65535;
 
 // Checks and decodes a hello response of `size` bytes: the target's text
 // (else ERROR_REVISION_MISMATCH), the length up to the window field (else
-// ERROR_BAD_FORMAT), then N in 1..1 MiB and W > 0 (else ERROR_INVALID_DATA).
+// ERROR_BAD_FORMAT), then N in 1..65535 and W > 0 (else ERROR_INVALID_DATA).
 HRESULT DecodeHelloResponse(const unsigned char* response, size_t size, HelloParameters* out);
 
+class MappedFile;
+
+// Opens and maps the boot image: the open's error, ERROR_FILE_INVALID for an
+// empty file, ERROR_ACCESS_DENIED for one that is not a regular file,
+// ERROR_FILE_TOO_LARGE past a 32-bit size. Nothing is sent.
+HRESULT OpenBootImage(const std::string& path, MappedFile* image);
+
 HRESULT DownloadMiniKernel(const std::string& path, IQStatusReport* sink, SerialPort& port);
+// The same with the boot image already open ("Open boot file" is still sent).
+HRESULT DownloadMiniKernel(const std::string& path, const MappedFile& image, IQStatusReport* sink, SerialPort& port);

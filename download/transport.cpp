@@ -1,6 +1,5 @@
 #include "download/transport.h"
 
-#include <array>
 #include <cstdarg>
 #include <new>
 #include <vector>
@@ -11,35 +10,12 @@
 
 namespace {
 
-constexpr unsigned char kFlag = 0x7E;
-constexpr unsigned char kEscape = 0x7D;
-constexpr unsigned char kEscapeXor = 0x20;
+constexpr unsigned char kFlag = kHdlcFlag;
+constexpr unsigned char kEscape = kHdlcEscape;
 constexpr int kAttempts = 10;
 constexpr DWORD kRetryWaitMs = 100;
 constexpr unsigned kReadTimeoutMs = 1000;
 constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
-
-constexpr std::array<std::uint16_t, 256> MakeTable() {
-  std::array<std::uint16_t, 256> table{};
-  for (unsigned i = 0; i < 256; ++i) {
-    std::uint16_t v = static_cast<std::uint16_t>(i);
-    for (int bit = 0; bit < 8; ++bit) v = (v & 1) ? static_cast<std::uint16_t>((v >> 1) ^ 0x8408) : static_cast<std::uint16_t>(v >> 1);
-    table[i] = v;
-  }
-  return table;
-}
-constexpr std::array<std::uint16_t, 256> kTable = MakeTable();
-static_assert(kTable[1] == 0x1189 && kTable[2] == 0x2312);
-
-unsigned char* PutStuffed(unsigned char* out, unsigned char byte) {
-  if (byte == kFlag || byte == kEscape) {
-    *out++ = kEscape;
-    *out++ = byte ^ kEscapeXor;
-  } else {
-    *out++ = byte;
-  }
-  return out;
-}
 
 // One byte with the retry rule: a failed or empty read is traced, followed
 // by a 100 ms wait, ten requests in all; then the failure is traced once more.
@@ -96,7 +72,7 @@ class FrameReceiver {
           *verdict = Verdict::Escape;
           return size;
         }
-        byte = bytes[++i] ^ kEscapeXor;
+        byte = Unstuffed(bytes[++i]);
       }
       Data(byte);
     }
@@ -104,7 +80,7 @@ class FrameReceiver {
     return size;
   }
 
-  void Escaped(unsigned char byte) { Data(byte ^ kEscapeXor); }
+  void Escaped(unsigned char byte) { Data(Unstuffed(byte)); }
   size_t payloadLength() const { return count_ - 2; }
 
  private:
@@ -147,38 +123,18 @@ class FrameReceiver {
 
 }  // namespace
 
-std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte) {
-  return static_cast<std::uint16_t>(kTable[(reg ^ byte) & 0xFF] ^ (reg >> 8));
-}
-
-std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size) {
-  std::uint16_t reg = 0xFFFF;
-  for (size_t i = 0; i < size; ++i) reg = UpdateFrameCheck(reg, data[i]);
-  return static_cast<std::uint16_t>(reg ^ 0xFFFF);
-}
-
 HRESULT TransmitPacket(SerialPort& port, const unsigned char* payload, size_t size) {
   CHexDump dump("TransmitPacket\r\n");
   // A fresh buffer with room for every byte stuffed: flags, payload, check.
   std::vector<unsigned char> frame;
   try {
-    frame.resize(2 * (size + 2) + 2);
+    frame.resize(1 + MaxFrameBody(size));
   } catch (const std::bad_alloc&) {
     TraceResult(E_OUTOFMEMORY, "TransmitPacket", __LINE__);
     return E_OUTOFMEMORY;
   }
-  unsigned char* out = frame.data();
-  *out++ = kFlag;
-  std::uint16_t reg = 0xFFFF;
-  for (size_t i = 0; i < size; ++i) {
-    reg = UpdateFrameCheck(reg, payload[i]);
-    out = PutStuffed(out, payload[i]);
-  }
-  std::uint16_t check = static_cast<std::uint16_t>(reg ^ 0xFFFF);
-  out = PutStuffed(out, static_cast<unsigned char>(check & 0xFF));
-  out = PutStuffed(out, static_cast<unsigned char>(check >> 8));
-  *out++ = kFlag;
-  frame.resize(static_cast<size_t>(out - frame.data()));
+  frame[0] = kFlag;
+  frame.resize(1 + PutFrameBody(frame.data() + 1, payload, size));
 
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {

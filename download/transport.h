@@ -5,15 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "download/hdlc.h"
 #include "download/serial_port.h"
 #include "jobs/status_sink.h"
-
-// The frame check sequence over data (register 0xFFFF, final XOR 0xFFFF).
-std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size);
-// One step of the check register.
-std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte);
-// What the register holds after a correct frame's payload and check bytes.
-constexpr std::uint16_t kGoodFrameCheck = 0xF0B8;
 
 // Frames payload and writes it in one request; a failed request is retried
 // after 100 ms, ten requests in all (ERROR_CANCELLED once the thread's work

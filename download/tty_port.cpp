@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "download/serial_port.h"
 #include "platform/timing.h"
@@ -17,9 +18,32 @@ namespace {
 constexpr HRESULT kVanished = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 constexpr int kStopCheckMs = 100;  // how often a blocked write looks at the stop request
 
+// A tty made exclusive (TIOCEXCL) for as long as this object holds it: the
+// flag belongs to the tty, not to the descriptor, and would otherwise keep
+// every later open of a normal user out (EBUSY) after the port is closed.
+class ExclusiveTty {
+ public:
+  explicit ExclusiveTty(UniqueFd fd) : fd_(std::move(fd)) {}
+  ~ExclusiveTty() {
+    if (exclusive_) ::ioctl(fd_.get(), TIOCNXCL);
+  }
+  ExclusiveTty(const ExclusiveTty&) = delete;
+  ExclusiveTty& operator=(const ExclusiveTty&) = delete;
+  HRESULT MakeExclusive() {
+    if (::ioctl(fd_.get(), TIOCEXCL) != 0) return HresultFromLastErrno();
+    exclusive_ = true;
+    return S_OK;
+  }
+  int get() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  bool exclusive_ = false;
+};
+
 class TtyPort final : public SerialPort {
  public:
-  explicit TtyPort(UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit TtyPort(std::unique_ptr<ExclusiveTty> fd) : fd_(std::move(fd)) {}
 
   HRESULT ReadByte(unsigned char* byte, unsigned timeoutMs) override {
     if (next_ == end_) {
@@ -39,7 +63,7 @@ class TtyPort final : public SerialPort {
   HRESULT Write(const unsigned char* data, size_t size) override {
     size_t done = 0;
     while (done < size) {
-      ssize_t n = ::write(fd_.get(), data + done, size - done);
+      ssize_t n = ::write(fd_->get(), data + done, size - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
         continue;
@@ -55,7 +79,7 @@ class TtyPort final : public SerialPort {
  private:
   // One read request: waits up to timeoutMs for data and takes all there is.
   HRESULT Fill(unsigned timeoutMs) {
-    pollfd p{fd_.get(), POLLIN, 0};
+    pollfd p{fd_->get(), POLLIN, 0};
     int rc;
     do {
       rc = ::poll(&p, 1, static_cast<int>(timeoutMs));
@@ -65,7 +89,7 @@ class TtyPort final : public SerialPort {
     if ((p.revents & POLLIN) == 0) return kVanished;  // hang-up or error without data
     ssize_t n;
     do {
-      n = ::read(fd_.get(), buffer_, sizeof buffer_);
+      n = ::read(fd_->get(), buffer_, sizeof buffer_);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return errno == EAGAIN ? kReadTimeout : errno == EIO ? kVanished : HresultFromLastErrno();
     if (n == 0) return kVanished;
@@ -77,7 +101,7 @@ class TtyPort final : public SerialPort {
   HRESULT WaitWritable() {
     for (;;) {
       if (StopRequested()) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
-      pollfd p{fd_.get(), POLLOUT, 0};
+      pollfd p{fd_->get(), POLLOUT, 0};
       int rc = ::poll(&p, 1, kStopCheckMs);
       if (rc < 0 && errno != EINTR) return HresultFromLastErrno();
       if (rc > 0 && (p.revents & POLLOUT)) return S_OK;
@@ -85,7 +109,7 @@ class TtyPort final : public SerialPort {
     }
   }
 
-  UniqueFd fd_;
+  std::unique_ptr<ExclusiveTty> fd_;
   unsigned char buffer_[65536];
   size_t next_ = 0;
   size_t end_ = 0;
@@ -96,20 +120,23 @@ class TtyPort final : public SerialPort {
 HRESULT OpenSerialPort(const std::string& path, std::unique_ptr<SerialPort>* port) {
   if (!port) return E_POINTER;
   port->reset();
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return HresultFromLastErrno();
-  // TIOCEXCL keeps other programs out (root passes it); the lock keeps out
-  // every other download run of ours, root or not.
-  if (::ioctl(fd.get(), TIOCEXCL) != 0) return HresultFromLastErrno();
-  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+  UniqueFd opened(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!opened.valid()) return HresultFromLastErrno();
+  // The lock keeps out every other download run of ours, root or not; it is
+  // taken first, so a run that finds the port held leaves the holder's
+  // TIOCEXCL alone. TIOCEXCL keeps other programs out (root passes it).
+  if (::flock(opened.get(), LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : HresultFromLastErrno();
   }
+  auto fd = std::make_unique<ExclusiveTty>(std::move(opened));
+  HRESULT hr = fd->MakeExclusive();
+  if (FAILED(hr)) return hr;
   termios tio{};
-  if (::tcgetattr(fd.get(), &tio) != 0) return HresultFromLastErrno();
+  if (::tcgetattr(fd->get(), &tio) != 0) return HresultFromLastErrno();
   ::cfmakeraw(&tio);
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return HresultFromLastErrno();
+  if (::tcsetattr(fd->get(), TCSANOW, &tio) != 0) return HresultFromLastErrno();
   *port = std::make_unique<TtyPort>(std::move(fd));
   return S_OK;
 }

@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   } else if (target == "helper_answers") {
     SplitListAnswer(Text(data, size));
     ParseNumberAnswer(Text(data, size));
-    FindImei(Text(data, size));
+    std::string imei;
+    if (SUCCEEDED(FindImei(Text(data, size), &imei)) && !IsImei(imei)) __builtin_trap();
   } else if (target == "fastboot_line") {
     ClassifyFastbootLine(Text(data, size));
   } else if (target == "xml_reader") {

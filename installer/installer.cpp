@@ -105,6 +105,13 @@ HRESULT ApplyRegistrationScript(bool registering) {
   return first;
 }
 
+// Whether this process may change the machine hives that the registration
+// script and the type descriptions go to.
+HRESULT MachineHivesWritable() {
+  HRESULT hr = FromRegistry(RegCheckWritable(HKEY_LOCAL_MACHINE));
+  return SUCCEEDED(hr) ? FromRegistry(RegCheckWritable(HKEY_CLASSES_ROOT)) : hr;
+}
+
 HRESULT RecordTypeDescriptions(bool registering) {
   HRESULT first = S_OK;
   for (const TypeDescription& d : kTypeDescriptions) {
@@ -140,6 +147,13 @@ HRESULT WriteNoQpst() {
   LSTATUS rc = key.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
   if (rc == ERROR_SUCCESS) rc = RegSetDword(key.get(), "NoQPST", 1);
   return FromRegistry(rc);
+}
+
+// udevadm tells failure by a positive exit status, which as an HRESULT would
+// read as success.
+HRESULT RunUdevadm(const char* arguments) {
+  HRESULT status = ExecuteCommand(std::string("udevadm ") + arguments);
+  return status > 0 ? E_FAIL : status;
 }
 
 void LogStep(const char* verb, const std::string& path, HRESULT hr) {
@@ -220,7 +234,7 @@ bool CInstaller::InstallDriver(bool install) {
       UninstallDriver(driverFile);
       hr = CopyDriver(path, driverFile);
       if (SUCCEEDED(hr) && path.find("qcser.rules") != std::string::npos) {
-        hr = ExecuteCommand("udevadm control --reload");
+        hr = RunUdevadm("control --reload");
         if (TraceResult(hr, kName, __LINE__)) {
           hr = InitializeSetting();
           TraceResult(hr, kName, __LINE__);
@@ -234,7 +248,7 @@ bool CInstaller::InstallDriver(bool install) {
     LogStep(install ? "install" : "uninstall", path, hr);
   }
   // The devices already attached get the new rules now.
-  if (install) TraceResult(ExecuteCommand("udevadm trigger"), kName, __LINE__);
+  if (install) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
   return ok;
 }
 
@@ -278,7 +292,16 @@ bool CInstaller::RegisterModule(bool install) {
   constexpr const char* kName = "CInstaller::RegisterModule";
   std::string exe = ExecutablePath();
   window_->SetLine(2, exe, true);
-  HRESULT hr = ApplyRegistrationScript(true);
+  // The script wipes the user's settings before it writes the machine
+  // hives: it runs only when those can be written, so that a start without
+  // the rights to install leaves the user's settings as they are.
+  HRESULT hr = MachineHivesWritable();
+  if (!TraceResult(hr, kName, __LINE__)) {
+    Advance();
+    LogStep(install ? "register" : "unregister", exe, hr);
+    return false;
+  }
+  hr = ApplyRegistrationScript(true);
   bool ok = TraceResult(hr, kName, __LINE__);
   if (!install) {
     hr = ApplyRegistrationScript(false);

@@ -82,20 +82,34 @@ DWORD ParseNumberAnswer(std::string_view text) {
   return negative ? 0u - value : value;
 }
 
-std::string FindImei(std::string_view properties) {
-  auto separator = [](char c) { return c == '[' || c == ']' || c == ':' || c == ' ' || c == '\r' || c == '\n'; };
-  bool next = false;
+bool IsImei(std::string_view text) {
+  if (text.size() < 14 || text.size() > 16) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+HRESULT FindImei(std::string_view properties, std::string* imei) {
+  *imei = kUnknownImei;
+  auto lineEnd = [](char c) { return c == '\r' || c == '\n'; };
+  auto separator = [&](char c) { return c == '[' || c == ']' || c == ':' || c == ' ' || lineEnd(c); };
   size_t i = 0;
-  while (i < properties.size()) {
-    while (i < properties.size() && separator(properties[i])) ++i;
+  auto nextToken = [&](bool sameLine) -> std::string_view {
+    while (i < properties.size() && separator(properties[i]) && !(sameLine && lineEnd(properties[i]))) ++i;
     size_t start = i;
     while (i < properties.size() && !separator(properties[i])) ++i;
-    if (i == start) break;
-    std::string_view token = properties.substr(start, i - start);
-    if (next) return std::string(token);
-    next = token == "ro.ril.oem.imei";
+    return properties.substr(start, i - start);
+  };
+  for (std::string_view token = nextToken(false); !token.empty(); token = nextToken(false)) {
+    if (token != "ro.ril.oem.imei") continue;
+    std::string_view value = nextToken(true);
+    // The value must be the whole bracketed text: "[35.. ../x]" is no IMEI.
+    bool whole = i == properties.size() || properties[i] == ']' || lineEnd(properties[i]);
+    if (!whole || !IsImei(value)) return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    *imei = value;
+    return S_OK;
   }
-  return kUnknownImei;
+  return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 }
 
 HRESULT GetDeviceList(std::vector<std::string>* devices) {
@@ -128,5 +142,8 @@ std::string GetDeviceIMEI(const std::string& deviceId) {
   HRESULT hr = ExecuteCommand(Format("\"%s\" -s %s shell getprop", AdbPath().c_str(), QuoteArgument(adbName).c_str()),
                               &properties);
   if (!TraceResult(hr, "GetDeviceIMEI", __LINE__)) return kUnknownImei;
-  return FindImei(properties);
+  std::string imei;
+  hr = FindImei(properties, &imei);
+  TraceResult(hr, "GetDeviceIMEI", __LINE__);
+  return imei;
 }

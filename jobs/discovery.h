@@ -43,8 +43,13 @@ std::string GetDeviceIMEI(const std::string& deviceId);
 std::vector<std::string> SplitListAnswer(std::string_view text);
 // Leading white space, an optional sign, decimal digits; 0 without digits.
 DWORD ParseNumberAnswer(std::string_view text);
-// The token after "ro.ril.oem.imei" in a property list; kUnknownImei if none.
-std::string FindImei(std::string_view properties);
+// The IMEI in a property list: the token after "ro.ril.oem.imei" on its
+// line, which names a file, so only 14 to 16 decimal digits standing alone
+// in the value count. S_OK with the IMEI; otherwise *imei is kUnknownImei and
+// the result says why: HRESULT_FROM_WIN32(ERROR_NOT_FOUND) without the
+// property, HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when its value is no IMEI.
+HRESULT FindImei(std::string_view properties, std::string* imei);
+bool IsImei(std::string_view text);
 // The helper's exit status as a result: 0 S_OK, 1 E_FAIL, 2 E_INVALIDARG,
 // 3 E_ACCESSDENIED, 4 HRESULT_FROM_WIN32(ERROR_NOT_FOUND), others E_FAIL;
 // a failure to start the helper stays as it is.

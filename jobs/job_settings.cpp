@@ -31,7 +31,7 @@ bool RecordFits(bool backup, const JobSettings& s) {
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files) {
   std::vector<std::string> candidates;
   for (const std::string& folder : SplitPathList(TruncateChars(folderList, kMaxFolderListChars))) {
-    for (const std::string& candidate : {AppendPath(folder, "images"), folder, ParentFolder(folder)}) {
+    for (const std::string& candidate : {AppendPath(folder, "images"), folder, ParentOfFolder(folder)}) {
       if (IsFolder(candidate)) candidates.push_back(candidate);
     }
   }

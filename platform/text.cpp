@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <cstring>
@@ -148,13 +150,36 @@ std::string AsciiLower(std::string_view text) {
   return out;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+namespace {
+
+// The character at s[*i] as a code point, its upper-case mapping taken; an
+// invalid byte stands for itself, above every code point. Advances *i.
+std::uint32_t NextUpperCase(std::string_view s, size_t* i) {
+  unsigned char c = static_cast<unsigned char>(s[*i]);
+  if (c < 0x80) {
+    ++*i;
+    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
   }
-  return true;
+  size_t len = Utf8SequenceLength(s, *i);
+  if (len == 0) {
+    ++*i;
+    return 0x110000u + c;
+  }
+  std::uint32_t code = c & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) code = code << 6 | (static_cast<unsigned char>(s[*i + k]) & 0x3F);
+  *i += len;
+  // The case tables of the built-in UTF-8 locale, whatever the process's
+  // own locale is.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  return unicode ? static_cast<std::uint32_t>(towupper_l(static_cast<wint_t>(code), unicode)) : code;
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (NextUpperCase(a, &i) != NextUpperCase(b, &j)) return false;
+  }
+  return i == a.size() && j == b.size();
 }

@@ -26,7 +26,9 @@ size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, 
 // True when every byte belongs to a valid UTF-8 sequence.
 bool IsValidUtf8(std::string_view text);
 
-// Lower-case ASCII letters; other bytes unchanged. Names that the system
-// compares "ignoring case" are ASCII names.
+// Lower-case ASCII letters; other bytes unchanged.
 std::string AsciiLower(std::string_view text);
+// Equal ignoring letter case in every script, as the system compares names
+// and paths: each character is taken by its upper-case mapping (so "Пакет"
+// equals "пакет"); bytes that are not valid UTF-8 must match exactly.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -1,7 +1,5 @@
 #include "shell/startup.h"
 
-#include <unistd.h>
-
 #include <vector>
 
 #include "download/server_objects.h"
@@ -14,8 +12,8 @@
 #include "platform/timing.h"
 #include "process/executor.h"
 #include "process/process_kill.h"
-#include "process/command_line.h"
 #include "shell/command_line_switch.h"
+#include "shell/elevation.h"
 #include "shell/log.h"
 #include "shell/program.h"
 #include "shell/server_module.h"
@@ -27,22 +25,6 @@ namespace {
 void RunInstaller(IApplication* app, bool install, bool forced) {
   std::unique_ptr<IProgressWindow> window = app->CreateProgressWindow();
   CInstaller installer(install, forced, window.get());
-}
-
-// A normal user cannot write the rules folder or the machine hive: when the
-// components are missing, the installation runs once as root through
-// pkexec, started with the switch that installs and ends.
-void InstallAsRootWhenNeeded() {
-  if (::geteuid() == 0 || IsInstalled()) return;
-  constexpr char kPkexec[] = "/usr/bin/pkexec";
-  if (::access(kPkexec, X_OK) != 0) return;
-  char folder[4096];
-  if (!::getcwd(folder, sizeof folder)) return;
-  // The folder and the program travel as positional parameters, never as
-  // shell text.
-  std::string command = std::string(kPkexec) + " /bin/sh -c " + QuoteArgument("cd \"$1\" && exec \"$2\" /RegServer") +
-                        " sh " + QuoteArgument(folder) + " " + QuoteArgument(ExecutablePath());
-  TraceResult(ExecuteCommand(command), "InstallAsRootWhenNeeded", __LINE__);
 }
 
 // Everything from the single instance to the exit pause; the exit code.
@@ -58,7 +40,10 @@ int Serve(const std::string& commandLine, IApplication* app) {
     return 0;
   }
   bool automation = start == StartSwitch::Automation;
-  if (!automation) InstallAsRootWhenNeeded();
+  if (!automation) {
+    HRESULT elevated = InstallAsRootWhenNeeded();
+    if (FAILED(elevated)) app->ShowStartupError(elevated);
+  }
   RunInstaller(app, true, false);
   std::unique_ptr<CAutoExecutor> monitor = MonitorDevice();
   module.StartMonitor();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "installer/progress_window.h"
+#include "platform/hresult.h"
 
 class CServerAppModule;
 
@@ -18,6 +19,9 @@ class IApplication {
  public:
   virtual ~IApplication() = default;
   virtual std::unique_ptr<IProgressWindow> CreateProgressWindow() = 0;
+  // An error of the start (the installation as root failed), shown in the
+  // main window's message pane when the window opens.
+  virtual void ShowStartupError(HRESULT hr) = 0;
   // Creates and shows the main window, holding one lock on module for it,
   // and runs the main loop until it ends; the loop's exit code. A window
   // that cannot be created gives 0 without running the loop.

@@ -5,8 +5,6 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -74,49 +72,40 @@ CAdvancedDlg::CAdvancedDlg(FileSettings* settings, QWidget* parent) : QDialog(pa
   setWindowTitle(res::kAdvancedCaption);
   setObjectName(QString::number(res::IDD_ADVANCED));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  // The dialog's template: every control at its place in dialog units, so
+  // the proportions hold with any font; not resizable.
   DialogUnits du(font());
-  auto* grid = new QGridLayout;
-  grid->setHorizontalSpacing(du.x(7));
-  grid->setVerticalSpacing(du.y(6));
+  auto place = [&du](QWidget* control, int left, int top, int width, int height) {
+    control->setGeometry(du.x(left), du.y(top), du.x(width), du.y(height));
+  };
   for (size_t k = 0; k < kRows.size(); ++k) {
     const Row& row = kRows[k];
-    int r = static_cast<int>(k);
+    int top = 8 + 20 * static_cast<int>(k);
     auto* label = new QLabel(QString::fromUtf8(row.label), this);
-    label->setFixedWidth(du.x(58));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    place(label, 7, top, 58, 14);
     combos_[k] = new CMruComboCtrl(row.registryName, this);
     combos_[k]->setObjectName(QString::number(row.comboId));
-    combos_[k]->setFixedWidth(du.x(198));
     combos_[k]->SetText(QString::fromStdString(settings_->*row.field));
+    place(combos_[k], 80, top, 198, 14);
     label->setBuddy(combos_[k]);
     auto* browse = new QPushButton(res::kBrowseText, this);
     browse->setObjectName(QString::number(row.comboId + 1));
     browse->setAutoDefault(false);
-    browse->setFixedSize(du.x(50), du.y(14));
+    place(browse, 293, top, 50, 14);
     connect(browse, &QPushButton::clicked, this, [this, k] { OnBrowse(static_cast<int>(k)); });
-    grid->addWidget(label, r, 0);
-    grid->addWidget(combos_[k], r, 1);
-    grid->addWidget(browse, r, 2);
   }
   auto* ok = new QPushButton(res::kOkText, this);
   ok->setObjectName("1");
   ok->setDefault(true);
-  ok->setFixedSize(du.x(50), du.y(14));
+  place(ok, 228, 129, 50, 14);
   auto* cancel = new QPushButton(res::kCancelText, this);
   cancel->setObjectName("2");
   cancel->setAutoDefault(false);
-  cancel->setFixedSize(du.x(50), du.y(14));
+  place(cancel, 293, 129, 50, 14);
   connect(ok, &QPushButton::clicked, this, &CAdvancedDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CAdvancedDlg::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(du.x(7), du.y(8), du.x(7), du.y(7));
-  layout->addLayout(grid);
-  layout->addSpacing(du.y(4));
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  setFixedSize(du.x(350), du.y(150));
 }
 
 void CAdvancedDlg::OnBrowse(int row) {

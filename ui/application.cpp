@@ -12,6 +12,7 @@ int CVantorApplication::RunMainWindow(CServerAppModule* module) {
   window_ = &window;
   QObject::connect(&window, &CMainDlg::Closed, app_, [] { QCoreApplication::exit(0); });
   window.SetModule(module);
+  if (FAILED(startupError_)) window.ReportError(startupError_);
   module->Lock();
   hasWindow_ = true;
   window.show();

@@ -13,6 +13,7 @@ class CVantorApplication : public IApplication {
   explicit CVantorApplication(QApplication* app) : app_(app) {}
 
   std::unique_ptr<IProgressWindow> CreateProgressWindow() override;
+  void ShowStartupError(HRESULT hr) override { startupError_ = hr; }
   int RunMainWindow(CServerAppModule* module) override;
   int RunMessageLoop() override;
   void PostQuit(int code) override;
@@ -25,4 +26,5 @@ class CVantorApplication : public IApplication {
   QApplication* app_;
   QPointer<CMainDlg> window_;
   std::atomic<bool> hasWindow_{false};
+  HRESULT startupError_ = S_OK;
 };

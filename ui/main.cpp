@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "shell/command_line_switch.h"
+#include "shell/console_application.h"
 #include "ui/application.h"
 
 namespace {
@@ -27,6 +28,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::string commandLine = JoinCommandLine(argc, argv);
+  // Installing and uninstalling need no display (pkexec starts them without
+  // one): the windowing toolkit is not even loaded.
+  StartSwitch start = ScanCommandLine(commandLine);
+  if (start == StartSwitch::RegServer || start == StartSwitch::UnregServer) {
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
+    CConsoleApplication console;
+    return RunVantor(commandLine, &console);
+  }
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");

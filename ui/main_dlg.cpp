@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -94,6 +95,9 @@ void CMainDlg::OnInitDialog() {
   folders_.setObjectName(QString::number(res::IDC_FOLDERS));
   folders_.setFixedHeight(du.y(14));
   folders_.EnableFolderCompletion();
+  // Folders dropped onto the field go to the window's drop handling, like
+  // any drop inside the window, instead of being pasted in as links.
+  folders_.lineEdit()->setAcceptDrops(false);
   folders_.SetText(QString::fromStdString(folderList_));
   folders_.LoadMru(kSearchPathSetting.name);
 
@@ -255,8 +259,16 @@ void CMainDlg::OnBrowse() {
   if (!chosen.isEmpty()) folders_.SetText(chosen);
 }
 
+// Folders only, and no way to make a new folder from the browser: Qt's own
+// dialog, where that can be switched off, on every desktop.
 QString CMainDlg::ChooseFolder(const QString& title, const QString& start) {
-  return QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, start, QFileDialog::ShowDirsOnly);
+  QFileDialog dialog(QApplication::activeWindow(), title, start);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog);
+  if (auto* button = dialog.findChild<QWidget*>("newFolderButton")) button->hide();
+  if (auto* action = dialog.findChild<QAction*>("qt_new_folder_action")) action->setVisible(false);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().front();
 }
 
 void CMainDlg::OnAdvanced() { RunAdvancedDialog(); }

@@ -108,7 +108,7 @@ HRESULT DispatchTable::Invoke(void* object, DISPID id, WORD flags, DISPPARAMS* p
         continue;
       }
       HRESULT hr = VariantChangeType(&args[i], given, m.args[i]);
-      if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
+      if (FAILED(hr)) return hr;  // the conversion's own error
     }
     Variant ignored;
     return m.call(object, args, result ? result : &ignored);

@@ -86,6 +86,22 @@ class DispatchTable {
   std::vector<DispMember> members_;
 };
 
+// Table calls for the members of T that hand their result, or take their one
+// argument, through a Variant pointer, and for stand-ins whose argument list
+// is not known (they are called with none).
+template <class T, HRESULT (T::*Member)(Variant*)>
+HRESULT DispatchGet(void* object, std::span<Variant>, Variant* result) {
+  return (static_cast<T*>(object)->*Member)(result);
+}
+template <class T, HRESULT (T::*Member)(Variant*)>
+HRESULT DispatchPut(void* object, std::span<Variant> args, Variant*) {
+  return (static_cast<T*>(object)->*Member)(&args[0]);
+}
+template <class T, HRESULT (T::*Member)(Variant*)>
+HRESULT DispatchStandIn(void* object, std::span<Variant>, Variant*) {
+  return (static_cast<T*>(object)->*Member)(nullptr);
+}
+
 // IDispatch served from Derived::Table(), a static DispatchTable; Derived
 // implements Interface (an interface derived from IDispatch).
 template <class Derived, class Interface>

@@ -19,6 +19,7 @@ enum VARTYPE : std::uint16_t {
   VT_UI2 = 18,
   VT_UI4 = 19,
   VT_UI8 = 21,
+  VT_HRESULT = 25,  // in member tables: the member's result is its HRESULT
 };
 
 struct IDispatch;

@@ -64,6 +64,16 @@ LSTATUS HiveFile::Load(Hive* hive) const {
   return ParseHive(text, rootName_, hive) ? ERROR_SUCCESS : ERROR_BAD_FORMAT;
 }
 
+LSTATUS HiveFile::CheckWritable() const {
+  std::string folder = ParentFolder(path_);
+  if (int rc = MakeDirectories(folder); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));
+  UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (lock.get() < 0) return LastError();
+  // Saving writes a temporary beside the hive and renames it over the hive.
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return LastError();
+  return ERROR_SUCCESS;
+}
+
 LSTATUS HiveFile::Modify(const std::function<LSTATUS(Hive&, bool*)>& change) const {
   std::lock_guard processLock(ProcessWriteMutex());
   if (int rc = MakeDirectories(ParentFolder(path_)); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));

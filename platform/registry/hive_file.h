@@ -22,6 +22,12 @@ class HiveFile {
   // something. The result of change, or of loading or saving, is returned.
   LSTATUS Modify(const std::function<LSTATUS(Hive&, bool* modified)>& change) const;
 
+  // ERROR_SUCCESS when this process can change the hive: its folder and lock
+  // file can be made and opened for writing, and a file can be renamed into
+  // the folder. Otherwise the error met (ERROR_ACCESS_DENIED for a folder
+  // of another user). The file itself is not touched.
+  LSTATUS CheckWritable() const;
+
   const std::string& path() const { return path_; }
 
  private:

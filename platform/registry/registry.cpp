@@ -75,6 +75,11 @@ std::string RegistryHivePath(HKEY root) {
   return FileOf(root->hive).path();
 }
 
+LSTATUS RegCheckWritable(HKEY root) {
+  if (!ValidHandle(root) || !root->predefined) return ERROR_INVALID_HANDLE;
+  return FileOf(root->hive).CheckWritable();
+}
+
 LSTATUS RegCreateKeyEx(HKEY parent, std::string_view subKey, HKEY* result, DWORD* disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;

@@ -31,6 +31,12 @@ enum : DWORD {
 // at the time of the call).
 std::string RegistryHivePath(HKEY root);
 
+// ERROR_SUCCESS when this process may change the hive of the predefined key
+// root (a normal user may not change the machine hives); else the error met,
+// ERROR_ACCESS_DENIED as a rule. Makes the hive's folder and lock file when
+// they are missing, as a first change would.
+LSTATUS RegCheckWritable(HKEY root);
+
 LSTATUS RegCreateKeyEx(HKEY parent, std::string_view subKey, HKEY* result, DWORD* disposition = nullptr);
 LSTATUS RegOpenKeyEx(HKEY parent, std::string_view subKey, HKEY* result);
 LSTATUS RegCloseKey(HKEY key);

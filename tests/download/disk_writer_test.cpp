@@ -1,12 +1,17 @@
 #include "download/disk_writer.h"
 #include "download/disk_numbers.h"
+#include "download/disk_package.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/status_list.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 
 #include "tests/support/hex_writer.h"
 #include "tests/support/log_capture.h"
@@ -113,14 +118,13 @@ TEST_F(DiskWriter, PatchFaultsEndTheStage) {
   LogCapture log;
   std::string plain = Xml("plain.xml", "<patch start_sector=\"1\" size_in_bytes=\"4\" value=\"1234\" filename=\"other\"/>\n");
   EXPECT_EQ(Run(raw, plain), WS_E_INVALID_FORMAT);
-  ExpectWrite("boot.img", 2, 0, 1);  // the programs were written first
-  EXPECT_TRUE(Disk() == expected);
-  EXPECT_EQ(log.Count("ApplyPatchesToDiskDrive("), 1);
+  EXPECT_TRUE(Disk() == expected);  // found before the programs are written
+  EXPECT_EQ(log.Count("ReadPatchElements("), 1);
   EXPECT_EQ(log.Count("DownloadToDiskDrive("), 1);
   std::string outside = Xml("outside.xml", "<patch start_sector=\"1\" byte_offset=\"510\" size_in_bytes=\"4\" filename=\"DISK\"/>\n");
   EXPECT_EQ(Run(raw, outside), E_INVALIDARG);
   std::string pastEnd = Xml("end.xml", "<patch start_sector=\"6000\" size_in_bytes=\"4\" filename=\"DISK\"/>\n");
-  EXPECT_EQ(Run(raw, pastEnd), HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+  EXPECT_EQ(Run(raw, pastEnd), E_INVALIDARG);
   EXPECT_TRUE(Disk() == expected);
 }
 
@@ -141,20 +145,22 @@ TEST_F(DiskWriter, RefusedDocumentsWriteNothingFurther) {
   EXPECT_EQ(Run(external, patch), WC_E_DTDPROHIBITED);
   EXPECT_TRUE(Disk() == expected);
   EXPECT_EQ(Run(broken, patch), WC_E_SYNTAX);
-  Bytes after = Disk();  // what follows the bad end tag is never written
-  EXPECT_TRUE(std::equal(after.begin() + 5 * 512, after.end(), expected.begin() + 5 * 512));
+  EXPECT_TRUE(Disk() == expected);  // not even the elements before the bad end tag
   EXPECT_EQ(Run(dir / "missing.xml", patch), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(DiskWriter, AMissingImageResolvesToTheFirstFolderAndFails) {
+TEST_F(DiskWriter, ImagesAreLookedForInEachSearchFolder) {
   TempDir other;
+  Image("userdata.img", 512, 12);
   std::string raw = Xml("raw.xml", "<program start_sector=\"1\" filename=\"userdata.img\"/>\n");
-  EXPECT_EQ(DownloadToDiskDrive(disk(), raw, Xml("patch.xml", ""), other.path() + ";" + dir.path(), &status),
+  ASSERT_EQ(DownloadToDiskDrive(disk(), raw, Xml("patch.xml", ""), other.path() + ";" + dir.path(), &status), S_OK);
+  EXPECT_EQ(status.texts.at(2), "Writing file \"" + dir / "userdata.img" + "\" to partition at 0x00000000000200");
+  ExpectWrite("userdata.img", 1, 0, 1);
+  EXPECT_TRUE(Disk() == expected);
+  status.texts.clear();
+  EXPECT_EQ(DownloadToDiskDrive(disk(), raw, Xml("patch.xml", ""), other.path(), &status),
             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(status.texts.at(2), "Writing file \"" + other / "userdata.img" + "\" to partition at 0x00000000000200");
-  Save(dir / "empty.img", {});
-  EXPECT_EQ(Run(Xml("raw2.xml", "<program filename=\"empty.img\"/>\n"), Xml("patch.xml", "")),
-            HRESULT_FROM_WIN32(ERROR_FILE_INVALID));
+  EXPECT_EQ(status.Count("Writing file"), 0);
 }
 
 TEST_F(DiskWriter, ARunSendsItsTextsInOrder) {
@@ -184,4 +190,102 @@ TEST(DiskNumbers, DecimalRulesOfAnUnsigned64BitConversion) {
   EXPECT_EQ(value, 5966u);
   EXPECT_EQ(EvaluatePatchValue("NUM_DISK_SECTORS", 512, &value), WS_E_INVALID_FORMAT);
   EXPECT_EQ(EvaluatePatchValue("34", 512, &value), WS_E_INVALID_FORMAT);
+  // Names with two periods that climb nowhere stay valid.
+  EXPECT_TRUE(IsPackageRelativeName("system..img"));
+  EXPECT_TRUE(IsPackageRelativeName("images/..boot.img"));
+  EXPECT_FALSE(IsPackageRelativeName("images/.."));
+}
+
+// Every fault of a package is found before the first byte reaches the disk:
+// each package below begins with a good element, and each run leaves the
+// disk byte for byte as it was (and no longer).
+TEST_F(DiskWriter, ABadPackageLeavesTheDiskAsItWas) {
+  Image("boot.img", 1024, 7);
+  Save(dir / "empty.img", {});
+  std::filesystem::create_directory(dir / "folder.img");
+  std::filesystem::create_directory(dir / "sub");
+  WriteFile(dir.path() + "/../vantor-outside.img", "host file");
+  const std::string good = "<program start_sector=\"10\" filename=\"boot.img\"/>\n";
+  const std::string goodPatch = "<patch start_sector=\"1\" size_in_bytes=\"4\" value=\"NUM_DISK_SECTORS-1\" filename=\"DISK\"/>\n";
+  struct Case {
+    const char* what;
+    std::string raw, patch;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {"hexadecimal start", "<program start_sector=\"0x2000\" filename=\"boot.img\"/>", goodPatch, WS_E_INVALID_FORMAT},
+      {"letters", "<program start_sector=\"abc\" filename=\"boot.img\"/>", goodPatch, WS_E_INVALID_FORMAT},
+      {"empty start", "<program start_sector=\"\" filename=\"boot.img\"/>", goodPatch, WS_E_INVALID_FORMAT},
+      {"an expression", "<program start_sector=\"100+34\" filename=\"boot.img\"/>", goodPatch, WS_E_INVALID_FORMAT},
+      {"end form with trailing text", "<program start_sector=\"NUM_DISK_SECTORS-33.x\" filename=\"boot.img\"/>", goodPatch,
+       WS_E_INVALID_FORMAT},
+      {"far past the end", "<program start_sector=\"9999999\" filename=\"boot.img\"/>", goodPatch, E_INVALIDARG},
+      {"last sector past the end", "<program start_sector=\"5999\" filename=\"boot.img\"/>", goodPatch, E_INVALIDARG},
+      {"end form past the end", "<program start_sector=\"NUM_DISK_SECTORS-1.\" filename=\"boot.img\"/>", goodPatch,
+       E_INVALIDARG},
+      {"limit still past the end", "<program start_sector=\"6000\" num_partition_sectors=\"1\" filename=\"boot.img\"/>",
+       goodPatch, E_INVALIDARG},
+      {"missing image", "<program start_sector=\"20\" filename=\"userdata.img\"/>", goodPatch,
+       HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+      {"empty image", "<program start_sector=\"20\" filename=\"empty.img\"/>", goodPatch, HRESULT_FROM_WIN32(ERROR_FILE_INVALID)},
+      {"a folder as image", "<program start_sector=\"20\" filename=\"folder.img\"/>", goodPatch,
+       HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {"absolute name", "<program start_sector=\"20\" filename=\"" + dir / "boot.img" + "\"/>", goodPatch, E_INVALIDARG},
+      {"parent folder", "<program start_sector=\"20\" filename=\"../vantor-outside.img\"/>", goodPatch, E_INVALIDARG},
+      {"parent inside a path", "<program start_sector=\"20\" filename=\"sub/../../vantor-outside.img\"/>", goodPatch,
+       E_INVALIDARG},
+      {"patch value", "", "<patch start_sector=\"1\" size_in_bytes=\"4\" value=\"1234\" filename=\"DISK\"/>",
+       WS_E_INVALID_FORMAT},
+      {"patch past the sector", "", "<patch start_sector=\"1\" byte_offset=\"509\" size_in_bytes=\"4\" filename=\"DISK\"/>",
+       E_INVALIDARG},
+      {"patch past the disk", "", "<patch start_sector=\"6000\" size_in_bytes=\"1\" filename=\"DISK\"/>", E_INVALIDARG},
+  };
+  const Bytes before = Disk();
+  for (const Case& c : cases) {
+    LogCapture log;
+    EXPECT_EQ(Run(Xml("raw.xml", good + c.raw + "\n"), Xml("patch.xml", goodPatch + c.patch + "\n")), c.expected) << c.what;
+    EXPECT_TRUE(Disk() == before) << c.what;
+    EXPECT_EQ(log.Count("DownloadToDiskDrive("), 1) << c.what;  // traced, not passed over
+  }
+  // A patch file that is missing is found before the images are written too.
+  EXPECT_EQ(Run(Xml("raw.xml", good), dir / "missing.xml"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(Disk() == before);
+  if (::geteuid() != 0) {  // root reads any file
+    Image("locked.img", 512, 8);
+    ::chmod((dir / "locked.img").c_str(), 0);
+    EXPECT_EQ(Run(Xml("raw.xml", good + "<program start_sector=\"20\" filename=\"locked.img\"/>\n"), Xml("patch.xml", "")),
+              HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(Disk() == before);
+  }
+  std::filesystem::remove(dir.path() + "/../vantor-outside.img");
+}
+
+TEST_F(DiskWriter, StartSectorsThatStayValid) {
+  Image("a.bin", 1024, 9);
+  std::string raw = Xml("raw.xml",
+                        "<program start_sector=\"NUM_DISK_SECTORS-33.\" filename=\"a.bin\"/>\n"  // the backup table's form
+                        "<program start_sector=\" 34\" filename=\"a.bin\"/>\n"
+                        "<program start_sector=\"40.\" filename=\"a.bin\"/>\n"
+                        "<program start_sector=\"5998\" filename=\"a.bin\"/>\n"  // its two sectors end at the disk's end
+                        "<program start_sector=\"6000\" file_sector_offset=\"2\" filename=\"a.bin\"/>\n"  // writes nothing
+                        "<program num_partition_sectors=\"1\" filename=\"a.bin\"/>\n");
+  ASSERT_EQ(Run(raw, Xml("patch.xml", "")), S_OK);
+  ExpectWrite("a.bin", kDiskSectors - 33, 0, 2);
+  ExpectWrite("a.bin", 34, 0, 2);
+  ExpectWrite("a.bin", 40, 0, 2);
+  ExpectWrite("a.bin", 5998, 0, 2);
+  ExpectWrite("a.bin", 0, 0, 1);
+  EXPECT_TRUE(Disk() == expected);
+}
+
+TEST_F(DiskWriter, TheLastOfARepeatedAttributeWins) {
+  Image("a.bin", 512, 10);
+  Image("b.bin", 512, 11);
+  ASSERT_EQ(Run(Xml("raw.xml", "<program start_sector=\"3\" filename=\"a.bin\" START_SECTOR=\"5\" FILENAME=\"b.bin\"/>\n"),
+                Xml("patch.xml", "<patch start_sector=\"1\" size_in_bytes=\"1\" value=\"NUM_DISK_SECTORS-5999\" "
+                                 "VALUE=\"NUM_DISK_SECTORS-5998\" filename=\"other\" FILENAME=\"DISK\"/>\n")),
+            S_OK);
+  ExpectWrite("b.bin", 5, 0, 1);
+  expected[512] = 2;
+  EXPECT_TRUE(Disk() == expected);
 }

@@ -5,6 +5,7 @@
 #include "tests/support/status_list.h"
 
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "download/download_settings.h"
@@ -176,4 +177,31 @@ TEST_F(Bench, AWholeEmergencyDownloadWritesThePackage) {
   EXPECT_LT(at("Reboot to mini kernel"), at("Wait device connect 0"));
   EXPECT_LT(at("Wait device connect 0"), at("Open disk"));
   EXPECT_LT(at("Open disk"), at("ApplyPatch position"));
+}
+
+// A boot image that cannot be streamed is found before the programmer goes out.
+TEST_F(Bench, ABadBootImageFailsBeforeAnyByteReachesThePhone) {
+  BenchPackage package(dir.path());
+  WriteFile(dir / "empty.mbn", "");
+  std::filesystem::create_directory(dir / "folder.mbn");
+  WriteFile(dir / "huge.mbn", "");
+  std::filesystem::resize_file(dir / "huge.mbn", (1ull << 32) + 1);  // sparse: past a 32-bit size
+  const std::pair<std::string, HRESULT> cases[] = {
+      {dir / "missing.mbn", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+      {dir / "empty.mbn", HRESULT_FROM_WIN32(ERROR_FILE_INVALID)},
+      {dir / "folder.mbn", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {dir / "huge.mbn", HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
+  };
+  for (const auto& [boot, expected] : cases) {
+    phonesim::PtyEmergencyPhone phone(BenchPhoneAt(dir.path(), 4));
+    std::string error;
+    ASSERT_TRUE(phone.Start(&error)) << error;
+    StatusList status;
+    EXPECT_EQ(DownloadFlashProgrammerAndMiniKernel(boot, phone.portPath(), package.Path("MPRG8660.hex"), &status), expected)
+        << boot;
+    phone.Stop();
+    EXPECT_TRUE(phone.Snapshot().memory().empty()) << boot;
+    EXPECT_EQ(phone.Snapshot().stage(), phonesim::EmergencyPhone::Stage::BootLoader) << boot;
+    EXPECT_EQ(status.Count("Load programmer"), 0) << boot;
+  }
 }

@@ -67,6 +67,14 @@ TEST_F(Streaming, TheEmmcHoldsTheBootImageAfterAWholeRun) {
   EXPECT_NE(std::find(port.events.begin(), port.events.end(), "tx 07@00000640"), port.events.end());
 }
 
+TEST_F(Streaming, TheLargestBlockThatARequestCanName) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 65535;
+  SimPort& port = Phone(config);
+  ASSERT_EQ(DownloadMiniKernel(Image(65535 + 10), nullptr, port), S_OK);
+  EXPECT_EQ(port.phone.emmc(), Pattern(65545, 9));
+}
+
 TEST_F(Streaming, AWindowOfOneWaitsForEachAcknowledgement) {
   phonesim::EmergencyPhoneConfig config;
   config.block = 64;
@@ -95,7 +103,7 @@ TEST_F(Streaming, HelloFaultsFailBeforeAnyWrite) {
     phonesim::ProtocolFaults faults;
     HRESULT expected;
   };
-  std::vector<Case> cases(5);
+  std::vector<Case> cases(6);
   cases[0] = {"wrong magic", {}, HRESULT_FROM_WIN32(ERROR_REVISION_MISMATCH)};
   cases[0].faults.wrongHelloMagic = true;
   cases[1] = {"N = 0", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
@@ -106,6 +114,8 @@ TEST_F(Streaming, HelloFaultsFailBeforeAnyWrite) {
   cases[3].faults.announcedWindow = 0;
   cases[4] = {"too short for the window", {}, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT)};
   cases[4].faults.shortHello = true;
+  cases[5] = {"N past the 2-byte length of a read request", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[5].faults.announcedBlock = 65536;
   for (const Case& c : cases) {
     phonesim::EmergencyPhoneConfig config;
     config.faults = c.faults;
@@ -161,7 +171,7 @@ TEST_F(Streaming, AnEmptyOrMissingBootImageSendsNothing) {
 
 TEST(HelloResponse, DecodesTheFieldsAroundTheFlashIdentification) {
   phonesim::EmergencyPhoneConfig config;
-  config.block = 0x12345;
+  config.block = 0xFEDC;
   config.window = 7;
   config.flashId = "abc";
   phonesim::EmergencyPhone phone(config);
@@ -173,7 +183,7 @@ TEST(HelloResponse, DecodesTheFieldsAroundTheFlashIdentification) {
   auto reply = phone.Handle(hello).at(0);
   HelloParameters p;
   ASSERT_EQ(DecodeHelloResponse(reply.data(), reply.size(), &p), S_OK);
-  EXPECT_EQ(p.largestBlock, 0x12345u);
+  EXPECT_EQ(p.largestBlock, 0xFEDCu);
   EXPECT_EQ(p.window, 7);
   EXPECT_EQ(DecodeHelloResponse(reply.data(), 44 + 3 + 1, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
   EXPECT_EQ(DecodeHelloResponse(reply.data(), 10, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));

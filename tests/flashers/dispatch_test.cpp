@@ -107,6 +107,15 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   EXPECT_EQ(RestoreFilePath("diag1", dir / "missing.qcn", first.path() + ";" + second.path()),
             second / "351234567890123.qcn");
   EXPECT_EQ(BackupFilePath("diag1", first.path() + ";" + dir.path()), first / "351234567890123.qcn");
+  // The phone's answer never steers the file: an answer that is no IMEI
+  // names the fifteen zeros' file in the first folder.
+  WriteFile(dir / "victim.qcn", "host file");
+  for (const std::string& answer : {dir / "victim", std::string("../victim"), std::string()}) {
+    Tool("bin/adb", "printf '[ro.ril.oem.imei]: [%s]\\n' '" + answer + "'\n");
+    EXPECT_EQ(BackupFilePath("diag1", first.path() + ";" + dir.path()), first / "000000000000000.qcn") << answer;
+    EXPECT_EQ(RestoreFilePath("diag1", "", dir.path() + "/sub;" + first.path()), dir / "sub/000000000000000.qcn")
+        << answer;
+  }
 }
 
 TEST_F(Tools, WithTheOwnServerNvJobsEndNotImplemented) {

@@ -29,6 +29,7 @@ class FakeWindow : public IProgressWindow {
   void SetPosition(unsigned v) override { position = v; }
   bool ShowModeless() override { return ++shows, true; }
   void SetLine(int line, const std::string& text, bool) override {
+    if (line == 1) headings.push_back(text);
     if (line == 2) paths.push_back(text);
   }
   bool HasUserCancelled() override { return ++asked > cancelAfter; }
@@ -38,7 +39,7 @@ class FakeWindow : public IProgressWindow {
   int animation = 0;
   unsigned position = 0, total = 0;
   int shows = 0, stops = 0, asked = 0, cancelAfter = 100;
-  std::vector<std::string> paths;
+  std::vector<std::string> headings, paths;
 };
 
 // A package tree as the current folder, a rules folder, a registry and fake
@@ -142,6 +143,47 @@ TEST_F(Installer, PresentQpstModulesAreRegisteredAndCounted) {
   EXPECT_EQ(Machine("NoQPST"), "1");  // ten modules are still missing
 }
 
+TEST_F(Installer, TheWindowShowsWhatIsDoneAndEachComponentInTurn) {
+  for (const char* module : {"QPSTServer.exe", "PhoneLib.dll"}) {
+    WriteFile(dir / ("pkg/Qualcomm/QPST/" + std::string(module)), "#!/bin/sh\necho \"$0 $*\" >> \"" + dir / "commands" + "\"\n");
+    std::filesystem::permissions(dir / ("pkg/Qualcomm/QPST/" + std::string(module)), std::filesystem::perms::owner_all);
+  }
+  std::string qcser = "Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules";
+  FakeWindow install;
+  { CInstaller installer(true, true, &install); }
+  EXPECT_EQ(install.headings, std::vector<std::string>{"安装相关刷机组件"});
+  EXPECT_EQ(install.paths, (std::vector<std::string>{ExecutablePath(), "Google/Driver/51-android.rules", qcser,
+                                                     "Qualcomm/QPST/PhoneLib.dll", "Qualcomm/QPST/QPSTServer.exe"}));
+  FakeWindow uninstall;
+  { CInstaller installer(false, false, &uninstall); }
+  EXPECT_EQ(uninstall.headings, std::vector<std::string>{"卸载相关刷机组件"});
+  EXPECT_EQ(uninstall.paths, (std::vector<std::string>{"Qualcomm/QPST/PhoneLib.dll", "Qualcomm/QPST/QPSTServer.exe",
+                                                       "Google/Driver/51-android.rules", qcser, ExecutablePath()}));
+  // A program registers itself with a switch; a library through regsvr32.
+  std::string commands = ReadFile(dir / "commands");
+  for (const char* line : {"regsvr32.exe /s Qualcomm/QPST/PhoneLib.dll\n", "Qualcomm/QPST/QPSTServer.exe /RegServer\n",
+                           "regsvr32.exe /u /s Qualcomm/QPST/PhoneLib.dll\n", "Qualcomm/QPST/QPSTServer.exe /UnregServer\n"})
+    EXPECT_NE(commands.find(line), std::string::npos) << line << " in\n" << commands;
+}
+
+TEST_F(Installer, EveryMissingModuleWritesNoQpstAndAFailedWriteFailsTheStep) {
+  WriteFile(dir / "pkg/Qualcomm/QPST/PhoneLib.dll", "x");
+  MarkInstalled();
+  FakeWindow window;
+  CInstaller installer(true, false, &window);  // installed: nothing ran yet
+  ASSERT_EQ(window.shows, 0);
+  LogCapture log;
+  EXPECT_TRUE(installer.RegisterServer(true));
+  EXPECT_EQ(Machine("NoQPST"), "1");
+  // The machine hive can be read but no longer written.
+  std::string lock = RegistryHivePath(HKEY_LOCAL_MACHINE) + ".lock";
+  std::filesystem::remove(lock);
+  std::filesystem::create_directory(lock);
+  EXPECT_FALSE(installer.RegisterServer(true));
+  EXPECT_EQ(log.Count("CInstaller::RegisterServer("), 10);  // one per missing module
+  EXPECT_EQ(log.Count("register Qualcomm/QPST/PhoneLib.dll(0x00000000)"), 2);
+}
+
 TEST_F(Installer, AFailingStepIsLoggedAndLeavesTheMarkerUnwritten) {
   std::filesystem::remove(dir / "pkg/Google/Driver/51-android.rules");
   LogCapture log;
@@ -153,6 +195,17 @@ TEST_F(Installer, AFailingStepIsLoggedAndLeavesTheMarkerUnwritten) {
   EXPECT_EQ(window.position, 3u);  // the step still counts
   EXPECT_FALSE(IsInstalled());
   EXPECT_TRUE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+}
+
+TEST_F(Installer, AToolThatExitsWithAPositiveStatusFailsItsStep) {
+  WriteFile(dir / "bin/udevadm", "#!/bin/sh\n[ \"$1\" = control ] && exit 1\nexit 0\n");
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, false, &window);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_EQ(log.Count("install Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules(0x80004005)"), 1);
+  EXPECT_EQ(log.Count("install Google/Driver/51-android.rules(0x00000000)"), 1);
+  EXPECT_FALSE(IsInstalled());
 }
 
 TEST_F(Installer, CancelSkipsTheRemainingSteps) {
@@ -181,6 +234,16 @@ TEST_F(Installer, UninstallRunsInReverseAndRemovesTheRecordedCopies) {
   EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
   EXPECT_EQ(Machine("NoQPST"), "<no key>");  // the script removed the key last
   EXPECT_FALSE(IsInstalled());
+}
+
+TEST_F(Installer, UninstallWithNothingRecordedRemovesNothing) {
+  WriteFile(dir / "rules/60-vantor-51-android.rules", "# placed by hand\n");
+  LogCapture log;
+  CInstaller installer(false, false, nullptr);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_EQ(log.Count("uninstall Google/Driver/51-android.rules(0x80070002)"), 1);
+  EXPECT_EQ(log.Count("uninstall Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules(0x80070002)"), 1);
+  EXPECT_EQ(ReadFile(dir / "rules/60-vantor-51-android.rules"), "# placed by hand\n");
 }
 
 TEST_F(Installer, ARecordedNameNeverLeadsOutOfTheRulesFolder) {

@@ -39,13 +39,42 @@ TEST(DiscoveryParsing, ListsNumbersAndTheImeiWalk) {
   EXPECT_EQ(ParseNumberAnswer("fastboot"), 0u);
   EXPECT_EQ(ParseNumberAnswer(""), 0u);
   EXPECT_EQ(ParseNumberAnswer("+7x"), 7u);
+}
+
+TEST(DiscoveryParsing, OnlyFourteenToSixteenDigitsStandingAloneAreAnImei) {
+  std::string imei;
   std::string props =
       "[gsm.version.baseband]: [1.2]\r\n[ro.ril.oem.imeisv]: [99]\r\n[ro.ril.oem.imei]: [356938035643809]\r\n"
       "[ro.serialno]: [X1]\r\n";
-  EXPECT_EQ(FindImei(props), "356938035643809");
-  EXPECT_EQ(FindImei("[ro.serialno]: [X1]\n"), kUnknownImei);
-  EXPECT_EQ(FindImei("[RO.RIL.OEM.IMEI]: [1]\n"), kUnknownImei);  // the name is case-sensitive
-  EXPECT_EQ(FindImei("[ro.ril.oem.imei]: []\n"), kUnknownImei);    // no token follows
+  EXPECT_EQ(FindImei(props, &imei), S_OK);
+  EXPECT_EQ(imei, "356938035643809");
+  EXPECT_EQ(FindImei("[ro.ril.oem.imei]: [35693803564380]", &imei), S_OK);  // 14 digits, at the end of the text
+  EXPECT_EQ(imei, "35693803564380");
+  EXPECT_EQ(FindImei("[ro.ril.oem.imei]: [3569380356438091]\n", &imei), S_OK);  // 16 digits
+  EXPECT_EQ(imei, "3569380356438091");
+  EXPECT_EQ(FindImei("[ro.serialno]: [X1]\n", &imei), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+  EXPECT_EQ(imei, kUnknownImei);
+  EXPECT_EQ(FindImei("[RO.RIL.OEM.IMEI]: [356938035643809]\n", &imei), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+  // A phone's answer that is not an IMEI never names a file.
+  const std::string hostile[] = {
+      "[ro.ril.oem.imei]: [/tmp/x]\n",
+      "[ro.ril.oem.imei]: [../x]\n",
+      "[ro.ril.oem.imei]: [356938035643809/../../x]\n",
+      "[ro.ril.oem.imei]: [356938035643809 ../x]\n",
+      "[ro.ril.oem.imei]: [35693803 5643809]\n",
+      "[ro.ril.oem.imei]: [" + std::string(200, '7') + "]\n",
+      "[ro.ril.oem.imei]: []\n[ro.serialno]: [356938035643809]\n",  // empty: the next line is not its value
+      "[ro.ril.oem.imei]: []",
+      "[ro.ril.oem.imei]: [1234567890123]\n",      // 13 digits
+      "[ro.ril.oem.imei]: [12345678901234567]\n",  // 17 digits
+      "[ro.ril.oem.imei]: [35693803564380x]\n",
+      "[ro.ril.oem.imei]: [-35693803564380]\n",
+  };
+  for (const std::string& answer : hostile) {
+    imei = "kept?";
+    EXPECT_EQ(FindImei(answer, &imei), HRESULT_FROM_WIN32(ERROR_INVALID_DATA)) << answer;
+    EXPECT_EQ(imei, kUnknownImei) << answer;
+  }
 }
 
 TEST_F(FakeHelper, EachQuestionRunsItsCommandLine) {
@@ -78,10 +107,19 @@ TEST_F(FakeHelper, TheImeiComesFromAdbBesideTheSdkFolder) {
   std::filesystem::create_directories(dir / "Google/Android");
   WriteFile(dir / "Google/Android/adb",
             "#!/bin/sh\n[ \"$1 $2 $3 $4\" = '-s SERIAL 01 shell getprop' ] || exit 9\n"
-            "printf '[ro.ril.oem.imei]: [351234567890123]\\r\\n'\n");
+            "printf '[ro.ril.oem.imei]: [%s]\\r\\n' \"$(cat " + dir / "answer" + ")\"\n");
   std::filesystem::permissions(dir / "Google/Android/adb", std::filesystem::perms::owner_all);
   ScopedEnv path("PATH", (dir.path() + ":" + std::getenv("PATH")).c_str());
+  WriteFile(dir / "answer", "351234567890123");
   EXPECT_EQ(GetDeviceIMEI("/dev/ttyUSB1"), "351234567890123");
+  // Hostile answers read as no IMEI, each with one trace line.
+  for (const std::string& answer : {std::string("/tmp/x"), std::string("../x"), std::string("3512345 67890123"),
+                                    std::string(200, '1'), std::string()}) {
+    WriteFile(dir / "answer", answer);
+    LogCapture log;
+    EXPECT_EQ(GetDeviceIMEI("/dev/ttyUSB1"), kUnknownImei) << answer;
+    EXPECT_EQ(log.Count("GetDeviceIMEI("), 1) << answer;
+  }
 }
 
 TEST(DeviceHelper, TheBenchBackEndAnswersFromThePublishedState) {

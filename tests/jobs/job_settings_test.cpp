@@ -43,6 +43,21 @@ TEST(BuildJobSettings, AbsoluteValuesAndMissingFoldersStayAsTheyAre) {
   EXPECT_EQ(s.flashProgrammer, p.folder + "/images/MPRG8660.hex");
 }
 
+TEST(BuildJobSettings, TheParentOfAFolderIsFoundByRemovingDotParts) {
+  Package p;
+  std::filesystem::create_directories(p.folder + "/images/inner");
+  // "images/.." is the package folder itself: its parent is the folder above.
+  JobSettings s = BuildJobSettings(p.folder + "/images/..", FileSettings());
+  EXPECT_EQ(s.searchPaths, p.folder + "/images/../images;" + p.folder + "/images/..;" + p.dir.path());
+  // The parent of "." is "..", not "." again.
+  std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(p.folder + "/images/inner");
+  s = BuildJobSettings(".", FileSettings());
+  std::filesystem::current_path(before);
+  EXPECT_EQ(s.searchPaths, ".;..");
+  EXPECT_EQ(s.flashProgrammer, "../MPRG8660.hex");
+}
+
 TEST(StartRowJob, AValueTooLongForTheRecordFailsTheRowWithoutCuttingIt) {
   Package p;
   std::string deep = p.folder;

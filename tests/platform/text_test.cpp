@@ -60,10 +60,21 @@ TEST(Text, TruncateCharsNeverSplitsACharacter) {
   EXPECT_EQ(TruncateChars("abc", 0), "");
 }
 
-TEST(Text, IgnoreCaseComparesAsciiLetters) {
+TEST(Text, IgnoreCaseFoldsLettersOfEveryScript) {
   EXPECT_TRUE(EqualsIgnoreCase("DumpVantor", "dumpvantor"));
   EXPECT_FALSE(EqualsIgnoreCase("abc", "abd"));
   EXPECT_FALSE(EqualsIgnoreCase("abc", "ab"));
+  EXPECT_TRUE(EqualsIgnoreCase("/x/\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82", "/x/\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82"));  // Пакет, пакет
+  EXPECT_TRUE(EqualsIgnoreCase("\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"));                       // ÉTÉ, été
+  EXPECT_TRUE(EqualsIgnoreCase("\xCE\xA3\xCE\xA9", "\xCF\x83\xCF\x89"));                         // ΣΩ, σω
+  EXPECT_FALSE(EqualsIgnoreCase("\xD0\x9F", "\xD0\xA0"));                                          // П, Р
+  EXPECT_FALSE(EqualsIgnoreCase("\xE5\x88\xB7", "\xE5\x88\xB8"));                                // no case, other letter
+  // A character's upper case may be longer or shorter in bytes than itself.
+  EXPECT_TRUE(EqualsIgnoreCase("\xC4\xB1", "I"));  // dotless i
+  EXPECT_FALSE(EqualsIgnoreCase("\xC4\xB1x", "I"));
+  // Invalid bytes compare as themselves.
+  EXPECT_TRUE(EqualsIgnoreCase("a\xFF", "A\xFF"));
+  EXPECT_FALSE(EqualsIgnoreCase("a\xFF", "a\xFE"));
 }
 
 TEST(Timing, ScaleShortensWaitsButNeverToZero) {

@@ -104,6 +104,11 @@ TEST(Dispatch, InvokeByNameThroughTheMemberTable) {
   Variant bad[] = {Variant::String("x"), Variant::I4(1)};
   DISPPARAMS badParams{bad, 2};
   EXPECT_EQ(sample->Invoke(7, DISPATCH_METHOD, &badParams, &result), DISP_E_TYPEMISMATCH);
+  // An argument that does not fit its declared type raises the conversion's
+  // own error, not a generic mismatch.
+  Variant tooBig[] = {Variant::UI4(1), Variant::UI8(1ull << 40)};
+  DISPPARAMS tooBigParams{tooBig, 2};
+  EXPECT_EQ(sample->Invoke(7, DISPATCH_METHOD, &tooBigParams, &result), DISP_E_OVERFLOW);
   EXPECT_EQ(sample->Invoke(99, DISPATCH_METHOD, &params, &result), DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(sample->Invoke(7, DISPATCH_PROPERTYGET, &params, &result), DISP_E_MEMBERNOTFOUND);
 

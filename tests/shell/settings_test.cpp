@@ -59,6 +59,14 @@ TEST_F(Settings, AddingKeepsOneSpellingAndTheCapacity) {
   EXPECT_TRUE(AddToMru(&list, std::string(255, 'x')));
 }
 
+TEST_F(Settings, EntriesThatDifferOnlyInTheCaseOfAnyScriptAreOneEntry) {
+  MruList list;
+  EXPECT_TRUE(AddToMru(&list, "/x/\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82"));  // /x/Пакет
+  EXPECT_TRUE(AddToMru(&list, "/y"));
+  EXPECT_TRUE(AddToMru(&list, "/x/\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82"));  // /x/пакет
+  EXPECT_EQ(list.NewestFirst(), (std::vector<std::string>{"/x/\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82", "/y"}));
+}
+
 TEST_F(Settings, SavingDeletesTheEntriesPastTheListUpToNineteen) {
   HKEY key = Subkey("SearchPath");
   for (int k = 1; k <= 21; ++k) RegSetString(key, "Document" + std::to_string(k), "old" + std::to_string(k));

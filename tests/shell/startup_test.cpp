@@ -3,6 +3,8 @@
 // the exit after a forced termination.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,15 +22,39 @@
 #include "shell/server_module.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+// Notes what the installer showed: line 1 of each window that was shown.
+class NotingWindow : public IProgressWindow {
+ public:
+  explicit NotingWindow(std::vector<std::string>* shown) : shown_(shown) {}
+  void SetTitle(const std::string&) override {}
+  void SetAnimation(int) override {}
+  void SetTimeDisplay(bool) override {}
+  void SetMinimizeButton(bool) override {}
+  void SetProgressBar(bool) override {}
+  void SetRange(unsigned, unsigned) override {}
+  void SetPosition(unsigned) override {}
+  bool ShowModeless() override { return visible_ = true; }
+  void SetLine(int line, const std::string& text, bool) override {
+    if (line == 1 && visible_) shown_->push_back(text);
+  }
+  bool HasUserCancelled() override { return false; }
+  void Stop() override { visible_ = false; }
+
+ private:
+  std::vector<std::string>* shown_;
+  bool visible_ = false;
+};
 
 class FakeApplication : public IApplication {
  public:
   std::unique_ptr<IProgressWindow> CreateProgressWindow() override {
     ++progressWindows;
-    return nullptr;
+    return std::make_unique<NotingWindow>(&shownInstallers);
   }
   int RunMainWindow(CServerAppModule* module) override {
     ++mainWindows;
@@ -53,8 +79,11 @@ class FakeApplication : public IApplication {
     quit.notify_all();
   }
   bool RaiseMainWindow() override { return false; }
+  void ShowStartupError(HRESULT hr) override { startupError = hr; }
 
+  HRESULT startupError = S_OK;
   int progressWindows = 0, mainWindows = 0, loops = 0;
+  std::vector<std::string> shownInstallers;
   HRESULT serverAnswer = E_UNEXPECTED;
   std::function<void()> onWindow;
   std::mutex mutex;
@@ -97,18 +126,32 @@ TEST(CommandLine, OnlyASwitchAtTheEndOfTheLineCounts) {
   EXPECT_EQ(ScanCommandLine(JoinCommandLine(2, argv)), StartSwitch::RegServer);
 }
 
-TEST(Startup, RegServerAndUnregServerInstallForcedAndEndWithoutAWindow) {
+TEST(Startup, RegServerInstallsAndUnregServerUninstallsForcedAndBothEndWithoutAWindow) {
   Session s;
+  // The installations reach a stand-in udevadm, never the machine's.
+  std::filesystem::create_directories(s.dir / "bin");
+  WriteFile(s.dir / "bin/udevadm", "#!/bin/sh\nexit 0\n");
+  std::filesystem::permissions(s.dir / "bin/udevadm", std::filesystem::perms::owner_all);
+  ScopedEnv path("PATH", (s.dir / "bin:" + std::string(std::getenv("PATH"))).c_str());
   FakeApplication app;
+  const std::string install = "安装相关刷机组件", uninstall = "卸载相关刷机组件";
   MarkInstalled();
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
-  EXPECT_EQ(app.progressWindows, 1);  // forced: the marker did not stop it
-  EXPECT_EQ(app.mainWindows, 0);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
-  EXPECT_EQ(app.progressWindows, 2);
-  EXPECT_EQ(app.mainWindows, 0);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver x", &app), 0);
+  // An ordinary start is not forced: with the marker in place nothing shows.
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.shownInstallers, std::vector<std::string>{});
   EXPECT_EQ(app.mainWindows, 1);
+  // The switch forces the installation although the marker matches.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
+  EXPECT_EQ(app.shownInstallers, std::vector<std::string>{install});
+  EXPECT_EQ(app.mainWindows, 1);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
+  EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall}));
+  EXPECT_EQ(app.mainWindows, 1);
+  // Followed by more text the switch is not one: an ordinary start, whose
+  // installation runs because the uninstallation removed the marker.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver x", &app), 0);
+  EXPECT_EQ(app.mainWindows, 2);
+  EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall, install}));
 }
 
 TEST(Startup, NoQpstDecidesWhetherTheServerClassesAnswer) {
@@ -194,4 +237,72 @@ TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
   EXPECT_EQ(::waitpid(server, &serverStatus, 0), server);
   EXPECT_TRUE(WIFSIGNALED(serverStatus) || WIFEXITED(serverStatus));
   EXPECT_FALSE(WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0) << "sleep ran to its end";
+}
+
+namespace {
+
+// Becomes a normal user (nobody) when running as root; false when refused.
+bool BecomeNormalUser() {
+  if (::geteuid() != 0) return true;
+  return ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+}
+
+// A normal user's start, in this (forked) process: the real machine hives,
+// which a normal user cannot write, a user hive of its own holding a folder
+// list, and a stand-in pkexec that ends with the given status without
+// installing anything. Prints what went wrong; true when all was as it
+// should be.
+bool NormalUserStart(const std::string& dir, const char* pkexecStatus, HRESULT expected) {
+  ::setenv("PKEXEC_STATUS", pkexecStatus, 1);
+  LogCapture log;
+  FakeApplication app;
+  RunVantor("vantor", &app);
+  bool ok = true;
+  auto check = [&](bool holds, const std::string& what) {
+    if (!holds) std::fprintf(stderr, "pkexec exit %s: %s\n", pkexecStatus, what.c_str());
+    ok = ok && holds;
+  };
+  check(app.startupError == expected, "the window was told " + std::to_string(app.startupError));
+  check(log.Count("InstallAsRootWhenNeeded(") == 1, "trace lines: " + log.Text());
+  check(ReadSetting(kSearchPathSetting) == dir + "/package", "the folder list is now \"" +
+                                                                  ReadSetting(kSearchPathSetting) + "\"");
+  check(app.mainWindows == 1, "no window");
+  return ok;
+}
+
+}  // namespace
+
+TEST(Startup, AFailedInstallationAsRootIsReportedAndLeavesTheUserSettingsAlone) {
+  TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  std::filesystem::create_directories(dir / "bin");
+  std::filesystem::create_directories(dir / "bench");
+  std::filesystem::create_directories(dir / "rules");  // not writable by the user
+  WriteFile(dir / "bin/pkexec", "#!/bin/sh\nexit $PKEXEC_STATUS\n");
+  WriteFile(dir / "bin/udevadm", "#!/bin/sh\nexit 0\n");
+  for (const char* tool : {"bin/pkexec", "bin/udevadm"}) ::chmod((dir / tool).c_str(), 0755);
+  constexpr int kCannot = 77;
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (!BecomeNormalUser() || RegCheckWritable(HKEY_LOCAL_MACHINE) == ERROR_SUCCESS) std::_Exit(kCannot);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (dir / "config").c_str(), 1);
+    ::setenv("VANTOR_RULES_DIR", (dir / "rules").c_str(), 1);
+    ::setenv("VANTOR_BENCH_DIR", (dir / "bench").c_str(), 1);
+    ::setenv("VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN, 1);
+    ::setenv("PATH", (dir / "bin:" + std::string(std::getenv("PATH"))).c_str(), 1);
+    ::unsetenv("VANTOR_REGISTRY_DIR");
+    ScopedTimeScale fast{0.01};
+    MruList folders;
+    AddToMru(&folders, dir / "package");
+    SaveMru(folders, kSearchPathSetting.name);
+    bool ok = NormalUserStart(dir.path(), "127", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    ok = NormalUserStart(dir.path(), "0", HRESULT_FROM_WIN32(ERROR_INSTALL_FAILURE)) && ok;
+    std::_Exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  if (WEXITSTATUS(status) == kCannot) GTEST_SKIP() << "no normal user to become, or it may write the machine hive";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "see the lines above";
 }

@@ -1,4 +1,5 @@
 // The advanced settings dialog over a settings block.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -6,6 +7,7 @@
 
 #include "tests/ui/ui_support.h"
 #include "ui/advanced_dlg.h"
+#include "ui/dialog_units.h"
 
 namespace {
 
@@ -45,6 +47,30 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(dialog.Combo(2)->objectName(), QString("1014"));
     QVERIFY(dialog.findChild<QPushButton*>("1015"));
     QVERIFY(dialog.findChild<QPushButton*>("1")->isDefault());
+  }
+
+  void everyControlSitsWhereItsDialogUnitsPutIt() {
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    DialogUnits du(dialog.font());
+    auto at = [&](int left, int top, int width, int height) {
+      return QRect(du.x(left), du.y(top), du.x(width), du.y(height));
+    };
+    QCOMPARE(dialog.size(), QSize(du.x(350), du.y(150)));
+    QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 6);
+    for (int k = 0; k < 6; ++k) {
+      int top = 8 + 20 * k;
+      QCOMPARE(labels[k]->text(), QString::fromUtf8(CAdvancedDlg::kRows[k].label));
+      QCOMPARE(labels[k]->geometry(), at(7, top, 58, 14));
+      QCOMPARE(dialog.Combo(k)->geometry(), at(80, top, 198, 14));
+      QCOMPARE(dialog.findChild<QPushButton*>(QString::number(CAdvancedDlg::kRows[k].comboId + 1))->geometry(),
+               at(293, top, 50, 14));
+    }
+    QCOMPARE(dialog.findChild<QPushButton*>("1")->geometry(), at(228, 129, 50, 14));
+    QCOMPARE(dialog.findChild<QPushButton*>("2")->geometry(), at(293, 129, 50, 14));
   }
 
   void cancelKeepsTheBlockButStoresEachTextAsNewest() {
@@ -114,6 +140,24 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
     dialog.Combo(2)->OnDropFiles({QString::fromStdString(dir / "missing")});
     QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
+  }
+
+  void aRealDropIsTakenOnlyByTheFieldUnderIt() {
+    TempDir dir;
+    WriteFile(dir / "file.hex", "x");
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QStringList paths = {QString::fromStdString(dir / "missing"), QString::fromStdString(dir / "file.hex")};
+    QLineEdit* field = dialog.Combo(2)->lineEdit();
+    QVERIFY(DropOnto(&dialog, field->mapTo(&dialog, field->rect().center()), paths));
+    QCOMPARE(dialog.Combo(2)->Text().toStdString(), dir / "file.hex");
+    QCOMPARE(dialog.Combo(1)->Text(), QString("flash_all.sh"));
+    // Beside the fields nothing takes it.
+    QLabel* label = dialog.findChildren<QLabel*>()[3];
+    QVERIFY(!DropOnto(&dialog, label->mapTo(&dialog, label->rect().center()), paths));
+    QCOMPARE(dialog.Combo(3)->Text(), QString("8660_msimage.mbn"));
   }
 
   void browseStartsFromTheTextAndCancelChangesNothing() {

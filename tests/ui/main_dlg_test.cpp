@@ -1,5 +1,6 @@
 // The main window on a virtual bench: refresh, the prompts and buttons of each
 // state, runs of jobs, the job settings, drops and resizing.
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QtTest>
@@ -240,6 +241,27 @@ class MainDlgTest : public QObject {
     QCOMPARE(w.Folders()->Text().toStdString(), dir / "two;" + dir / "one");
   }
 
+  void realDropsOnTheListOrOnTheFolderFieldReachTheWindow() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "one");
+    std::filesystem::create_directories(dir / "two");
+    WriteFile(dir / "file.txt", "x");
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.Folders()->SetText("/existing");
+    QPoint onList = w.Devices()->mapTo(&w, w.Devices()->rect().center());
+    QVERIFY(DropOnto(&w, onList, {QString::fromStdString(dir / "file.txt"), QString::fromStdString(dir / "one")}));
+    QCOMPARE(w.Folders()->Text().toStdString(), "/existing;" + dir / "one");
+    // Onto the folder field: the same folder list, not the links as text.
+    QLineEdit* field = w.Folders()->lineEdit();
+    QPoint onField = field->mapTo(&w, field->rect().center());
+    QVERIFY(DropOnto(&w, onField, {QString::fromStdString(dir / "two")}));
+    QCOMPARE(w.Folders()->Text(), QString::fromStdString(dir / "two"));
+    DropOnto(&w, onList, {QString::fromStdString(dir / "file.txt")});
+    QCOMPARE(w.Folders()->Text().toStdString(), dir / "two");
+  }
+
   void browseReplacesTheListAndStartsAtItsFirstFolder() {
     ScriptedMainDlg w;
     w.Folders()->SetText(" ;/first;/second");
@@ -254,6 +276,40 @@ class MainDlgTest : public QObject {
     // The split button's menu: its own command first, then the options.
     w.BrowseButton()->Popup()->actions()[1]->trigger();
     QCOMPARE(w.advancedRuns, 1);
+  }
+
+  void theFolderBrowserOffersNoNewFolderButton() {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "first");
+    std::filesystem::create_directories(dir / "chosen");
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.Folders()->SetText(QString::fromStdString(dir / "first;/second"));
+    bool seen = false, newFolderOffered = true;
+    QString title, start;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog || !dialog->isVisible()) return;
+      poll.stop();
+      seen = true;
+      auto* button = dialog->findChild<QWidget*>("newFolderButton");
+      auto* action = dialog->findChild<QAction*>("qt_new_folder_action");
+      newFolderOffered = (button && button->isVisible() && button->isEnabled()) ||
+                         (action && action->isVisible() && action->isEnabled());
+      title = dialog->windowTitle();
+      start = dialog->directory().absolutePath();
+      dialog->selectFile(QString::fromStdString(dir / "chosen"));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    poll.start(10);
+    w.OnBrowse();
+    QVERIFY(seen);
+    QVERIFY(!newFolderOffered);
+    QCOMPARE(title, Text(160));
+    QCOMPARE(start.toStdString(), dir / "first");
+    QCOMPARE(w.Folders()->Text().toStdString(), dir / "chosen");
   }
 
   void theStatusColumnTakesTheRestWhenItIsAtLeast50() {

@@ -2,7 +2,8 @@
 // in --dir for the device helper: phones in emergency download mode, each on
 // its own pseudo-terminal (--phones), phones in fastboot mode on TCP ports of
 // 127.0.0.1 (--fastboot-phones) and running phones with a diagnostic port
-// (--diagnostic-phones). Runs until SIGINT or SIGTERM.
+// (--diagnostic-phones) answering NV backup and restore. Runs until SIGINT or
+// SIGTERM.
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "tools/phonesim/diagnostic_phone.h"
 #include "tools/phonesim/fastboot_phone.h"
 #include "tools/phonesim/pty_phone.h"
+#include "tools/phonesim/qcn_seed.h"
 
 namespace {
 
@@ -32,7 +34,21 @@ void Usage() {
                "  [--disk-delay MS] [--disk-bytes N] [--never-returns] [--rate MB/s]\n"
                "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K]\n"
                "          [--nak-write K] [--wrong-magic] [--hello-block N] [--hello-window W]\n"
-               "          [--log-packets K] [--corrupt-readback] [--short-hello]\n");
+               "          [--log-packets K] [--corrupt-readback] [--short-hello]\n"
+               "diagnostic phones (running phones answering NV backup and restore):\n"
+               "  --nv-seed FILE           NV items of every diagnostic phone from this .qcn file\n"
+               "                           (default: a few hundred generated items, values by index)\n"
+               "  --spc CODE               service programming code, six digits (default 482615)\n"
+               "  --diag-reset-delay MS    after a reset the port comes back after MS (default 500, times VANTOR_TIME_SCALE)\n"
+               "  --diag-leading-flag      answers open with a 7E flag too\n"
+               "  faults: --diag-silence-after K   no answer after the first K packets\n"
+               "          --diag-corrupt-fcs K     the K-th answer (from 1) and later ones have a bad check sequence\n"
+               "          --diag-refuse-spc        every service programming code is refused\n"
+               "          --diag-busy N            the first N NV requests are answered busy (status 1)\n"
+               "          --diag-bad-readback      items written read back different\n"
+               "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
+               "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
+               "  rewritten shortly after each change, and before any answer other than an NV read or write\n");
 }
 
 bool Number(const char* text, unsigned long long max, unsigned long long* out) {
@@ -62,12 +78,14 @@ bool StartPhone(Phone& phone, unsigned index, const char* mode, Where where) {
 int main(int argc, char** argv) {
   phonesim::BenchPhoneOptions options;
   unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, diskPhones = 0, firstIndex = 1;
-  std::string failPartition;
+  std::string failPartition, nvSeed;
+  phonesim::DiagnosticPhoneOptions diagnostic;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto flag = [&](const char* name) { return arg == name; };
     bool needsValue = !(flag("--wrong-magic") || flag("--corrupt-readback") || flag("--never-returns") ||
-                        flag("--short-hello") || flag("--help"));
+                        flag("--short-hello") || flag("--help") || flag("--diag-refuse-spc") ||
+                        flag("--diag-bad-readback") || flag("--diag-leading-flag"));
     if (flag("--help")) {
       Usage();
       return 0;
@@ -110,6 +128,15 @@ int main(int argc, char** argv) {
     else if (flag("--log-packets")) options.phone.faults.logPacketsBeforeSecurity = static_cast<int>(number(1000));
     else if (flag("--corrupt-readback")) options.phone.faults.corruptReadBack = true;
     else if (flag("--short-hello")) options.phone.faults.shortHello = true;
+    else if (flag("--nv-seed")) nvSeed = value;
+    else if (flag("--spc")) diagnostic.spc = value;
+    else if (flag("--diag-reset-delay")) diagnostic.resetDelayMs = static_cast<unsigned>(number(3600000));
+    else if (flag("--diag-leading-flag")) diagnostic.leadingFlag = true;
+    else if (flag("--diag-silence-after")) diagnostic.link.silenceAfterPackets = static_cast<int>(number(1u << 30));
+    else if (flag("--diag-corrupt-fcs")) diagnostic.link.corruptFcsFrom = static_cast<int>(number(1u << 30));
+    else if (flag("--diag-refuse-spc")) diagnostic.faults.refuseSpc = true;
+    else if (flag("--diag-busy")) diagnostic.faults.busyNvRequests = static_cast<int>(number(1u << 30));
+    else if (flag("--diag-bad-readback")) diagnostic.faults.badReadBack = true;
     else {
       std::fprintf(stderr, "vantor-phonesim: unknown option %s\n", arg.c_str());
       Usage();
@@ -119,6 +146,18 @@ int main(int argc, char** argv) {
   if (options.benchDir.empty()) {
     Usage();
     return 2;
+  }
+  if (diagnostic.spc.size() != 6 || diagnostic.spc.find_first_not_of("0123456789") != std::string::npos) {
+    std::fprintf(stderr, "vantor-phonesim: the service programming code is six digits: %s\n", diagnostic.spc.c_str());
+    return 2;
+  }
+  if (!nvSeed.empty()) {
+    std::string error;
+    diagnostic.seed = phonesim::LoadQcnFile(nvSeed, &error);
+    if (!diagnostic.seed) {
+      std::fprintf(stderr, "vantor-phonesim: cannot seed NV items from %s: %s\n", nvSeed.c_str(), error.c_str());
+      return 2;
+    }
   }
 
   struct sigaction sa{};
@@ -163,7 +202,11 @@ int main(int argc, char** argv) {
   }
   std::vector<std::unique_ptr<phonesim::DiagnosticPhone>> running;
   for (unsigned long long k = 0; k < diagnosticPhones; ++k, ++next) {
-    auto phone = std::make_unique<phonesim::DiagnosticPhone>(options.benchDir, next, "VB" + std::to_string(1000 + next));
+    phonesim::DiagnosticPhoneOptions one = diagnostic;
+    one.benchDir = options.benchDir;
+    one.index = next;
+    one.serial = "VB" + std::to_string(1000 + next);
+    auto phone = std::make_unique<phonesim::DiagnosticPhone>(std::move(one));
     if (!StartPhone(*phone, next, "diagnostic", [](auto& p) { return p.portPath(); })) return 1;
     running.push_back(std::move(phone));
   }

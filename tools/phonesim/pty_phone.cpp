@@ -14,20 +14,9 @@
 #include <fstream>
 
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/time_scale.h"
 
 namespace phonesim {
-
-namespace {
-
-// The bench reads the same factor as the program, but parses it itself.
-unsigned Scale(unsigned ms) {
-  const char* text = ::getenv("VANTOR_TIME_SCALE");
-  double factor = text ? std::atof(text) : 1.0;
-  if (!(factor > 0.0)) factor = 1.0;
-  return static_cast<unsigned>(std::max(1.0, std::round(ms * factor)));
-}
-
-}  // namespace
 
 PtyEmergencyPhone::PtyEmergencyPhone(BenchPhoneOptions options)
     : options_(std::move(options)), phone_(options_.phone), shaper_(options_.link) {}
@@ -121,7 +110,7 @@ void PtyEmergencyPhone::WaitUntilHostRead() {
 
 void PtyEmergencyPhone::ComeBackAsDisk() {
   Publish("gone");
-  auto back = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scale(options_.diskReturnDelayMs));
+  auto back = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(options_.diskReturnDelayMs));
   while (!stop_ && std::chrono::steady_clock::now() < back) ::usleep(1000);
   if (stop_ || options_.neverReturnsAsDisk) return;
   Bytes emmc = Snapshot().emmc();

@@ -1,0 +1,34 @@
+// The parts of HDLC-style framing that every serial protocol of the program
+// shares: the CRC-16/X-25 check sequence (register 0xFFFF, reflected
+// polynomial 0x8408, final XOR 0xFFFF, sent least significant byte first)
+// and the stuffing of the flag 0x7E and the escape 0x7D as 0x7D, byte ^ 0x20.
+// Where frames begin and which flags they carry is the business of each
+// protocol's own sender and receiver.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr unsigned char kHdlcFlag = 0x7E;
+constexpr unsigned char kHdlcEscape = 0x7D;
+constexpr unsigned char kHdlcEscapeXor = 0x20;
+
+// One step of the check register.
+std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte);
+// The frame check sequence over data.
+std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size);
+// What the register holds after a correct frame's payload and check bytes.
+constexpr std::uint16_t kGoodFrameCheck = 0xF0B8;
+
+// The byte behind an escape byte.
+constexpr unsigned char Unstuffed(unsigned char byte) { return byte ^ kHdlcEscapeXor; }
+
+// Writes byte at out, stuffed when it is a flag or an escape byte; returns
+// the position behind it.
+unsigned char* PutStuffed(unsigned char* out, unsigned char byte);
+
+// The most bytes PutFrameBody writes for a payload of size bytes.
+constexpr size_t MaxFrameBody(size_t size) { return 2 * (size + 2) + 1; }
+// Writes payload and its check sequence, both stuffed, and the closing flag
+// at out (which holds MaxFrameBody(size) bytes); returns how many it wrote.
+// No opening flag: a sender that wants one puts it first.
+size_t PutFrameBody(unsigned char* out, const unsigned char* payload, size_t size);

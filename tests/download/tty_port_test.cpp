@@ -1,0 +1,106 @@
+// The tty port on pseudo-terminals: a released port is left as it was found,
+// so a later run of any user can open it.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "download/serial_port.h"
+
+namespace {
+
+// Runs body in a child process as the user "nobody" (when the test runs as
+// root; otherwise as the user it runs as) and returns the child's exit status.
+int AsUnprivilegedUser(int (*body)()) {
+  uid_t uid = ::geteuid();
+  gid_t gid = ::getegid();
+  if (uid == 0) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody) return -1;
+    uid = nobody->pw_uid;
+    gid = nobody->pw_gid;
+  }
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) ::_exit(100);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
+
+// A pseudo-terminal pair of the calling user; the master stays open.
+std::string OpenPty(int* master) {
+  *master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || ::grantpt(*master) != 0 || ::unlockpt(*master) != 0) return "";
+  return ::ptsname(*master);
+}
+
+}  // namespace
+
+TEST(TtyPort, AReleasedPortOpensAgainForAnUnprivilegedUser) {
+  int status = AsUnprivilegedUser([] {
+    if (::geteuid() == 0) return 101;
+    int master = -1;
+    std::string slave = OpenPty(&master);
+    if (slave.empty()) return 102;
+    std::unique_ptr<SerialPort> port;
+    if (OpenSerialPort(slave, &port) != S_OK) return 1;
+    std::unique_ptr<SerialPort> second;
+    if (OpenSerialPort(slave, &second) == S_OK) return 2;  // exclusive while it is held
+    port.reset();
+    if (OpenSerialPort(slave, &port) != S_OK) return 3;  // and free again once released
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// An open that fails because another run holds the port leaves that run's
+// port exclusive.
+TEST(TtyPort, AFailedOpenLeavesTheHolderExclusive) {
+  int status = AsUnprivilegedUser([] {
+    int master = -1;
+    std::string slave = OpenPty(&master);
+    if (slave.empty()) return 102;
+    std::unique_ptr<SerialPort> holder, other;
+    if (OpenSerialPort(slave, &holder) != S_OK) return 1;
+    if (OpenSerialPort(slave, &other) == S_OK) return 2;
+    if (OpenSerialPort(slave, &other) == S_OK) return 3;
+    int plain = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    if (plain >= 0) return 4;  // another program is still kept out
+    holder.reset();
+    if (OpenSerialPort(slave, &other) != S_OK) return 5;
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+}
+
+// Root passes TIOCEXCL: a second run of root finds the port by its lock and
+// must not clear the holder's flag on its way out.
+TEST(TtyPort, ASecondRunOfRootLeavesTheHolderExclusive) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the case of root";
+  int master = -1;
+  std::string slave = OpenPty(&master);
+  ASSERT_FALSE(slave.empty());
+  std::unique_ptr<SerialPort> holder, other;
+  ASSERT_EQ(OpenSerialPort(slave, &holder), S_OK);
+  EXPECT_EQ(OpenSerialPort(slave, &other), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
+  ::chmod(slave.c_str(), 0666);
+  static std::string path;
+  path = slave;
+  EXPECT_EQ(AsUnprivilegedUser([] {
+              int plain = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+              return plain < 0 && errno == EBUSY ? 0 : 1;
+            }),
+            0);
+  ::close(master);
+}
