@@ -118,7 +118,7 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   }
 }
 
-TEST_F(Tools, WithTheOwnServerNvJobsEndNotImplemented) {
+TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
   std::vector<DWORD> cookies;
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
@@ -126,11 +126,11 @@ TEST_F(Tools, WithTheOwnServerNvJobsEndNotImplemented) {
   ComPtr<IDeviceReport> restore, backup;
   ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), restore.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(restore.Get()));
-  EXPECT_EQ(restore->GetResult(), E_NOTIMPL);  // at Offline, on the first attempt
+  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at Offline: no port "diag1"
   EXPECT_EQ(restore->GetPercent(), 20);
   ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(backup.Get()));
-  EXPECT_EQ(backup->GetResult(), E_NOTIMPL);  // at BackupNV
+  EXPECT_EQ(backup->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at BackupNV
   EXPECT_FALSE(std::filesystem::exists(dir / "351234567890123.qcn"));  // deleted first
   EXPECT_EQ(log.Count("\tstart backup " + dir / "351234567890123.qcn"), 1);
   restore.Reset();
