@@ -239,6 +239,43 @@ class MainDlgTest : public QObject {
     QCOMPARE(fastboot.partitions()["boot"], std::vector<std::uint8_t>(4096, 'F'));
   }
 
+  // F5 during a run (the Refresh button is disabled, F5 is not) must not
+  // release the running jobs: every job runs to its end.
+  void f5DuringARunOnlyBeepsAndEveryJobCompletes() {
+    if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
+    Bench bench;
+    std::string disk = bench.DiskPhone(1);
+    // The fastboot phone's script takes a while before it flashes.
+    WriteFile(bench.package + "/flash_all.sh", "sleep 1\nfastboot \"$1\" \"$2\" flash boot images/boot.img\n");
+    phonesim::FastbootPhoneOptions options;
+    options.benchDir = bench.dir / "bench";
+    options.index = 5;
+    phonesim::TcpFastbootPhone phone(options);
+    std::string error;
+    QVERIFY2(phone.Start(&error), error.c_str());
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    w.OnFlash();
+    IDeviceReport* jobs[] = {w.Devices()->GetItemData(0), w.Devices()->GetItemData(1)};
+    QVERIFY(!jobs[1]->IsCompleted());
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    QCOMPARE(w.Devices()->GetItemData(0), jobs[0]);
+    QCOMPARE(w.Devices()->GetItemData(1), jobs[1]);
+    QVERIFY(RunOver(w));
+    QCOMPARE(w.Devices()->GetItemData(0)->GetResult(), S_OK);
+    QCOMPARE(w.Devices()->GetItemData(1)->GetResult(), S_OK);
+    QCOMPARE(phone.partitions()["boot"], std::vector<std::uint8_t>(4096, 'B'));
+    // After the run F5 refreshes as before: the rows come back without jobs.
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    QVERIFY(!w.Devices()->GetItemData(0));
+  }
+
   void theScriptChosenInTheAdvancedDialogRunsOnTheNextFastbootJob() {
     if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
     Bench bench;
@@ -515,20 +552,28 @@ class MainDlgTest : public QObject {
     QCOMPARE(ReadSetting(kSearchPathSetting), std::string("/saved/before/the/kill"));
   }
 
+  // A job still running when the window closes (a script that sleeps) is
+  // released, not waited for, and its script's tree ends with it.
   void f5RefreshesAndClosingDuringARunDoesNotWait() {
     Bench bench;
-    bench.RunningPhone(4);
+    bench::WritePhoneState(bench.dir / "bench", {4, "fastboot", "", "", "VB0004", "127.0.0.1:5999"});
+    WriteFile(bench.package + "/flash_all.sh", "sleep 3061\n");
+    auto running = [] { return std::system("pgrep -f '^sleep 3061$' >/dev/null") == 0; };
     auto w = std::make_unique<CMainDlg>();
+    w->Folders()->SetText(QString::fromStdString(bench.package));
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::keyClick(w.get(), Qt::Key_F5);
     QCOMPARE(w->Devices()->GetItemCount(), 1);
-    w->OnBackup();
+    w->OnFlash();
+    QVERIFY(WaitFor(running));
+    QVERIFY(!w->Devices()->GetItemData(0)->IsCompleted());
     QElapsedTimer timer;
     timer.start();
     QVERIFY(w->close());
     w.reset();  // releases the row's job
     QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(WaitFor([&] { return !running(); }, 3000));
   }
 
  private:
