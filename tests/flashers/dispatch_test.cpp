@@ -210,7 +210,7 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   }
 }
 
-TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
+TEST_F(Tools, WithTheOwnServerNvJobsReachThePhonesPort) {
   std::vector<DWORD> cookies;
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
@@ -218,7 +218,8 @@ TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
   ComPtr<IDeviceReport> restore, backup;
   ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), restore.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(restore.Get()));
-  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at Offline: no port "diag1"
+  // The port "diag1" is not there: Offline fails opening it, on the first attempt.
+  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(restore->GetPercent(), 20);
   ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(backup.Get()));
