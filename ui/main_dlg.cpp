@@ -171,6 +171,13 @@ void CMainDlg::SetPrompt(int stringId) {
 }
 
 void CMainDlg::OnRefresh() {
+  // A refresh releases every row's job, which stops a running one with its
+  // phone half written. The button is disabled during a run; F5 reaches
+  // here all the same, and only beeps until the run is over.
+  if (AnyJobRunning()) {
+    QApplication::beep();
+    return;
+  }
   WaitCursor wait;
   status_.Progress()->setValue(0);
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, "");
@@ -185,6 +192,14 @@ void CMainDlg::OnRefresh() {
     }
   }
   ReportError(hr);
+}
+
+bool CMainDlg::AnyJobRunning() {
+  for (int row = 0; row < devices_.GetItemCount(); ++row) {
+    IDeviceReport* job = devices_.GetItemData(row);
+    if (job && !job->IsCompleted()) return true;
+  }
+  return false;
 }
 
 void CMainDlg::StartJobs(bool backup) {
