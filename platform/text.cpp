@@ -10,14 +10,21 @@
 
 namespace {
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid.
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid:
+// only the shortest form of a code point up to U+10FFFF that is no surrogate
+// counts (a database or a JSON reader refuses the others).
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
   unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+  size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
   if (len == 0 || i + len > s.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
     if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
   }
+  // The second byte's range where the lead alone does not settle it.
+  unsigned char second = len > 1 ? static_cast<unsigned char>(s[i + 1]) : 0;
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
+      (c == 0xF4 && second > 0x8F))
+    return 0;
   return len;
 }
 
@@ -25,22 +32,6 @@ bool IsUtf8Codeset(const char* codeset) {
   return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
 }
 
-// Keeps valid UTF-8 sequences and replaces every invalid byte with "?".
-std::string SanitizeUtf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    size_t len = Utf8SequenceLength(s, i);
-    if (len == 0) {
-      out += '?';
-      ++i;
-    } else {
-      out.append(s.substr(i, len));
-      i += len;
-    }
-  }
-  return out;
-}
 
 // One conversion with iconv; on an input sequence the target cannot take,
 // emits "?" and skips one character of the source (its UTF-8 length when the
@@ -128,6 +119,22 @@ bool IsValidUtf8(std::string_view text) {
     i += len;
   }
   return true;
+}
+
+std::string SanitizeUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t len = Utf8SequenceLength(s, i);
+    if (len == 0) {
+      out += '?';
+      ++i;
+    } else {
+      out.append(s.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
 }
 
 size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow) {

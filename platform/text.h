@@ -23,8 +23,11 @@ std::string TruncateChars(std::string_view utf8, std::size_t maxChars);
 // tells whether they passed 2^64 - 1. Returns the position after the digits.
 size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow);
 
-// True when every byte belongs to a valid UTF-8 sequence.
+// True when every byte belongs to a valid UTF-8 sequence (shortest form, no
+// surrogate, at most U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// The valid UTF-8 sequences kept, every other byte replaced by "?".
+std::string SanitizeUtf8(std::string_view text);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string AsciiLower(std::string_view text);

@@ -8,6 +8,25 @@
 #include <random>
 
 #include "platform/format.h"
+#include "platform/text.h"
+
+std::string StorableText(std::string_view text) {
+  std::string out = SanitizeUtf8(text);
+  for (char& c : out)
+    if (c == '\0') c = '?';
+  return out;
+}
+
+void MakeStorable(FlashRecord* r) {
+  for (std::string* text : {&r->uid, &r->startUtc, &r->endUtc, &r->host, &r->version, &r->user, &r->deviceId,
+                            &r->method, &r->imei, &r->package, &r->resultText, &r->outcome, &r->lastStatus,
+                            &r->logFile})
+    *text = StorableText(*text);
+  for (RecordFile& f : r->files) {
+    f.path = StorableText(f.path);
+    f.sha256 = StorableText(f.sha256);
+  }
+}
 
 std::string UtcNow() {
   auto now = std::chrono::system_clock::now();

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hresult.h"
@@ -38,6 +39,11 @@ struct FlashRecord {
   std::string lastStatus;
   std::string logFile;     // the log file's name
 };
+
+// Every text of the record made storable on both engines: each byte that is
+// not part of valid UTF-8, and each NUL, becomes "?".
+void MakeStorable(FlashRecord* record);
+std::string StorableText(std::string_view text);
 
 // The current time in ISO 8601 UTC with milliseconds.
 std::string UtcNow();

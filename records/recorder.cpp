@@ -104,9 +104,11 @@ void CRecorder::Run() {
 
 void CRecorder::WriteLocal(bool last) {
   if (unwritten_.empty()) return;
-  for (FlashRecord& r : unwritten_)
+  for (FlashRecord& r : unwritten_) {
     for (RecordFile& f : r.files)
       if (f.sha256.empty()) f = DigestFile(f.path);
+    MakeStorable(&r);
+  }
   const HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);
   HRESULT hr = openResult_;
   // A store busy past the time-out at the start is opened later; any other
@@ -195,7 +197,7 @@ void CRecorder::Deliver() {
       records.push_back(std::move(w.record));
     }
     HRESULT hr = server_.Insert(records);
-    if (FAILED(hr)) return ReportServerFault(hr, "");
+    if (FAILED(hr)) return ReportServerFault(hr, server_.lastError());
     // Marked only after the server committed; a mark lost to a kill sends the
     // batch again, and the server keeps each uid once.
     if (FAILED(local_.MarkDelivered(ids))) return DeliverLater();

@@ -146,7 +146,10 @@ HRESULT CServerRecords::Insert(const std::vector<FlashRecord>& records) {
     const char* params[kRecordColumnCount];
     for (int c = 0; c < kRecordColumnCount; ++c) params[c] = values[c].c_str();
     Result res(PQexecPrepared(conn_.get(), "insert_record", kRecordColumnCount, params, nullptr, nullptr, 0), &PQclear);
-    if (!ResultOk(res)) hr = E_FAIL;
+    if (!ResultOk(res)) {
+      lastError_ = PQresultErrorMessage(res.get());
+      hr = E_FAIL;
+    }
   }
   if (SUCCEEDED(hr)) hr = Exec("COMMIT");
   if (FAILED(hr)) {

@@ -29,10 +29,13 @@ class CServerRecords {
   HRESULT Query(const RecordFilter& filter, std::vector<FlashRecord>* out);
   // How many records the server holds.
   HRESULT Count(long long* count);
+  // The server's words about the last failed insert.
+  const std::string& lastError() const { return lastError_; }
 
  private:
   HRESULT Exec(const char* sql);
   HRESULT Migrate();
 
   std::unique_ptr<PGconn, decltype(&PQfinish)> conn_{nullptr, &PQfinish};
+  std::string lastError_;
 };

@@ -93,19 +93,36 @@ TEST_F(ServerRecords, RecordsReachTheServerOnceEach) {
       sent.push_back(SampleRecord(n));
       recorder.Submit(sent.back());
     }
+    // Text from a phone or a script need not be UTF-8, nor free of NUL; the
+    // server takes neither, so they are stored as "?".
+    FlashRecord odd = SampleRecord(50);
+    odd.lastStatus = std::string("bad \xff\xfe byte, \xe5\x88 cut, NUL \0 end", 30);
+    odd.files[0].path = "/pkg/\xc0\xaf.img";
+    recorder.Submit(odd);
+    odd.lastStatus = "bad ?? byte, ?? cut, NUL ? end";
+    odd.files[0].path = "/pkg/??.img";
+    sent.push_back(odd);
     ASSERT_TRUE(recorder.Flush(std::chrono::seconds(30)));
-    EXPECT_EQ(recorder.delivered(), 50u);
+    EXPECT_EQ(recorder.delivered(), 51u);
   }
   EXPECT_TRUE(Waiting().empty());
   CServerRecords server;
   ASSERT_EQ(server.Connect(url), S_OK);
   long long count = 0;
   ASSERT_EQ(server.Count(&count), S_OK);
-  EXPECT_EQ(count, 50);
+  EXPECT_EQ(count, 51);
+  RecordFilter oddOne;
+  oddOne.since = sent.back().startUtc;
+  oddOne.until = sent.back().startUtc;
+  std::vector<FlashRecord> stored;
+  ASSERT_EQ(server.Query(oddOne, &stored), S_OK);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].lastStatus, sent.back().lastStatus);
+  EXPECT_EQ(stored[0].files[0].path, sent.back().files[0].path);
   // A batch sent again (its delivery mark lost to a kill) adds nothing.
   ASSERT_EQ(server.Insert(sent), S_OK);
   ASSERT_EQ(server.Count(&count), S_OK);
-  EXPECT_EQ(count, 50);
+  EXPECT_EQ(count, 51);
   EXPECT_EQ(Sql(url, "SELECT version FROM schema_version"), std::vector<std::string>{"2"});
   // The server gives back what the bench wrote, filtered like the local file.
   RecordFilter filter;
