@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "jobs/forced_termination.h"
+#include "jobs/phone_lock.h"
+#include "jobs/job_record.h"
 #include "platform/com/apartment.h"
 #include "platform/com/marshal.h"
 #include "platform/error_text.h"
@@ -23,7 +25,11 @@ HRESULT CDeviceReport::FinalConstruct() {
   return marshaler_.Create(GetControllingUnknown());
 }
 
-bool CDeviceReport::FinalRelease() { return StopWork(); }
+bool CDeviceReport::FinalRelease() {
+  // The releasing thread hands over the record of a job no poll saw end.
+  RecordReleasedJob(static_cast<IDeviceReport*>(this));
+  return StopWork();
+}
 
 CDeviceReport::~CDeviceReport() {
   DetachSinks();
@@ -143,11 +149,19 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
 
 void CDeviceReport::ThreadProc(CDeviceReport* job) {
   ScopedStopToken stop(job->StopToken());
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
-    hr = job->DoWork();
-    CoUninitialize();
-  }
+  HRESULT hr;
+  {
+    // One job per phone: a phone another job works on is not touched.
+    CPhoneLock phone;
+    hr = phone.TryAcquire(job->GetDeviceId());
+    if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
+      hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
+        hr = job->DoWork();
+        CoUninitialize();
+      }
+    }
+  }  // the phone is free before the job reads as completed
   job->DetachSinks();
   job->SetResult(hr);
 

@@ -77,7 +77,9 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   HRESULT InternalQueryInterface(REFIID iid, void** object);
 
   // Starts the worker for the given device; does nothing when a worker was
-  // already started.
+  // already started. The worker holds the phone's lock (CPhoneLock) while
+  // DoWork runs; a phone that another job holds ends the job at once with
+  // HRESULT_FROM_WIN32(ERROR_BUSY).
   void StartWork(const std::string& deviceId);
   void SetResult(HRESULT hr);
   // Queues a status message and writes the status line to the log.

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "jobs/discovery.h"
+#include "jobs/job_record.h"
 #include "platform/error_text.h"
 #include "platform/format.h"
 #include "platform/text.h"
@@ -231,6 +232,8 @@ void CMainDlg::OnTimer() {
     Bstr status;
     job->GetStatus(&status);
     devices_.SetItemText(row, kStatusColumn, QString::fromStdString(status.str()));
+    RecordJobIfEnded(job, devices_.GetItemText(row, kDeviceColumn).toStdString(),
+                     devices_.GetItemText(row, kIndexColumn).toUInt(), status.str());
     if (job->HasError()) devices_.SetItemColours(row, kStatusColumn, kWhite, kRed);
     if (!job->IsCompleted()) allCompleted = false;
     sum += static_cast<unsigned>(percent);
@@ -242,6 +245,7 @@ void CMainDlg::OnTimer() {
   if (count > 0) status_.Progress()->setValue(static_cast<int>(sum / count));
   DWORD seconds = (GetTickCount() - startTick_) / 1000;
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, QString::fromStdString(Format("%4ds", static_cast<int>(seconds))));
+  if (HRESULT fault = TakeRecordsFault(); FAILED(fault)) ReportError(fault);
   if (allCompleted && !refresh_.isEnabled()) {
     timer_.stop();
     refresh_.setEnabled(true);

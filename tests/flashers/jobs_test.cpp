@@ -165,6 +165,6 @@ TEST_F(Bench, ADiskJobWritesThePackage) {
   ComPtr<IDeviceReport> noPatch;
   CDiskDriveFlasher::StartFlash(disk, package.Path("rawprogram0.xml"), "", package.dir, noPatch.ReleaseAndGetAddressOf());
   ASSERT_TRUE(Finished(noPatch.Get()));
-  EXPECT_EQ(noPatch->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // after the images were written
-  EXPECT_EQ(log.Count("\tWriteFile position"), 2);
+  EXPECT_EQ(noPatch->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(log.Count("\tWriteFile position"), 1);  // found before the images are written
 }
