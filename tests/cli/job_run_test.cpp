@@ -10,6 +10,7 @@
 
 #include "platform/error_text.h"
 #include "platform/timing.h"
+#include "tests/support/memory_output.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -31,24 +32,6 @@ RunEntry Start(const std::string& device, std::function<HRESULT(CScriptedJob*)> 
   return entry;
 }
 
-class Output {
- public:
-  Output() : file_(::open_memstream(&buffer_, &size_)) {}
-  ~Output() {
-    std::fclose(file_);
-    std::free(buffer_);
-  }
-  std::FILE* file() { return file_; }
-  std::string Text() {
-    std::fflush(file_);
-    return std::string(buffer_, size_);
-  }
-
- private:
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
-  std::FILE* file_;
-};
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -77,7 +60,7 @@ TEST(JobRun, EveryMessageAppearsOnceInOrderBeforeTheFinalObject) {
     }
     return E_FAIL;
   }));
-  Output out;
+  MemoryOutput out;
   JobView view(ViewMode::Json, out.file());
   std::vector<JobRow> finished;
   RunHooks hooks;
@@ -122,7 +105,7 @@ TEST(JobRun, AJobPastTheTimeLimitIsReleasedAndItsRowFailsWithTimeout) {
     return S_OK;
   }));
   entries.push_back(Start("quick", [](CScriptedJob*) { return S_OK; }));
-  Output out;
+  MemoryOutput out;
   JobView view(ViewMode::Lines, out.file());
   std::vector<JobRow> finished;
   RunHooks hooks;

@@ -9,28 +9,11 @@
 #include <sstream>
 
 #include "cli/text_output.h"
+#include "tests/support/memory_output.h"
 
 namespace {
 
 // The output of a view, collected in memory.
-class Output {
- public:
-  Output() : file_(::open_memstream(&buffer_, &size_)) {}
-  ~Output() {
-    std::fclose(file_);
-    std::free(buffer_);
-  }
-  std::FILE* file() { return file_; }
-  std::string Text() {
-    std::fflush(file_);
-    return std::string(buffer_, size_);
-  }
-
- private:
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
-  std::FILE* file_;
-};
 
 std::vector<JobRow> Rows(size_t n, const std::string& status) {
   std::vector<JobRow> rows(n);
@@ -57,7 +40,7 @@ std::vector<std::string> LastTable(const std::string& text) {
 }  // namespace
 
 TEST(JobTable, RowsAreCutToTheTerminalWidthAndScriptControlsNeverReachIt) {
-  Output out;
+  MemoryOutput out;
   TerminalSize size{40, 24};
   JobView view(ViewMode::Table, out.file(), [&] { return size; });
   std::vector<JobRow> rows = Rows(3, "$ \x1b[2J\x1b]0;owned\a fastboot flash system system.img and a long tail");
@@ -80,7 +63,7 @@ TEST(JobTable, RowsAreCutToTheTerminalWidthAndScriptControlsNeverReachIt) {
 }
 
 TEST(JobTable, MoreRowsThanLinesShowWhatFitsAndHowManyMore) {
-  Output out;
+  MemoryOutput out;
   TerminalSize size{80, 6};
   JobView view(ViewMode::Table, out.file(), [&] { return size; });
   view.Update(Rows(20, "x"));
@@ -102,7 +85,7 @@ TEST(JobTable, MoreRowsThanLinesShowWhatFitsAndHowManyMore) {
 }
 
 TEST(JobLines, EveryMessageIsALineAndAFinishedRowSaysHowItEnded) {
-  Output out;
+  MemoryOutput out;
   JobView view(ViewMode::Lines, out.file());
   JobRow row = Rows(1, "")[0];
   view.Message(row, "Send hello command 1");
@@ -117,7 +100,7 @@ TEST(JobLines, EveryMessageIsALineAndAFinishedRowSaysHowItEnded) {
 }
 
 TEST(JobJson, MessagesFinalObjectsSummaryAndErrorsAreOneObjectPerLine) {
-  Output out;
+  MemoryOutput out;
   JobView view(ViewMode::Json, out.file());
   std::vector<JobRow> rows = Rows(2, "");
   rows[0].elapsed = 1.5;

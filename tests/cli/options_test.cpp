@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/memory_output.h"
+
 namespace {
 
 int g_runs = 0;
@@ -36,14 +38,9 @@ Outcome Parse(std::vector<std::string> words) {
 }
 
 std::string Captured(void (*print)(std::FILE*)) {
-  char* text = nullptr;
-  size_t size = 0;
-  std::FILE* out = ::open_memstream(&text, &size);
-  print(out);
-  std::fclose(out);
-  std::string result(text, size);
-  std::free(text);
-  return result;
+  MemoryOutput out;
+  print(out.file());
+  return out.Text();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -43,6 +44,24 @@ TEST(LogFile, NameCarriesTheOpeningTimeAndTheHostName) {
   EXPECT_LE(stamp, after);
   log.WriteLine("second");
   EXPECT_EQ(ReadFile(path), "first\r\nsecond\r\n");  // CR LF, no byte-order mark
+}
+
+// The read-me shown with F1 and the project's README name the log by
+// placeholders; filled in, they must give the name the program writes.
+TEST(LogFile, TheReadMesNameTheLogAsTheProgramWritesIt) {
+  TempDir dir;
+  LogFile log(InFolder(dir.path()));
+  log.WriteLine("x");
+  std::string name = log.path().substr(log.path().rfind('/') + 1);
+  for (const char* file : {"/resources/ReadMe.txt", "/README.md"}) {
+    std::string text = ReadFile(std::string(VANTOR_SOURCE_DIR) + file);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("Vantor-<([a-z]+)>@<([a-z]+)>\\.log"))) << file;
+    const std::map<std::string, std::string> meaning = {{"time", "[0-9]+"}, {"host", "bench-7"}};
+    ASSERT_TRUE(meaning.count(m[1]) && meaning.count(m[2])) << file << " names " << m[0];
+    std::regex written("Vantor-" + meaning.at(m[1]) + "@" + meaning.at(m[2]) + "\\.log");
+    EXPECT_TRUE(std::regex_match(name, written)) << file << " says " << m[0] << ", the program wrote " << name;
+  }
 }
 
 TEST(LogFile, MissingHostNameReadsUnknown) {
