@@ -152,13 +152,15 @@ std::string AsciiLower(std::string_view text) {
 
 namespace {
 
-// The character at s[*i] as a code point, its upper-case mapping taken; an
+// The character at s[*i] as a code point, folded: its upper-case mapping,
+// then that one's lower-case mapping, so that all spellings of a letter meet
+// in one ("S", "s"; "Σ", "σ", "ς") and ASCII letters fold to lower case. An
 // invalid byte stands for itself, above every code point. Advances *i.
-std::uint32_t NextUpperCase(std::string_view s, size_t* i) {
+std::uint32_t NextFolded(std::string_view s, size_t* i) {
   unsigned char c = static_cast<unsigned char>(s[*i]);
   if (c < 0x80) {
     ++*i;
-    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
   }
   size_t len = Utf8SequenceLength(s, *i);
   if (len == 0) {
@@ -171,15 +173,43 @@ std::uint32_t NextUpperCase(std::string_view s, size_t* i) {
   // The case tables of the built-in UTF-8 locale, whatever the process's
   // own locale is.
   static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  return unicode ? static_cast<std::uint32_t>(towupper_l(static_cast<wint_t>(code), unicode)) : code;
+  if (!unicode) return code;
+  return static_cast<std::uint32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), unicode), unicode));
 }
 
 }  // namespace
 
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t start = i;
+    std::uint32_t code = NextFolded(text, &i);
+    if (code >= 0x110000u) {
+      out += text[start];  // an invalid byte stays as it is
+    } else if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | code >> 6);
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | code >> 12);
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | code >> 18);
+      out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    if (NextUpperCase(a, &i) != NextUpperCase(b, &j)) return false;
+    if (NextFolded(a, &i) != NextFolded(b, &j)) return false;
   }
   return i == a.size() && j == b.size();
 }

@@ -116,12 +116,12 @@ HRESULT ExecuteCommand(const std::string& commandLine, std::string* output) {
   int status = 0;
   while (::waitpid(child.process.pid(), &status, 0) < 0 && errno == EINTR) {
   }
-  if (!bytes.empty() && output) *output = LocaleToUtf8(bytes);
   if (overflow) {
     hr = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     TraceResult(hr, "ExecuteCommand", __LINE__);
     return hr;
   }
+  if (!bytes.empty() && output) *output = LocaleToUtf8(bytes);
   return ExitResult(status);
 }
 

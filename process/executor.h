@@ -24,7 +24,7 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
 // stored only when something was printed. All of it comes back: output of
 // more than 64 MiB fails the command with
 // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) (traced), whatever its exit
-// code. Without a reader (StartProcess with wantOutput false) the child's
+// code, and leaves *output as it was. Without a reader (StartProcess with wantOutput false) the child's
 // standard output and error go to /dev/null.
 HRESULT ExecuteCommand(const std::string& commandLine, std::string* output);
 HRESULT ExecuteCommand(const std::string& commandLine);
