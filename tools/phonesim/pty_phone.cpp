@@ -76,8 +76,7 @@ void PtyEmergencyPhone::LeavePort() {
   master_ = slave_ = -1;
 }
 
-bool PtyEmergencyPhone::SendReply(const Bytes& payload, bool corrupt) {
-  Bytes frame = EncodeFrame(payload, corrupt);
+bool PtyEmergencyPhone::Send(const Bytes& frame) {
   size_t done = 0;
   while (done < frame.size() && !stop_) {
     ssize_t n = ::write(master_, frame.data() + done, frame.size() - done);
@@ -140,6 +139,13 @@ void PtyEmergencyPhone::Pace(size_t bytes) {
 void PtyEmergencyPhone::Run() {
   FrameDecoder decoder;
   std::uint8_t buffer[65536];
+  // The replies to what one read brought go out in one write, as the host
+  // sends each frame in one write.
+  Bytes out;
+  auto flush = [&] {
+    if (!out.empty()) Send(out);
+    out.clear();
+  };
   while (!stop_) {
     pollfd p{master_, POLLIN, 0};
     int rc = ::poll(&p, 1, 50);
@@ -160,21 +166,24 @@ void PtyEmergencyPhone::Run() {
       for (const Bytes& reply : replies) {
         ReplyAction action = shaper_.Next();
         if (action == ReplyAction::Vanish) {
+          flush();
           LeavePort();
           Publish("gone");
           left = true;
           return;
         }
         if (action == ReplyAction::Drop) continue;
-        SendReply(reply, action == ReplyAction::Corrupt);
+        AppendFrame(out, reply, action == ReplyAction::Corrupt);
       }
       if (stage == EmergencyPhone::Stage::Reset) {
+        flush();
         WaitUntilHostRead();
         LeavePort();
         ComeBackAsDisk();
         left = true;
       }
     });
+    if (!left) flush();
     badFrames_ = decoder.badFrames();
     if (left) return;
   }

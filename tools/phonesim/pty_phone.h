@@ -47,7 +47,7 @@ class PtyEmergencyPhone {
 
  private:
   void Run();
-  bool SendReply(const Bytes& payload, bool corrupt);
+  bool Send(const Bytes& frames);
   void LeavePort();
   void WaitUntilHostRead();
   void Pace(size_t bytes);  // holds the port to its rate

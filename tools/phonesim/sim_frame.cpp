@@ -1,5 +1,7 @@
 #include "tools/phonesim/sim_frame.h"
 
+#include <cstring>
+
 namespace phonesim {
 
 namespace {
@@ -44,17 +46,33 @@ std::uint8_t* PutEscaped(std::uint8_t* out, std::uint8_t b) {
 }  // namespace
 
 Bytes EncodeFrame(const Bytes& payload, bool corruptCheck) {
+  Bytes out;
+  AppendFrame(out, payload, corruptCheck);
+  return out;
+}
+
+void AppendFrame(Bytes& out, const Bytes& payload, bool corruptCheck) {
   std::uint16_t crc = SimCrc(payload.data(), payload.size());
   if (corruptCheck) crc ^= 0x0100;
-  Bytes out(2 * (payload.size() + 2) + 2);  // room for every byte escaped
-  std::uint8_t* p = out.data();
+  const size_t start = out.size();
+  out.resize(start + 2 * (payload.size() + 2) + 2);  // room for every byte escaped
+  std::uint8_t* p = out.data() + start;
   *p++ = 0x7E;
-  for (std::uint8_t b : payload) p = PutEscaped(p, b);
+  // Runs without a reserved value are copied whole.
+  const std::uint8_t* in = payload.data();
+  const size_t size = payload.size();
+  for (size_t i = 0; i < size;) {
+    size_t j = i;
+    while (j < size && in[j] != 0x7E && in[j] != 0x7D) ++j;
+    std::memcpy(p, in + i, j - i);
+    p += j - i;
+    i = j;
+    if (i < size) p = PutEscaped(p, in[i++]);
+  }
   p = PutEscaped(p, static_cast<std::uint8_t>(crc));
   p = PutEscaped(p, static_cast<std::uint8_t>(crc >> 8));
   *p++ = 0x7E;
   out.resize(static_cast<size_t>(p - out.data()));
-  return out;
 }
 
 bool FrameDecoder::Close() {

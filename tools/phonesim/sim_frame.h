@@ -15,6 +15,8 @@ std::uint16_t SimCrc(const std::uint8_t* data, size_t size);
 
 // A whole frame for payload; corruptCheck flips a bit of the check sequence.
 Bytes EncodeFrame(const Bytes& payload, bool corruptCheck = false);
+// The same frame appended to out, so several replies go out in one write.
+void AppendFrame(Bytes& out, const Bytes& payload, bool corruptCheck = false);
 
 // Collects bytes into frames. Feed returns true when a frame with a good
 // check sequence closes; its payload is then frame() until the next Feed.
