@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/run_signals.h"
+#include "jobs/job_record.h"
 #include "platform/error_text.h"
 #include "platform/format.h"
 #include "process/process_kill.h"
@@ -46,6 +47,7 @@ bool PollRow(RunEntry* entry, JobView* view) {
   Bstr status;
   job->GetStatus(&status);
   row.status = status.str();
+  RecordJobIfEnded(job, row.device, row.index, row.status);
   row.error = completed && job->HasError();
   row.done = completed;
   row.result = completed ? job->GetResult() : S_FALSE;

@@ -4,6 +4,7 @@
 #include "cli/download_command.h"
 #include "cli/jobs_command.h"
 #include "cli/options.h"
+#include "cli/records_command.h"
 #include "cli/write_disk_command.h"
 
 int main(int argc, char** argv) {
@@ -11,7 +12,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");  // JSON numbers keep their decimal point
   // The commands, in the order the help lists them: one entry each.
   const std::vector<const CommandSpec*> commands = {
-      &kListCommand, &kFlashCommand, &kBackupCommand, &kDownloadCommand, &kWriteDiskCommand,
+      &kListCommand, &kFlashCommand, &kBackupCommand, &kDownloadCommand, &kWriteDiskCommand, &kRecordsCommand,
   };
   return RunCommandLine(commands, argc, argv);
 }

@@ -49,8 +49,9 @@ HRESULT OpenImage(ProgramWrite* program) {
   return S_OK;
 }
 
-bool InsideDisk(std::uint64_t start, std::uint64_t sectors, std::uint64_t diskSectors) {
-  return sectors <= diskSectors && start <= diskSectors - sectors;
+bool InsideDisk(std::uint64_t start, std::uint64_t sectors, DiskSize disk) {
+  const std::uint64_t diskSectors = disk.bytes / kSector;
+  return !disk.bounded || (sectors <= diskSectors && start <= diskSectors - sectors);
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ bool IsPackageRelativeName(const std::string& name) {
   }
 }
 
-HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths, std::uint64_t diskBytes,
+HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths, DiskSize disk,
                             IQStatusReport* sink, std::vector<ProgramWrite>* programs) {
   constexpr const char* kName = "ReadProgramElements";
   NotifyStatus(sink, "Open program file \"%s\"", rawprogramXml.c_str());
@@ -88,7 +89,7 @@ HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string&
     if (!IsPackageRelativeName(filename)) return Fail(E_INVALIDARG, kName, __LINE__);
     ProgramWrite program;
     if (std::optional<std::string> start = Attribute(element, "start_sector")) {
-      hr = ParseStartSector(*start, diskBytes, &program.startSector);
+      hr = ParseStartSector(*start, disk.bytes, &program.startSector);
       if (!TraceResult(hr, kName, __LINE__)) return hr;
     }
     program.sectorLimit = Number(element, "num_partition_sectors");
@@ -96,7 +97,7 @@ HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string&
     program.path = SearchFile(searchPaths, filename);
     hr = OpenImage(&program);
     if (!TraceResult(hr, kName, __LINE__)) return hr;
-    if (!InsideDisk(program.startSector, program.sectorsWritten(), diskBytes / kSector))
+    if (!InsideDisk(program.startSector, program.sectorsWritten(), disk))
       return Fail(E_INVALIDARG, kName, __LINE__);
     programs->push_back(std::move(program));
   }
@@ -104,7 +105,7 @@ HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string&
   return FAILED(hr) ? hr : S_OK;
 }
 
-HRESULT ReadPatchElements(const std::string& patchXml, std::uint64_t diskBytes, std::vector<PatchWrite>* patches) {
+HRESULT ReadPatchElements(const std::string& patchXml, DiskSize disk, std::vector<PatchWrite>* patches) {
   constexpr const char* kName = "ReadPatchElements";
   std::unique_ptr<XmlElementReader> reader;
   HRESULT hr = CreateXmlReaderOnFile(patchXml, &reader);
@@ -114,7 +115,7 @@ HRESULT ReadPatchElements(const std::string& patchXml, std::uint64_t diskBytes, 
     if (!EqualsIgnoreCase(element.localName, "patch")) continue;
     PatchWrite patch;
     if (std::optional<std::string> value = Attribute(element, "value")) {
-      hr = EvaluatePatchValue(*value, diskBytes, &patch.value);
+      hr = EvaluatePatchValue(*value, disk.bytes, &patch.value);
       if (!TraceResult(hr, kName, __LINE__)) return hr;
     }
     if (!EqualsIgnoreCase(Attribute(element, "filename").value_or(""), "DISK")) continue;
@@ -123,7 +124,7 @@ HRESULT ReadPatchElements(const std::string& patchXml, std::uint64_t diskBytes, 
     patch.sizeInBytes = Number(element, "size_in_bytes");
     // The patched bytes lie inside the one sector that is read and written.
     if (patch.byteOffset > kSector || patch.sizeInBytes > kSector - patch.byteOffset ||
-        !InsideDisk(patch.startSector, 1, diskBytes / kSector))
+        !InsideDisk(patch.startSector, 1, disk))
       return Fail(E_INVALIDARG, kName, __LINE__);
     patches->push_back(patch);
   }

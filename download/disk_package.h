@@ -37,13 +37,21 @@ struct PatchWrite {
 // for a file name that is absolute or climbs out of its folder ("..") and for
 // an element that does not lie inside the disk, and with the open error of an
 // image that cannot be read.
-HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths, std::uint64_t diskBytes,
+// A disk with no end to check against (a character device) has
+// DiskSize::bounded false: its length reads as 0 for the values, and no
+// element is outside it.
+struct DiskSize {
+  std::uint64_t bytes = 0;
+  bool bounded = true;
+};
+
+HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths, DiskSize disk,
                             IQStatusReport* sink, std::vector<ProgramWrite>* programs);
 
 // Reads every patch element of the patch file. A "value" of an unknown form on
 // any element is WS_E_INVALID_FORMAT; a patch of "DISK" that does not lie
 // inside one sector of the disk is E_INVALIDARG.
-HRESULT ReadPatchElements(const std::string& patchXml, std::uint64_t diskBytes, std::vector<PatchWrite>* patches);
+HRESULT ReadPatchElements(const std::string& patchXml, DiskSize disk, std::vector<PatchWrite>* patches);
 
 // A file name that stays inside the folder it is looked for in: relative,
 // with no ".." among its parts.

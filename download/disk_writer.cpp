@@ -14,6 +14,7 @@
 
 #include "download/disk_package.h"
 #include "download/transport.h"
+#include "platform/file_sync.h"
 #include "shell/log.h"
 
 namespace {
@@ -56,16 +57,16 @@ bool WriteAt(int fd, const unsigned char* data, size_t size, std::uint64_t offse
 
 }  // namespace
 
-HRESULT GetDiskLength(int disk, std::uint64_t* bytes) {
+HRESULT GetDiskLength(int disk, DiskSize* size) {
   struct stat st{};
   if (::fstat(disk, &st) != 0) return HresultFromLastErrno();
   if (S_ISBLK(st.st_mode)) {
-    std::uint64_t size = 0;
-    if (::ioctl(disk, BLKGETSIZE64, &size) != 0) return HresultFromLastErrno();
-    *bytes = size;
+    std::uint64_t bytes = 0;
+    if (::ioctl(disk, BLKGETSIZE64, &bytes) != 0) return HresultFromLastErrno();
+    *size = {bytes, true};
     return S_OK;
   }
-  *bytes = static_cast<std::uint64_t>(st.st_size);
+  *size = {static_cast<std::uint64_t>(st.st_size), S_ISREG(st.st_mode)};
   return S_OK;
 }
 
@@ -145,24 +146,24 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawp
   NotifyStatus(sink, "Open disk \"%s\"", diskName.c_str());
   UniqueFd disk(::open(diskName.c_str(), O_RDWR | O_CLOEXEC));
   if (!disk.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
-  std::uint64_t diskBytes = 0;
-  hr = GetDiskLength(disk.get(), &diskBytes);
+  DiskSize diskSize;
+  hr = GetDiskLength(disk.get(), &diskSize);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   // The whole package is read and checked before the first write.
   std::vector<ProgramWrite> programs;
-  hr = ReadProgramElements(rawprogramXml, searchPaths, diskBytes, sink, &programs);
+  hr = ReadProgramElements(rawprogramXml, searchPaths, diskSize, sink, &programs);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   std::vector<PatchWrite> patches;
-  hr = ReadPatchElements(patchXml, diskBytes, &patches);
+  hr = ReadPatchElements(patchXml, diskSize, &patches);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   hr = WriteFilesToDiskDrive(programs, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   // Nothing reported written may still be only in the page cache.
-  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
   hr = ApplyPatchesToDiskDrive(patchXml, patches, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  if (::fsync(disk.get()) != 0) return Fail(HresultFromLastErrno(), kName, __LINE__);
+  if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
   return S_OK;
 }

@@ -29,5 +29,6 @@ HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, const std::vector<P
 HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t startSector, std::uint64_t byteOffset, std::uint64_t value,
                               std::uint64_t sizeInBytes, IQStatusReport* sink);
 
-// The disk's length in bytes: the block device's size or the file's.
-HRESULT GetDiskLength(int disk, std::uint64_t* bytes);
+// The disk's length in bytes: the block device's size or the file's. Any
+// other kind of device has no length to check against: 0, not bounded.
+HRESULT GetDiskLength(int disk, DiskSize* size);

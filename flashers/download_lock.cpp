@@ -4,20 +4,16 @@
 #include <sys/file.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
+#include "jobs/phone_lock.h"
 #include "platform/timing.h"
 
 namespace {
 
 constexpr DWORD kPollMs = 100;
 
-std::string LockPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = runtime && *runtime ? runtime : "/tmp";
-  return dir + "/{4A74067F-8567-4246-90E7-34FCF3D57D0C}.lock";
-}
+std::string LockPath() { return RuntimeFolder() + "/{4A74067F-8567-4246-90E7-34FCF3D57D0C}.lock"; }
 
 }  // namespace
 

@@ -63,23 +63,33 @@ bool CEmergencyFlasher::IsQPSTServer() {
 
 HRESULT CEmergencyFlasher::DoWork() {
   constexpr const char* kName = "CEmergencyFlasher::DoWork";
-  HRESULT hr = S_OK;
-  if (IsQPSTServer() && !lock_.held()) hr = lock_.Acquire();
-  ComPtr<IQSoftwareDownload> download;
-  ComPtr<IQStatusReport> sink;
-  ComPtr<IDownloadSettings> settings;
-  if (TraceResult(hr, kName, __LINE__)) hr = GetSoftwareDownload(download.ReleaseAndGetAddressOf());
-  if (TraceResult(hr, kName, __LINE__)) hr = CStatusReport<CEmergencyFlasher>::CreateInstance(this, sink.ReleaseAndGetAddressOf());
-  if (TraceResult(hr, kName, __LINE__)) hr = download->put_StatusReport(sink.Get());
-  if (TraceResult(hr, kName, __LINE__))
-    hr = GetInterfaceFromGlobal(settingsCookie_, IDownloadSettings::kIid, settings.ReleaseAndGetVoidAddress());
-  if (TraceResult(hr, kName, __LINE__)) {
-    hr = download->DownloadBySettings(settings.Get());
-    if (!TraceResult(hr, kName, __LINE__) && lastEvent_) {
-      ReportStatus("receive last event, but fail with 0x%08x", static_cast<unsigned>(hr));
-      hr = S_OK;
-    }
+  if (IsQPSTServer() && !lock_.held()) {
+    HRESULT hr = lock_.Acquire();
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
   }
+  HRESULT hr = Download();
   lock_.Release();
+  return hr;
+}
+
+// One failure leaves one trace line, at the line of the step that failed.
+HRESULT CEmergencyFlasher::Download() {
+  constexpr const char* kName = "CEmergencyFlasher::DoWork";
+  ComPtr<IQSoftwareDownload> download;
+  HRESULT hr = GetSoftwareDownload(download.ReleaseAndGetAddressOf());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  ComPtr<IQStatusReport> sink;
+  hr = CStatusReport<CEmergencyFlasher>::CreateInstance(this, sink.ReleaseAndGetAddressOf());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  hr = download->put_StatusReport(sink.Get());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  ComPtr<IDownloadSettings> settings;
+  hr = GetInterfaceFromGlobal(settingsCookie_, IDownloadSettings::kIid, settings.ReleaseAndGetVoidAddress());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  hr = download->DownloadBySettings(settings.Get());
+  if (!TraceResult(hr, kName, __LINE__) && lastEvent_) {
+    ReportStatus("receive last event, but fail with 0x%08x", static_cast<unsigned>(hr));
+    hr = S_OK;
+  }
   return hr;
 }

@@ -25,6 +25,9 @@ class CEmergencyFlasher : public CQPSTReport {
   void SetLastEvent() { lastEvent_ = 1; }
 
  private:
+  // Steps 2 to 6 of the work: server objects, sink, DownloadBySettings.
+  HRESULT Download();
+
   std::atomic<int> lastEvent_{0};
   DWORD settingsCookie_ = 0;
   CDownloadLock lock_;

@@ -1,7 +1,6 @@
 #include "flashers/fastboot_flasher.h"
 
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include "platform/timing.h"
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "process/process_tree.h"
 #include "process/search_file.h"
 #include "shell/log.h"
 
@@ -95,6 +95,13 @@ class LineReader {
   bool ended_ = false;
 };
 
+// Waits for the script's end; false when the work is asked to stop first.
+bool WaitForEnd(const ProcessHandle& process) {
+  while (!process.WaitForExit(kStopCheckMs))
+    if (StopRequested()) return false;
+  return true;
+}
+
 }  // namespace
 
 FastbootLine ClassifyFastbootLine(std::string_view line) {
@@ -144,7 +151,8 @@ HRESULT CFastBootFlasher::DoWork() {
   }
   ChildProcess child;
   std::string script = Absolute(script_);
-  HRESULT hr = StartProcess(FastbootCommandLine(ParentFolder(script), SdkFolder(), script, GetDeviceId()), true, &child);
+  HRESULT hr =
+      StartProcessTree(FastbootCommandLine(ParentFolder(script), SdkFolder(), script, GetDeviceId()), true, &child);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   LineReader reader(child.output.get(), child.process.fd());
@@ -163,12 +171,15 @@ HRESULT CFastBootFlasher::DoWork() {
       pending = 0.0;
     }
   }
+  // Its output has ended: the script's status tells whether it did its work.
+  bool ranToItsEnd = SUCCEEDED(hr) && WaitForEnd(child.process);
   // The script's whole tree goes, so no fastboot is left holding the phone.
-  CProcessList list;
-  list.Snapshot();
-  ::kill(child.process.pid(), SIGKILL);
-  KillProcessTree(list, child.process);
-  ::waitpid(child.process.pid(), nullptr, 0);
+  int status = EndProcessTree(&child);
   if (StopRequested()) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+  if (ranToItsEnd && status != 0) {
+    ReportStatus("script exited with status %d", status);
+    hr = E_FAIL;
+  }
+  TraceResult(hr, kName, __LINE__);
   return hr;
 }

@@ -49,8 +49,10 @@ HRESULT CNvItemFlasher::Attempt(HRESULT* ended) {
   ComPtr<IQSoftwareDownload> download;
   ComPtr<IQStatusReport> sink;
   hr = GetSoftwareDownload(download.ReleaseAndGetAddressOf());
-  if (TraceResult(hr, kName, __LINE__)) hr = CStatusReport<CNvItemFlasher>::CreateInstance(this, sink.ReleaseAndGetAddressOf());
-  if (TraceResult(hr, kName, __LINE__)) hr = download->put_StatusReport(sink.Get());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  hr = CStatusReport<CNvItemFlasher>::CreateInstance(this, sink.ReleaseAndGetAddressOf());
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  hr = download->put_StatusReport(sink.Get());
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   ReportStatus("start flash %s", qcn_.c_str());
   hr = download->RestoreNV(Variant::String(Bstr(qcn_)), Variant::String(Bstr(kServiceProgrammingCode)), Variant::I4(1));

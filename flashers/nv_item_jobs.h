@@ -21,6 +21,8 @@ class CNvItemFlasher : public CQPSTReport {
   static HRESULT StartFlash(const std::string& deviceId, const std::string& nvFile, const std::string& searchPaths,
                             IDeviceReport** out);
   HRESULT DoWork() override;
+  // The .qcn file the job restores from; fixed when it is created.
+  const std::string& QcnFile() const { return qcn_; }
 
  private:
   HRESULT Attempt(HRESULT* ended);
@@ -31,6 +33,8 @@ class CNvItemBackup : public CQPSTReport {
  public:
   static HRESULT StartBackup(const std::string& deviceId, const std::string& searchPaths, IDeviceReport** out);
   HRESULT DoWork() override;
+  // The .qcn file the job writes; fixed when it is created.
+  const std::string& QcnFile() const { return qcn_; }
 
  private:
   std::string qcn_;

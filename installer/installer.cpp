@@ -128,16 +128,26 @@ HRESULT RecordTypeDescriptions(bool registering) {
   return first;
 }
 
-// Copies a rules file into the rules folder durably: a reader never sees
-// half a file.
-HRESULT CopyRulesFile(const std::string& source, const std::string& target) {
-  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+// A rules file of at most kMaxRulesFileBytes.
+HRESULT ReadRulesFile(const std::string& path, std::string* data) {
+  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.valid()) return HresultFromLastErrno();
-  std::string data(kMaxRulesFileBytes + 1, '\0');
-  ssize_t n = ::read(in.get(), data.data(), data.size());
+  data->assign(kMaxRulesFileBytes + 1, '\0');
+  ssize_t n = ::read(in.get(), data->data(), data->size());
   if (n < 0) return HresultFromLastErrno();
   if (static_cast<size_t>(n) > kMaxRulesFileBytes) return HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
-  data.resize(static_cast<size_t>(n));
+  data->resize(static_cast<size_t>(n));
+  return S_OK;
+}
+
+// Copies a rules file into the rules folder durably: a reader never sees
+// half a file. A file already in place with the same rules (the system's
+// package installs them) is left as it is.
+HRESULT CopyRulesFile(const std::string& source, const std::string& target) {
+  std::string data, present;
+  HRESULT hr = ReadRulesFile(source, &data);
+  if (FAILED(hr)) return hr;
+  if (SUCCEEDED(ReadRulesFile(target, &present)) && present == data) return S_OK;
   int err = ReplaceFileDurably(target, data, 0644);
   return err == 0 ? S_OK : HresultFromErrno(err);
 }
@@ -149,12 +159,6 @@ HRESULT WriteNoQpst() {
   return FromRegistry(rc);
 }
 
-// udevadm tells failure by a positive exit status, which as an HRESULT would
-// read as success.
-HRESULT RunUdevadm(const char* arguments) {
-  HRESULT status = ExecuteCommand(std::string("udevadm ") + arguments);
-  return status > 0 ? E_FAIL : status;
-}
 
 void LogStep(const char* verb, const std::string& path, HRESULT hr) {
   WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
@@ -221,10 +225,30 @@ bool CInstaller::Run(bool (CInstaller::*step)(bool), bool install) {
 
 void CInstaller::Advance() { window_->SetPosition(++counter_); }
 
+HRESULT CInstaller::Execute(const std::string& command) {
+  return window_->Await([&command] { return ExecuteCommand(command); });
+}
+
+// udevadm tells failure by a positive exit status, which as an HRESULT would
+// read as success.
+HRESULT CInstaller::RunUdevadm(const char* arguments) {
+  HRESULT status = Execute(std::string("udevadm ") + arguments);
+  return status > 0 ? E_FAIL : status;
+}
+
+bool CInstaller::UdevRunning() {
+  if (RunUdevadm("control --ping") == S_OK) return true;
+  WriteLog("%s", "udev is not running: the rules take effect when it starts");
+  return false;
+}
+
 bool CInstaller::InstallDriver(bool install) {
   constexpr const char* kName = "CInstaller::InstallDriver";
   const std::string drivers[] = {"Google/Driver/51-android.rules",
                                  Format("Qualcomm/Driver/%s/qcser.rules", GetNativeArchitecture().c_str())};
+  // Without a running udev (a chroot, a container, a system still being
+  // set up) there is nothing to reload: udev reads the rules when it starts.
+  bool udevRunning = install && UdevRunning();
   bool ok = true;
   for (const std::string& path : drivers) {
     window_->SetLine(2, path, true);
@@ -234,9 +258,9 @@ bool CInstaller::InstallDriver(bool install) {
       UninstallDriver(driverFile);
       hr = CopyDriver(path, driverFile);
       if (SUCCEEDED(hr) && path.find("qcser.rules") != std::string::npos) {
-        hr = RunUdevadm("control --reload");
+        if (udevRunning) hr = RunUdevadm("control --reload");
         if (TraceResult(hr, kName, __LINE__)) {
-          hr = InitializeSetting();
+          hr = window_->Await([] { return InitializeSetting(); });
           TraceResult(hr, kName, __LINE__);
         }
       }
@@ -248,7 +272,7 @@ bool CInstaller::InstallDriver(bool install) {
     LogStep(install ? "install" : "uninstall", path, hr);
   }
   // The devices already attached get the new rules now.
-  if (install) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
+  if (udevRunning) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
   return ok;
 }
 
@@ -281,7 +305,7 @@ HRESULT CInstaller::UninstallDriver(const std::string& driverFile) {
 bool CInstaller::InstallVcRedist(bool install) {
   if (!Exists(kRuntimePackage)) return true;
   window_->SetLine(2, kRuntimePackage, true);
-  HRESULT hr = ExecuteCommand(Format("msiexec.exe %s \"%s\" /quiet", install ? "/i" : "/x", kRuntimePackage));
+  HRESULT hr = Execute(Format("msiexec.exe %s \"%s\" /quiet", install ? "/i" : "/x", kRuntimePackage));
   Advance();
   bool ok = TraceResult(hr, "CInstaller::InstallVcRedist", __LINE__);
   LogStep(install ? "install" : "uninstall", kRuntimePackage, hr);
@@ -327,7 +351,7 @@ bool CInstaller::RegisterServer(bool install) {
     std::string command = path.find(".exe") != std::string::npos
                               ? Format("\"%s\" %s", path.c_str(), install ? "/RegServer" : "/UnregServer")
                               : Format("regsvr32.exe %s /s \"%s\"", install ? "" : "/u", path.c_str());
-    HRESULT hr = ExecuteCommand(command);
+    HRESULT hr = Execute(command);
     Advance();
     ok = TraceResult(hr, kName, __LINE__) && ok;
     LogStep(install ? "register" : "unregister", path, hr);

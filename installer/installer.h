@@ -52,6 +52,12 @@ class CInstaller {
   // One step unless the user has cancelled.
   bool Run(bool (CInstaller::*step)(bool), bool install);
   void Advance();
+  // An outside command's exit code, run while the window keeps answering.
+  HRESULT Execute(const std::string& command);
+  HRESULT RunUdevadm(const char* arguments);
+  // Whether a udev daemon answers; nothing is to be reloaded without one
+  // (a chroot, a container): it reads the rules when it starts.
+  bool UdevRunning();
   HRESULT UninstallDriver(const std::string& driverFile);
   HRESULT CopyDriver(const std::string& path, const std::string& driverFile);
 

@@ -2,7 +2,10 @@
 // three text lines, a progress bar with an estimated remaining time, and
 // Cancel. The windows provide it; the installer only uses these operations.
 #pragma once
+#include <functional>
 #include <string>
+
+#include "platform/hresult.h"
 
 class IProgressWindow {
  public:
@@ -19,4 +22,8 @@ class IProgressWindow {
   virtual void SetLine(int line, const std::string& text, bool compact) = 0;
   virtual bool HasUserCancelled() = 0;
   virtual void Stop() = 0;
+  // Runs a step's command to its end and returns its result. A window keeps
+  // answering meanwhile (it repaints, and Cancel is taken at once); without
+  // one the command simply runs.
+  virtual HRESULT Await(const std::function<HRESULT()>& command) { return command(); }
 };

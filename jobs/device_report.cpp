@@ -2,8 +2,11 @@
 
 #include <cstdarg>
 #include <system_error>
+#include <utility>
 
 #include "jobs/forced_termination.h"
+#include "jobs/phone_lock.h"
+#include "jobs/job_record.h"
 #include "platform/com/apartment.h"
 #include "platform/com/marshal.h"
 #include "platform/error_text.h"
@@ -22,7 +25,11 @@ HRESULT CDeviceReport::FinalConstruct() {
   return marshaler_.Create(GetControllingUnknown());
 }
 
-bool CDeviceReport::FinalRelease() { return StopWork(); }
+bool CDeviceReport::FinalRelease() {
+  // The releasing thread hands over the record of a job no poll saw end.
+  RecordReleasedJob(static_cast<IDeviceReport*>(this));
+  return StopWork();
+}
 
 CDeviceReport::~CDeviceReport() {
   DetachSinks();
@@ -47,7 +54,12 @@ BOOL CDeviceReport::IsCompleted() {
 
 BOOL CDeviceReport::HasError() {
   std::lock_guard guard(lock_);
-  return !TraceResult(result_, "CDeviceReport::HasError", __LINE__);
+  if (FAILED(result_)) TraceFailureOnce("CDeviceReport::HasError", __LINE__);
+  return FAILED(result_);
+}
+
+void CDeviceReport::TraceFailureOnce(const char* operation, int line) {
+  if (!std::exchange(failureTraced_, true)) TraceResult(result_, operation, line);
 }
 
 double CDeviceReport::GetElapsedTime() {
@@ -86,7 +98,8 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
     }
   } else {
     text = GetErrorText(result_);
-    if (!TraceResult(result_, "CDeviceReport::GetStatus", __LINE__)) {
+    if (FAILED(result_)) {
+      TraceFailureOnce("CDeviceReport::GetStatus", __LINE__);
       unsigned code = static_cast<unsigned>(result_);
       text += statusQueue_.empty() ? Format("(0x%08x)", code)
                                    : Format("(0x%08x: %s)", code, statusQueue_.back().c_str());
@@ -113,6 +126,7 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
   if (worker_.joinable()) return;
   startTick_ = endTick_ = GetTickCount();
   result_ = S_FALSE;
+  failureTraced_ = false;
   deviceId_ = deviceId;
   progress_ = 0.0;
   statusQueue_.clear();
@@ -135,11 +149,19 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
 
 void CDeviceReport::ThreadProc(CDeviceReport* job) {
   ScopedStopToken stop(job->StopToken());
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
-    hr = job->DoWork();
-    CoUninitialize();
-  }
+  HRESULT hr;
+  {
+    // One job per phone: a phone another job works on is not touched.
+    CPhoneLock phone;
+    hr = phone.TryAcquire(job->GetDeviceId());
+    if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
+      hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
+        hr = job->DoWork();
+        CoUninitialize();
+      }
+    }
+  }  // the phone is free before the job reads as completed
   job->DetachSinks();
   job->SetResult(hr);
 

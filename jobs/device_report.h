@@ -56,6 +56,8 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
  public:
   // IDeviceReport
   BOOL IsCompleted() override;
+  // A failure is traced once, by the first poll that sees it (HasError or
+  // GetStatus); the window polls every 100 ms, and later polls are silent.
   BOOL HasError() override;
   double GetElapsedTime() override;
   int GetPercent() override;
@@ -75,7 +77,9 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   HRESULT InternalQueryInterface(REFIID iid, void** object);
 
   // Starts the worker for the given device; does nothing when a worker was
-  // already started.
+  // already started. The worker holds the phone's lock (CPhoneLock) while
+  // DoWork runs; a phone that another job holds ends the job at once with
+  // HRESULT_FROM_WIN32(ERROR_BUSY).
   void StartWork(const std::string& deviceId);
   void SetResult(HRESULT hr);
   // Queues a status message and writes the status line to the log.
@@ -97,12 +101,15 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   // worker then owns the object).
   bool StopWork();
   void DetachSinks();
+  // Under the object lock.
+  void TraceFailureOnce(const char* operation, int line);
 
   std::recursive_mutex lock_;
   DWORD startTick_ = 0;
   DWORD endTick_ = 0;
   std::thread worker_;
   HRESULT result_ = E_OUTOFMEMORY;
+  bool failureTraced_ = false;
   std::string deviceId_;
   double progress_ = 0.0;
   CAggregatedMarshaler marshaler_;

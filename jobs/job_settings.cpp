@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "jobs/job_record.h"
 #include "jobs/refused_job.h"
 #include "platform/path_name.h"
 #include "platform/text.h"
@@ -56,8 +57,10 @@ void StartRowJob(bool backup, const std::string& deviceId, const std::string& fo
     // Without memory for even that, the dispatcher's shared placeholder
     // (read as out of memory) stands in; the values are still never cut.
     if (FAILED(CRefusedJob::Create(hr, out))) StartFlash(&deviceId, nullptr, out);
-    return;
+  } else if (backup) {
+    StartBackup(&deviceId, &settings.searchPaths, out);
+  } else {
+    StartFlash(&deviceId, &settings, out);
   }
-  if (backup) StartBackup(&deviceId, &settings.searchPaths, out);
-  else StartFlash(&deviceId, &settings, out);
+  if (out) NoteJobStarted(*out, deviceId, backup, folderList, settings);
 }

@@ -64,6 +64,13 @@ HRESULT DiagLink::Exchange(const DiagPacket& request, DiagPacket* answer) {
       *answer = decoder_.packet();
       return S_OK;
     }
+    // A phone that keeps sending other packets gets no more time than a
+    // silent one.
+    if (Clock::now() >= deadline) {
+      hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+      TraceResult(hr, kName, __LINE__);
+      return hr;
+    }
   }
 }
 

@@ -18,7 +18,7 @@ constexpr unsigned kMaxWalkBound = 65536;
 // Whether a failed read ends the walk: an unknown command, a wrong length,
 // a refused request, a wrong mode, or a link that no longer answers. Bad
 // parameters (an id the phone does not have) and a locked item do not.
-bool EndsWalk(HRESULT hr, unsigned char errorCode) {
+bool EndsWalk(unsigned char errorCode) {
   return errorCode != kDiagBadParameters && errorCode != kDiagBadSpcMode && errorCode != kDiagBadSecurityMode;
 }
 
@@ -31,7 +31,7 @@ HRESULT ReadItem(DiagPhone& phone, std::uint16_t id, std::vector<NvItem>* items)
     unsigned char errorCode = 0;
     HRESULT hr = phone.Read(id, static_cast<unsigned char>(element), &answer, &errorCode);
     if (FAILED(hr)) {
-      if (EndsWalk(hr, errorCode)) {
+      if (EndsWalk(errorCode)) {
         TraceResult(hr, kName, __LINE__);
         WriteLog("NV item %u could not be read; the backup ends.", id);
         return hr;

@@ -137,6 +137,7 @@ bool DecodeItemRecords(std::string_view stream, std::vector<NvItem>* items) {
     NvItem item;
     item.id = GetLittleEndian16(at + 4);
     item.index = GetLittleEndian16(at + 6);
+    if (item.index > 0xFF) return false;  // a read names the element in one byte
     std::memcpy(item.data.data(), at + kRecordHeader, size - kRecordHeader);
     items->push_back(item);
     at += size;

@@ -35,7 +35,8 @@ struct QcnContents {
 HRESULT EncodeQcn(const QcnContents& contents, std::string* bytes);
 // Reads a compound file's bytes; HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) when
 // they are not a compound file, hold no NV_ITEM_ARRAY, or hold a record
-// that runs past its stream or does not fit an NV item.
+// that runs past its stream, does not fit an NV item, or names an element
+// above 255.
 HRESULT DecodeQcn(std::string_view bytes, QcnContents* contents);
 
 // Writes the file durably: a temporary beside it, flushed, renamed over it.

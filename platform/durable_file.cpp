@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/file_sync.h"
 #include "platform/path_name.h"
 #include "platform/unique_fd.h"
 
@@ -31,8 +32,10 @@ int ReplaceFileDurably(const std::string& path, std::string_view contents, mode_
     UniqueFd temp(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
     if (temp.get() < 0) return errno;
     // The mode as asked for, whatever the umask.
-    if (!WriteAll(temp.get(), contents) || ::fchmod(temp.get(), mode) != 0 || ::fsync(temp.get()) != 0) {
-      int err = errno;
+    int err = 0;
+    if (!WriteAll(temp.get(), contents) || ::fchmod(temp.get(), mode) != 0) err = errno;
+    if (err == 0) err = SyncFile(temp.get());
+    if (err != 0) {
       ::unlink(tempPath.c_str());
       return err;
     }
@@ -44,6 +47,6 @@ int ReplaceFileDurably(const std::string& path, std::string_view contents, mode_
   }
   // Make the rename itself durable.
   UniqueFd dir(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  if (dir.get() >= 0) SyncFile(dir.get());
   return 0;
 }

@@ -10,14 +10,21 @@
 
 namespace {
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid.
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not valid:
+// only the shortest form of a code point up to U+10FFFF that is no surrogate
+// counts (a database or a JSON reader refuses the others).
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
   unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+  size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
   if (len == 0 || i + len > s.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
     if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
   }
+  // The second byte's range where the lead alone does not settle it.
+  unsigned char second = len > 1 ? static_cast<unsigned char>(s[i + 1]) : 0;
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
+      (c == 0xF4 && second > 0x8F))
+    return 0;
   return len;
 }
 
@@ -25,22 +32,6 @@ bool IsUtf8Codeset(const char* codeset) {
   return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0;
 }
 
-// Keeps valid UTF-8 sequences and replaces every invalid byte with "?".
-std::string SanitizeUtf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    size_t len = Utf8SequenceLength(s, i);
-    if (len == 0) {
-      out += '?';
-      ++i;
-    } else {
-      out.append(s.substr(i, len));
-      i += len;
-    }
-  }
-  return out;
-}
 
 // One conversion with iconv; on an input sequence the target cannot take,
 // emits "?" and skips one character of the source (its UTF-8 length when the
@@ -130,6 +121,22 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string SanitizeUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t len = Utf8SequenceLength(s, i);
+    if (len == 0) {
+      out += '?';
+      ++i;
+    } else {
+      out.append(s.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
 size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow) {
   constexpr std::uint64_t kMax = ~std::uint64_t{0};
   *value = 0;
@@ -152,13 +159,15 @@ std::string AsciiLower(std::string_view text) {
 
 namespace {
 
-// The character at s[*i] as a code point, its upper-case mapping taken; an
+// The character at s[*i] as a code point, folded: its upper-case mapping,
+// then that one's lower-case mapping, so that all spellings of a letter meet
+// in one ("S", "s"; "Σ", "σ", "ς") and ASCII letters fold to lower case. An
 // invalid byte stands for itself, above every code point. Advances *i.
-std::uint32_t NextUpperCase(std::string_view s, size_t* i) {
+std::uint32_t NextFolded(std::string_view s, size_t* i) {
   unsigned char c = static_cast<unsigned char>(s[*i]);
   if (c < 0x80) {
     ++*i;
-    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
   }
   size_t len = Utf8SequenceLength(s, *i);
   if (len == 0) {
@@ -171,15 +180,43 @@ std::uint32_t NextUpperCase(std::string_view s, size_t* i) {
   // The case tables of the built-in UTF-8 locale, whatever the process's
   // own locale is.
   static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  return unicode ? static_cast<std::uint32_t>(towupper_l(static_cast<wint_t>(code), unicode)) : code;
+  if (!unicode) return code;
+  return static_cast<std::uint32_t>(towlower_l(towupper_l(static_cast<wint_t>(code), unicode), unicode));
 }
 
 }  // namespace
 
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t start = i;
+    std::uint32_t code = NextFolded(text, &i);
+    if (code >= 0x110000u) {
+      out += text[start];  // an invalid byte stays as it is
+    } else if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | code >> 6);
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | code >> 12);
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | code >> 18);
+      out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    if (NextUpperCase(a, &i) != NextUpperCase(b, &j)) return false;
+    if (NextFolded(a, &i) != NextFolded(b, &j)) return false;
   }
   return i == a.size() && j == b.size();
 }

@@ -23,12 +23,20 @@ std::string TruncateChars(std::string_view utf8, std::size_t maxChars);
 // tells whether they passed 2^64 - 1. Returns the position after the digits.
 size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow);
 
-// True when every byte belongs to a valid UTF-8 sequence.
+// True when every byte belongs to a valid UTF-8 sequence (shortest form, no
+// surrogate, at most U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// The valid UTF-8 sequences kept, every other byte replaced by "?".
+std::string SanitizeUtf8(std::string_view text);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string AsciiLower(std::string_view text);
 // Equal ignoring letter case in every script, as the system compares names
-// and paths: each character is taken by its upper-case mapping (so "Пакет"
-// equals "пакет"); bytes that are not valid UTF-8 must match exactly.
+// and paths: each character is taken by the lower case of its upper-case
+// mapping (so "Пакет" equals "пакет"); bytes that are not valid UTF-8 must
+// match exactly.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// The text with each character folded so: two texts are EqualsIgnoreCase
+// exactly when their FoldCase are equal (a map key). ASCII letters become
+// lower case.
+std::string FoldCase(std::string_view text);

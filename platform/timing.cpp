@@ -44,7 +44,38 @@ std::chrono::milliseconds Scaled(std::chrono::milliseconds ms) {
 ScopedTimeScale::ScopedTimeScale(double factor) : previous_(Factor().exchange(factor)) {}
 ScopedTimeScale::~ScopedTimeScale() { Factor().store(previous_); }
 
+namespace {
+
+std::mutex& RecorderLock() {
+  static std::mutex lock;
+  return lock;
+}
+ScopedWaitRecorder* g_recorder = nullptr;
+
+}  // namespace
+
+void NoteWait(DWORD ms) {
+  std::lock_guard lock(RecorderLock());
+  if (g_recorder) g_recorder->waits_.push_back(ms);
+}
+
+ScopedWaitRecorder::ScopedWaitRecorder() {
+  std::lock_guard lock(RecorderLock());
+  previous_ = std::exchange(g_recorder, this);
+}
+
+ScopedWaitRecorder::~ScopedWaitRecorder() {
+  std::lock_guard lock(RecorderLock());
+  g_recorder = previous_;
+}
+
+std::vector<DWORD> ScopedWaitRecorder::waits() const {
+  std::lock_guard lock(RecorderLock());
+  return waits_;
+}
+
 bool WaitUnlessStopped(std::stop_token stop, DWORD ms) {
+  NoteWait(ms);
   std::mutex mutex;
   std::condition_variable_any cv;
   std::unique_lock lock(mutex);

@@ -5,6 +5,7 @@
 #pragma once
 #include <chrono>
 #include <stop_token>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -38,6 +39,23 @@ std::stop_token CurrentStopToken();
 bool StopRequested();
 // WaitUnlessStopped with the calling thread's stop request.
 bool WaitUnlessStopped(DWORD ms);
+
+// For the life of this object, the length of every WaitUnlessStopped of the
+// process is noted (as asked for, before scaling), so a test can check which
+// waits a protocol made without spending them.
+class ScopedWaitRecorder {
+ public:
+  ScopedWaitRecorder();
+  ~ScopedWaitRecorder();
+  ScopedWaitRecorder(const ScopedWaitRecorder&) = delete;
+  ScopedWaitRecorder& operator=(const ScopedWaitRecorder&) = delete;
+  std::vector<DWORD> waits() const;
+
+ private:
+  friend void NoteWait(DWORD ms);
+  ScopedWaitRecorder* previous_;
+  std::vector<DWORD> waits_;
+};
 
 class ScopedStopToken {
  public:

@@ -18,8 +18,10 @@ extern char** environ;
 namespace {
 
 constexpr int kPipeBytes = 262144;
-// What a child may print before the rest is read and dropped.
-constexpr size_t kMaxOutputBytes = 16 * 1024 * 1024;
+// What a child may print: more is read and dropped, and the command fails
+// with HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) instead of handing back
+// a part as if it were the whole.
+constexpr size_t kMaxOutputBytes = 64 * 1024 * 1024;
 
 class SpawnActions {
  public:
@@ -32,12 +34,15 @@ class SpawnActions {
 };
 
 // Reads what is there without blocking; false at the end of the data.
-bool ReadAvailable(int fd, std::string* into) {
+// *overflow is set once the output passed kMaxOutputBytes.
+bool ReadAvailable(int fd, std::string* into, bool* overflow) {
   char buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n > 0) {
-      if (into->size() < kMaxOutputBytes) into->append(buffer, std::min<size_t>(n, kMaxOutputBytes - into->size()));
+      size_t room = kMaxOutputBytes - into->size();
+      if (static_cast<size_t>(n) > room) *overflow = true;
+      into->append(buffer, std::min<size_t>(n, room));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -69,6 +74,10 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
     ::fcntl(writeEnd.get(), F_SETPIPE_SZ, kPipeBytes);
     posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+  } else {
+    // Nobody reads it: the child's output is not mixed into this program's.
+    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
   }
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
@@ -92,19 +101,25 @@ HRESULT ExecuteCommand(const std::string& commandLine, std::string* output) {
   HRESULT hr = StartProcess(commandLine, true, &child);
   if (!TraceResult(hr, "ExecuteCommand", __LINE__)) return hr;
   std::string bytes;
+  bool overflow = false;
   bool pipeOpen = true;
   for (;;) {
     pollfd fds[2] = {{child.process.fd(), POLLIN, 0}, {child.output.get(), POLLIN, 0}};
     int rc = ::poll(fds, pipeOpen ? 2 : 1, -1);
     if (rc < 0 && errno != EINTR) break;
-    if (pipeOpen && (fds[1].revents & (POLLIN | POLLHUP))) pipeOpen = ReadAvailable(child.output.get(), &bytes);
+    if (pipeOpen && (fds[1].revents & (POLLIN | POLLHUP))) pipeOpen = ReadAvailable(child.output.get(), &bytes, &overflow);
     if (fds[0].revents & POLLIN) break;
   }
   // The child has ended: take what it left in the pipe, without waiting for
   // descendants that may still hold it.
-  if (pipeOpen) ReadAvailable(child.output.get(), &bytes);
+  if (pipeOpen) ReadAvailable(child.output.get(), &bytes, &overflow);
   int status = 0;
   while (::waitpid(child.process.pid(), &status, 0) < 0 && errno == EINTR) {
+  }
+  if (overflow) {
+    hr = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    TraceResult(hr, "ExecuteCommand", __LINE__);
+    return hr;
   }
   if (!bytes.empty() && output) *output = LocaleToUtf8(bytes);
   return ExitResult(status);

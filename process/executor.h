@@ -21,7 +21,11 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
 // when it could not start; HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED) when a
 // signal ended it). The pipe is drained while the child runs, so a talkative
 // child never blocks; the output (locale codeset, converted to UTF-8) is
-// stored only when something was printed.
+// stored only when something was printed. All of it comes back: output of
+// more than 64 MiB fails the command with
+// HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) (traced), whatever its exit
+// code, and leaves *output as it was. Without a reader (StartProcess with wantOutput false) the child's
+// standard output and error go to /dev/null.
 HRESULT ExecuteCommand(const std::string& commandLine, std::string* output);
 HRESULT ExecuteCommand(const std::string& commandLine);
 

@@ -3,11 +3,12 @@
 # phones (emergency download, USB disk, fastboot, running phone) in a
 # temporary folder that is removed on exit.
 #
-# After start_bench: $work, $build, and the environment that points the
+# After start_bench: $root, $work, $build, and the environment that points the
 # program at the bench (VANTOR_BENCH_DIR, VANTOR_DEVICE_HELPER) and at a
 # registry of its own (VANTOR_REGISTRY_DIR), so the bench never touches the
 # user's stored settings.
 
+root=$PWD
 build=build/default
 work=$(mktemp -d)
 sim=""
@@ -36,6 +37,20 @@ start_bench() {
   export VANTOR_BENCH_DIR="$work/bench"
   export VANTOR_DEVICE_HELPER="$PWD/$build/tools/devices/vantor-devices"
   export VANTOR_REGISTRY_DIR="$work/registry"
+}
+
+# Installs the program's components as its first start would, from a
+# component folder of the bench's own into a rules folder of its own (the
+# machine's udev rules stay as they are), so that the window's first start
+# finds them installed and keeps the stored folder list.
+install_components() {
+  local components="$work/components" arch
+  arch=$(uname -m)
+  mkdir -p "$components/Google/Driver" "$components/Qualcomm/Driver/$arch" "$components/Qualcomm/QPST" "$work/rules"
+  cp resources/rules/51-android.rules "$components/Google/Driver/"
+  cp resources/rules/qcser.rules "$components/Qualcomm/Driver/$arch/"
+  export VANTOR_RULES_DIR="$work/rules"
+  (cd "$components" && "$root/$build/ui/vantor" /RegServer)
 }
 
 # The package folder as the stored folder list, so the main window opens on it.

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/error_text.h"
+#include "platform/executable.h"
 #include "platform/format.h"
 #include "platform/text.h"
 #include "process/search_file.h"
@@ -58,8 +59,12 @@ const bool g_dumpEnabled = DumpSwitchFromValue(std::getenv("DumpVantor"));
 }  // namespace
 
 LogPlacement LogPlacement::Default() {
-  return LogPlacement{[](const std::string& name) { return SearchFile(std::string_view(), name); }, StateFolder(),
-                      SystemHostName};
+  // A program installed under /usr (the Debian package) never writes there,
+  // not even as root: its logs go to the state folder.
+  auto resolve = [](const std::string& name) {
+    return ExecutablePath().rfind("/usr/", 0) == 0 ? std::string() : SearchFile(std::string_view(), name);
+  };
+  return LogPlacement{resolve, StateFolder(), SystemHostName};
 }
 
 LogFile::LogFile(LogPlacement placement) : placement_(std::move(placement)) {}

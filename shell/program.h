@@ -1,11 +1,8 @@
 // The program's names: its window caption (also the title of the installer's
-// progress window), its executable name, and the outside automation-server
-// processes it clears away.
+// progress window), and the outside automation-server processes it clears
+// away.
 #pragma once
 
 inline constexpr char kProgramCaption[] = "Vantor 6.0.0.1";
-inline constexpr char kProgramImageName[] = "vantor";
 // Null-terminated, as KillProcessTrees takes them.
 inline constexpr const char* kServerImageNames[] = {"ATMNSE~1.EXE", "AtmnServer.exe", "QPSTServer.exe", nullptr};
-inline constexpr const char* kServerAndProgramImageNames[] = {"ATMNSE~1.EXE", "AtmnServer.exe", "QPSTServer.exe",
-                                                              kProgramImageName, nullptr};

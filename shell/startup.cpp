@@ -8,6 +8,7 @@
 #include "jobs/forced_termination.h"
 #include "platform/com/class_registry.h"
 #include "platform/executable.h"
+#include "platform/path_name.h"
 #include "platform/registry/registry.h"
 #include "platform/timing.h"
 #include "process/executor.h"
@@ -76,7 +77,13 @@ int Serve(const std::string& commandLine, IApplication* app) {
 int RunVantor(const std::string& commandLine, IApplication* app) {
   int exitCode = Serve(commandLine, app);
   // A job's worker had to be abandoned: end the servers and every process of
-  // this program, this one last (it exits with code 0 there).
-  if (ForcedTermination()) KillProcessTrees(kServerAndProgramImageNames);
+  // this program's own executable name (whatever the file is called), this
+  // one last (it exits with code 0 there).
+  if (ForcedTermination()) {
+    static_assert(std::size(kServerImageNames) == 4, "three server names and the end");
+    std::string self = FileName(ExecutablePath());
+    const char* names[] = {kServerImageNames[0], kServerImageNames[1], kServerImageNames[2], self.c_str(), nullptr};
+    KillProcessTrees(names);
+  }
   return exitCode;
 }

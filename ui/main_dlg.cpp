@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "jobs/discovery.h"
+#include "jobs/job_record.h"
 #include "platform/error_text.h"
 #include "platform/format.h"
 #include "platform/text.h"
@@ -170,6 +171,13 @@ void CMainDlg::SetPrompt(int stringId) {
 }
 
 void CMainDlg::OnRefresh() {
+  // A refresh releases every row's job, which stops a running one with its
+  // phone half written. The button is disabled during a run; F5 reaches
+  // here all the same, and only beeps until the run is over.
+  if (AnyJobRunning()) {
+    QApplication::beep();
+    return;
+  }
   WaitCursor wait;
   status_.Progress()->setValue(0);
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, "");
@@ -184,6 +192,14 @@ void CMainDlg::OnRefresh() {
     }
   }
   ReportError(hr);
+}
+
+bool CMainDlg::AnyJobRunning() {
+  for (int row = 0; row < devices_.GetItemCount(); ++row) {
+    IDeviceReport* job = devices_.GetItemData(row);
+    if (job && !job->IsCompleted()) return true;
+  }
+  return false;
 }
 
 void CMainDlg::StartJobs(bool backup) {
@@ -216,6 +232,8 @@ void CMainDlg::OnTimer() {
     Bstr status;
     job->GetStatus(&status);
     devices_.SetItemText(row, kStatusColumn, QString::fromStdString(status.str()));
+    RecordJobIfEnded(job, devices_.GetItemText(row, kDeviceColumn).toStdString(),
+                     devices_.GetItemText(row, kIndexColumn).toUInt(), status.str());
     if (job->HasError()) devices_.SetItemColours(row, kStatusColumn, kWhite, kRed);
     if (!job->IsCompleted()) allCompleted = false;
     sum += static_cast<unsigned>(percent);
@@ -227,6 +245,7 @@ void CMainDlg::OnTimer() {
   if (count > 0) status_.Progress()->setValue(static_cast<int>(sum / count));
   DWORD seconds = (GetTickCount() - startTick_) / 1000;
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, QString::fromStdString(Format("%4ds", static_cast<int>(seconds))));
+  if (HRESULT fault = TakeRecordsFault(); FAILED(fault)) ReportError(fault);
   if (allCompleted && !refresh_.isEnabled()) {
     timer_.stop();
     refresh_.setEnabled(true);

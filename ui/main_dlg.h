@@ -81,6 +81,7 @@ class CMainDlg : public QWidget {
  private:
   void OnInitDialog();
   void StartJobs(bool backup);
+  bool AnyJobRunning();
   // Gives the status column the rest of the list's width when that is at
   // least 50 pixels.
   void OnSize();

@@ -1,11 +1,14 @@
 #include "ui/progress_wnd.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QPainter>
 #include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <climits>
+#include <thread>
 
 #include "shell/log.h"
 
@@ -61,8 +64,25 @@ class CSHProgressWnd::Content : public QLabel {
   int frame_ = 0;
 };
 
+namespace {
+
+// Esc and the close box cancel, as the Cancel button does; the dialog is
+// not simply hidden while the installation goes on.
+class CancellingDialog : public QProgressDialog {
+ public:
+  void reject() override { cancel(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    cancel();
+  }
+};
+
+}  // namespace
+
 CSHProgressWnd::CSHProgressWnd() {
-  dialog_ = std::make_unique<QProgressDialog>();
+  dialog_ = std::make_unique<CancellingDialog>();
   created_ = dialog_ != nullptr;
   if (!TraceResult(created_ ? S_OK : E_OUTOFMEMORY, "CSHProgressWnd::CSHProgressWnd", __LINE__)) return;
   content_ = new Content;
@@ -131,6 +151,19 @@ void CSHProgressWnd::SetLine(int line, const std::string& text, bool compact) {
 bool CSHProgressWnd::HasUserCancelled() {
   QCoreApplication::processEvents();
   return dialog_->wasCanceled();
+}
+
+HRESULT CSHProgressWnd::Await(const std::function<HRESULT()>& command) {
+  if (!shown_) return command();
+  HRESULT result = E_UNEXPECTED;
+  QEventLoop loop;
+  std::thread worker([&] {
+    result = command();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  return result;
 }
 
 void CSHProgressWnd::Stop() {

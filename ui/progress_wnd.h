@@ -1,7 +1,9 @@
 // The installer's progress window over QProgressDialog: a title, an
 // animation, three text lines (paths shortened to fit when asked), a progress
-// bar with an estimated remaining time, and Cancel. The installer runs on the
-// main thread, so every update lets the event loop paint and take clicks.
+// bar with an estimated remaining time, and Cancel; Esc and the close box
+// cancel as Cancel does. The installer runs on the main thread: every update
+// lets the event loop paint and take clicks, and a step's command runs on a
+// thread of its own while the loop turns.
 #pragma once
 #include <QElapsedTimer>
 #include <QLabel>
@@ -35,6 +37,9 @@ class CSHProgressWnd : public IProgressWindow {
   void SetLine(int line, const std::string& text, bool compact) override;
   bool HasUserCancelled() override;
   void Stop() override;
+  // While shown: runs the command on a thread of its own and keeps the event
+  // loop turning until it ends, so the window paints and takes Cancel.
+  HRESULT Await(const std::function<HRESULT()>& command) override;
 
   bool Shown() const { return shown_; }
   unsigned OptionsInForce() const { return options_; }

@@ -29,12 +29,12 @@ std::string Hive::Join(std::string_view parent, std::string_view child) {
 bool Hive::HasKey(std::string_view path) const { return Key(path) != nullptr; }
 
 const RegKeyData* Hive::Key(std::string_view path) const {
-  auto it = keys_.find(AsciiLower(Normalize(path)));
+  auto it = keys_.find(FoldCase(Normalize(path)));
   return it == keys_.end() ? nullptr : &it->second;
 }
 
 RegKeyData* Hive::MutableKey(std::string_view path) {
-  auto it = keys_.find(AsciiLower(Normalize(path)));
+  auto it = keys_.find(FoldCase(Normalize(path)));
   return it == keys_.end() ? nullptr : &it->second;
 }
 
@@ -46,7 +46,7 @@ bool Hive::CreateKey(std::string_view path) {
     size_t end = full.find('\\', pos);
     if (end == std::string::npos) end = full.size();
     std::string prefix = full.substr(0, end);
-    auto [it, inserted] = keys_.try_emplace(AsciiLower(prefix), RegKeyData{prefix, {}});
+    auto [it, inserted] = keys_.try_emplace(FoldCase(prefix), RegKeyData{prefix, {}});
     created = inserted;
     pos = end + 1;
   }
@@ -54,19 +54,19 @@ bool Hive::CreateKey(std::string_view path) {
 }
 
 void Hive::DeleteTree(std::string_view path, bool keepKey) {
-  std::string lower = AsciiLower(Normalize(path));
-  std::string prefix = lower.empty() ? "" : lower + '\\';
+  std::string folded = FoldCase(Normalize(path));
+  std::string prefix = folded.empty() ? "" : folded + '\\';
   for (auto it = keys_.begin(); it != keys_.end();) {
-    bool below = !it->first.empty() && it->first.compare(0, prefix.size(), prefix) == 0 && it->first != lower;
+    bool below = !it->first.empty() && it->first.compare(0, prefix.size(), prefix) == 0 && it->first != folded;
     if (below) {
       it = keys_.erase(it);
     } else {
       ++it;
     }
   }
-  auto self = keys_.find(lower);
+  auto self = keys_.find(folded);
   if (self == keys_.end()) return;
-  if (keepKey || lower.empty()) {
+  if (keepKey || folded.empty()) {
     self->second.values.clear();
   } else {
     keys_.erase(self);
@@ -108,13 +108,13 @@ bool Hive::DeleteValue(std::string_view path, std::string_view name) {
 }
 
 std::vector<std::string> Hive::SubKeyNames(std::string_view path) const {
-  std::string lower = AsciiLower(Normalize(path));
-  std::string prefix = lower.empty() ? "" : lower + '\\';
+  std::string folded = FoldCase(Normalize(path));
+  std::string prefix = folded.empty() ? "" : folded + '\\';
   std::vector<std::string> names;
   for (const auto& [k, data] : keys_) {
-    if (k.empty() || k == lower || k.compare(0, prefix.size(), prefix) != 0) continue;
+    if (k.empty() || k == folded || k.compare(0, prefix.size(), prefix) != 0) continue;
     if (k.find('\\', prefix.size()) != std::string::npos) continue;
-    names.push_back(data.path.substr(data.path.size() - (k.size() - prefix.size())));
+    names.push_back(data.path.substr(data.path.rfind('\\') + 1));
   }
   return names;
 }

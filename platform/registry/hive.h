@@ -55,5 +55,5 @@ class Hive {
 
  private:
   RegKeyData* MutableKey(std::string_view path);
-  std::map<std::string, RegKeyData> keys_;  // by lower-cased path
+  std::map<std::string, RegKeyData> keys_;  // by case-folded path (FoldCase)
 };

@@ -3,37 +3,15 @@
 
 #include "jobs/discovery.h"
 #include "process/command_line.h"
+#include "tests/devices/usb_devices.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-const char kUsbRoot[] = "/devices/pci0000:00/0000:00:14.0/usb1";
-
-// One USB device at a hub port with one interface.
-std::string UsbDevice(const std::string& port, const char* vendor, const char* product, const char* serial,
-                      const char* interfaceClass, const char* subclass, const char* protocol) {
-  std::string dev = std::string(kUsbRoot) + "/" + port;
-  return "P: " + dev + "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=" + vendor + "\nA: idProduct=" + product +
-         "\nA: serial=" + serial + "\n\nP: " + dev + "/" + port + ":1.0\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb" +
-         "\nA: bInterfaceNumber=00\nA: bInterfaceClass=" + interfaceClass + "\nA: bInterfaceSubClass=" + subclass +
-         "\nA: bInterfaceProtocol=" + protocol + "\n\n";
-}
-
-std::string Tty(const std::string& port, const std::string& name) {
-  return "P: " + std::string(kUsbRoot) + "/" + port + "/" + port + ":1.0/" + name + "/tty/" + name + "\nN: " + name +
-         "\nE: DEVNAME=/dev/" + name + "\nE: SUBSYSTEM=tty\n\n";
-}
-
-std::string Disk(const std::string& port, const std::string& name, int partitions) {
-  std::string disk = std::string(kUsbRoot) + "/" + port + "/" + port + ":1.0/host6/target6:0:0/6:0:0:0/block/" + name;
-  std::string text = "P: " + disk + "\nN: " + name + "\nE: DEVNAME=/dev/" + name + "\nE: DEVTYPE=disk\nE: SUBSYSTEM=block\n\n";
-  for (int p = 1; p <= partitions; ++p) {
-    std::string part = name + std::to_string(p);
-    text += "P: " + disk + "/" + part + "\nN: " + part + "\nE: DEVNAME=/dev/" + part +
-            "\nE: DEVTYPE=partition\nE: SUBSYSTEM=block\n\n";
-  }
-  return text;
-}
+constexpr Interface kDiagnostic{"00", "ff", "ff", "ff"};
+constexpr Interface kModem{"01", "ff", "ff", "ff"};
+constexpr Interface kStorage{"02", "08", "06", "50"};
+constexpr Interface kAdb{"01", "ff", "42", "01"};
 
 class UdevBackEnd : public ::testing::Test {
  protected:
@@ -92,4 +70,39 @@ TEST_F(UdevBackEnd, TheIndexStaysWithThePortWhenThePhoneComesBackAsADisk) {
   Ask(asDisk, "init", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Ask(asDisk, "index /dev/sdc"), "1");  // a fresh table starts again at 1
+}
+
+// Only the mini kernel's disk is a disk to flash: a Qualcomm device that
+// offers mass storage and nothing else.
+TEST_F(UdevBackEnd, ARunningPhoneThatAlsoOffersItsStorageListsOnlyItsDiagnosticPort) {
+  std::string phone = UsbDevice("1-1.2", "05c6", "9025", "RUN2", {kDiagnostic, kModem, kStorage}) +
+                      Tty("1-1.2", "ttyUSB0", "00") + Tty("1-1.2", "ttyUSB1", "01") + Disk("1-1.2", "sdb", 2, "02");
+  HRESULT status = E_FAIL;
+  EXPECT_EQ(Ask(phone, "list", &status), "/dev/ttyUSB0");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Ask(phone, "type /dev/sdb", &status), "0");
+  EXPECT_EQ(status, 4);
+}
+
+TEST_F(UdevBackEnd, AQualcommDiskBesideAnAdbInterfaceIsNotListed) {
+  std::string phone = UsbDevice("1-1.3", "05c6", "9039", "ADB3", {{"00", "08", "06", "50"}, kAdb}) +
+                      Disk("1-1.3", "sdc", 1, "00");
+  HRESULT status = E_FAIL;
+  EXPECT_EQ(Ask(phone, "list", &status), "");
+  EXPECT_EQ(status, 0);
+  // The same disk with the adb interface gone is the mini kernel's.
+  std::string miniKernel = UsbDevice("1-1.3", "05c6", "9039", "ADB3", {{"00", "08", "06", "50"}}) +
+                           Disk("1-1.3", "sdc", 1, "00");
+  EXPECT_EQ(Ask(miniKernel, "list"), "/dev/sdc");
+  EXPECT_EQ(Ask(miniKernel, "type /dev/sdc"), "16777218");
+}
+
+// A composite phone with ttys on interfaces 00, 01 and 02: only the
+// diagnostic interface's tty is a phone to list.
+TEST_F(UdevBackEnd, TheDiagnosticPortIsChosenByItsInterfaceNumber) {
+  std::string phone = UsbDevice("1-1.5", "05c6", "9025", "RUN5", {kDiagnostic, kModem, {"02", "ff", "ff", "ff"}}) +
+                      Tty("1-1.5", "ttyUSB4", "01") + Tty("1-1.5", "ttyUSB3", "00") + Tty("1-1.5", "ttyUSB5", "02");
+  EXPECT_EQ(Ask(phone, "list"), "/dev/ttyUSB3");
+  EXPECT_EQ(Ask(phone, "type /dev/ttyUSB3"), "16777220");
+  EXPECT_EQ(Ask(phone, "type /dev/ttyUSB4"), "0");
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/status_list.h"
+#include "platform/file_sync.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -288,4 +289,35 @@ TEST_F(DiskWriter, TheLastOfARepeatedAttributeWins) {
   ExpectWrite("b.bin", 5, 0, 1);
   expected[512] = 2;
   EXPECT_TRUE(Disk() == expected);
+}
+
+TEST_F(DiskWriter, TheDiskIsFlushedAfterTheImagesAndAgainAfterThePatches) {
+  Image("a.bin", 512, 13);
+  auto run = [&] {
+    return Run(Xml("raw.xml", "<program start_sector=\"2\" filename=\"a.bin\"/>\n"),
+               Xml("patch.xml", "<patch start_sector=\"1\" size_in_bytes=\"1\" value=\"NUM_DISK_SECTORS-5990\" filename=\"DISK\"/>\n"));
+  };
+  std::vector<Bytes> seen;  // the disk at each flush
+  {
+    ScopedSyncHook hook([&](int fd) {
+      seen.push_back(Disk());
+      return RealSyncFile(fd);
+    });
+    ASSERT_EQ(run(), S_OK);
+  }
+  ExpectWrite("a.bin", 2, 0, 1);
+  Bytes imagesOnly = expected;
+  expected[512] = 10;
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(seen[0] == imagesOnly);
+  EXPECT_TRUE(seen[1] == expected);
+
+  // Either flush failing fails the run.
+  for (int failing : {0, 1}) {
+    int calls = 0;
+    ScopedSyncHook hook([&](int) { return calls++ == failing ? EIO : 0; });
+    LogCapture log;
+    EXPECT_EQ(run(), HresultFromErrno(EIO)) << failing;
+    EXPECT_EQ(log.Count("DownloadToDiskDrive("), 1) << failing;
+  }
 }

@@ -10,6 +10,7 @@
 
 #include "download/download_settings.h"
 #include "download/server_objects.h"
+#include "download/software_download.h"
 #include "platform/com/class_registry.h"
 #include "jobs/discovery.h"
 #include "platform/timing.h"
@@ -76,8 +77,10 @@ TEST_F(Bench, APhoneAlreadyThereIsFoundAtOnce) {
   StatusList status;
   std::string name;
   auto start = std::chrono::steady_clock::now();
+  ScopedWaitRecorder waits;
   ASSERT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), S_OK);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));  // no 5000 ms settling wait
+  EXPECT_TRUE(waits.waits().empty());
   EXPECT_EQ(name, dir / "disk-2.img");
   EXPECT_TRUE(status.Starting("Wait device connect").empty());
 }
@@ -204,4 +207,62 @@ TEST_F(Bench, ABadBootImageFailsBeforeAnyByteReachesThePhone) {
     EXPECT_EQ(phone.Snapshot().stage(), phonesim::EmergencyPhone::Stage::BootLoader) << boot;
     EXPECT_EQ(status.Count("Load programmer"), 0) << boot;
   }
+}
+
+// The disk appears while the run waits for it: it is found at the next
+// attempt and given 5000 ms to settle before it is used.
+TEST_F(Bench, ADiskThatAppearsLateIsGivenTimeToSettle) {
+  ScopedTimeScale fast(0.01);
+  WriteFile(dir / "disk-2.img", "disk");
+  bench::WritePhoneState(dir.path(), {2, "gone", "", "", "", ""});
+  struct AppearingDisk : StatusList {
+    std::string benchDir;
+    std::chrono::steady_clock::time_point appeared;
+    HRESULT NewStatus(LONG id, const Bstr& one, const Bstr& text) override {
+      if (text.str() == "Wait device connect 1") {
+        bench::WritePhoneState(benchDir, {2, "disk", "", benchDir + "/disk-2.img", "", ""});
+        appeared = std::chrono::steady_clock::now();
+      }
+      return StatusList::NewStatus(id, one, text);
+    }
+  } status;
+  status.benchDir = dir.path();
+  std::string name;
+  ScopedWaitRecorder waits;
+  ASSERT_EQ(GetDeviceName(2, kDeviceUsbDisk, &status, &name), S_OK);
+  EXPECT_GE(std::chrono::steady_clock::now() - status.appeared, Scaled(std::chrono::milliseconds(1000 + 5000)));
+  EXPECT_EQ(name, dir / "disk-2.img");
+  EXPECT_EQ(waits.waits(), (std::vector<DWORD>{1000, 1000, 5000}));
+  EXPECT_EQ(status.Count("Wait device connect"), 2);
+}
+
+TEST_F(Bench, TheSoftwareDownloadObjectOfAPhone) {
+  ScopedTimeScale fast(0.001);
+  WriteFile(dir / "disk-5.img", "disk");
+  bench::WritePhoneState(dir.path(), {5, "disk", "", dir / "disk-5.img", "", ""});  // never in emergency mode
+  ComPtr<IQSoftwareDownload> download;
+  {
+    LogCapture log;
+    IQSoftwareDownload* none = reinterpret_cast<IQSoftwareDownload*>(1);
+    EXPECT_EQ(CSoftwareDownload::CreateInstance("no such device", &none), E_INVALIDARG);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(log.Count("CSoftwareDownload::CreateInstance("), 1);
+  }
+  std::string id = QueryDeviceName(5, kNameDeviceId);
+  ASSERT_FALSE(id.empty());
+  ASSERT_EQ(CSoftwareDownload::CreateInstance(id, download.ReleaseAndGetAddressOf()), S_OK);
+
+  // A sink is replaced by an object that is not one: the run then has no sink
+  // and ends before it looks for the phone.
+  ComPtr<IDownloadSettings> settings = NewSettings();
+  FillSettings(settings.Get(), dir);
+  StatusList status;
+  ASSERT_EQ(download->put_StatusReport(&status), S_OK);
+  EXPECT_EQ(download->put_StatusReport(settings.Get()), S_OK);
+  EXPECT_EQ(download->DownloadBySettings(settings.Get()), E_INVALIDARG);
+  EXPECT_TRUE(status.texts.empty());
+  // With the sink back the same run reaches the phone, which is not there.
+  ASSERT_EQ(download->put_StatusReport(&status), S_OK);
+  EXPECT_EQ(download->DownloadBySettings(settings.Get()), HRESULT_FROM_WIN32(ERROR_NOT_READY));
+  EXPECT_EQ(status.Count("Wait device connect"), 60);
 }

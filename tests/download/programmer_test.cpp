@@ -140,6 +140,21 @@ TEST(FlashProgrammer, FailuresAndTheirCodes) {
     EXPECT_EQ(log.Count("DownloadFlashProgrammer("), 1);
   }
   {
+    phonesim::EmergencyPhoneConfig config;
+    config.faults.answerCode[0x05] = 0x03;  // the go is answered, but not acknowledged
+    SimPort port(config);
+    EXPECT_EQ(DownloadFlashProgrammer(dir / "p.hex", nullptr, port), HRESULT_FROM_WIN32(ERROR_INVALID_STATE));
+    EXPECT_EQ(port.events.back(), "rx 03");
+  }
+  for (auto [length, expected] : {std::pair{size_t{7}, HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)},
+                                  std::pair{size_t{9}, HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)}}) {
+    phonesim::EmergencyPhoneConfig config;
+    config.faults.parameterResponseLength = length;
+    SimPort port(config);
+    EXPECT_EQ(DownloadFlashProgrammer(dir / "p.hex", nullptr, port), expected) << length;
+    EXPECT_EQ(port.events, (std::vector<std::string>{"tx 07", "rx 08"})) << length;
+  }
+  {
     phonesim::LinkFaults link;
     link.silenceAfterFrames = 2;
     SimPort port({}, link);

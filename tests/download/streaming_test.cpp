@@ -132,13 +132,30 @@ TEST_F(Streaming, LaterFaultsAndTheirCodes) {
     phonesim::ProtocolFaults faults;
     HRESULT expected;
   };
-  std::vector<Case> cases(3);
-  cases[0] = {"acknowledgement names another block", {}, HRESULT_FROM_WIN32(ERROR_INVALID_STATE)};
+  constexpr HRESULT kInvalidState = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+  std::vector<Case> cases(11);
+  cases[0] = {"acknowledgement names another block", {}, kInvalidState};
   cases[0].faults.misaddressAck = 0;
   cases[1] = {"read-back differs", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
   cases[1].faults.corruptReadBack = true;
   cases[2] = {"open refused", {}, HRESULT_FROM_WIN32(ERROR_OPEN_FAILED)};
   cases[2].faults.refuseOpen = true;
+  cases[3] = {"security answer", {}, kInvalidState};
+  cases[3].faults.answerCode[0x17] = 0x19;
+  cases[4] = {"open answer", {}, kInvalidState};
+  cases[4].faults.answerCode[0x1B] = 0x1D;
+  cases[5] = {"close answer", {}, kInvalidState};
+  cases[5].faults.answerCode[0x15] = 0x17;
+  cases[6] = {"reset answer", {}, kInvalidState};
+  cases[6].faults.answerCode[0x0B] = 0x0D;
+  cases[7] = {"read response of another address", {}, kInvalidState};
+  cases[7].faults.misaddressRead = 3;
+  cases[8] = {"acknowledgement of the drain with another code", {}, kInvalidState};
+  cases[8].faults.wrongAckCode = 7;  // the last of 8 blocks: acknowledged in the drain
+  cases[9] = {"windowed acknowledgement with another code", {}, kInvalidState};
+  cases[9].faults.wrongAckCode = 0;
+  cases[10] = {"read-back differs in the last byte of each block only", {}, HRESULT_FROM_WIN32(ERROR_INVALID_DATA)};
+  cases[10].faults.corruptLastReadByte = true;
   for (const Case& c : cases) {
     phonesim::EmergencyPhoneConfig config;
     config.block = 256;
@@ -159,6 +176,18 @@ TEST_F(Streaming, ASilentProgrammerIsGivenUpAfterSixtyOneHellos) {
   EXPECT_EQ(DownloadMiniKernel(Image(100), &status, port), HRESULT_FROM_WIN32(ERROR_NOT_READY));
   EXPECT_EQ(status.texts.size(), 62u);
   EXPECT_EQ(status.texts.back(), "Send hello command 60");
+}
+
+TEST_F(Streaming, AHelloAnsweredWithAnotherCodeIsGivenUpAfterSixtyOneAttempts) {
+  ScopedTimeScale fast(0.0001);
+  phonesim::EmergencyPhoneConfig config;
+  config.faults.answerCode[0x01] = 0x03;
+  SimPort& port = Phone(config);
+  EXPECT_EQ(DownloadMiniKernel(Image(100), nullptr, port), HRESULT_FROM_WIN32(ERROR_NOT_READY));
+  EXPECT_EQ(std::count(port.events.begin(), port.events.end(), "tx 01"), 61);
+  EXPECT_EQ(std::count_if(port.events.begin(), port.events.end(), [](const std::string& e) { return e.rfind("rx 03", 0) == 0; }),
+            61);
+  EXPECT_EQ(port.events.size(), 122u);  // nothing but hellos
 }
 
 TEST_F(Streaming, AnEmptyOrMissingBootImageSendsNothing) {

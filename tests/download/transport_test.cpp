@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 
 #include "platform/timing.h"
 #include "tests/support/fake_ports.h"
@@ -123,6 +125,58 @@ TEST(Transport, AReadThatRecoversWithinTenRequestsContinuesTheFrame) {
   unsigned char answer = 0;
   EXPECT_EQ(ReceivePacket(port, &answer, 1, true, kIgnoreNothing), S_OK);
   EXPECT_EQ(log.Count("ReceivePacket("), 9);
+}
+
+namespace {
+
+// A port on a clock of its own: each byte arrives at a set time, and a read
+// request waits at most the time-out it is given for the next one.
+class LatePort : public SerialPort {
+ public:
+  void Arrive(unsigned atMs, const Bytes& bytes) {
+    for (unsigned char b : bytes) arrivals_.push_back({atMs, b});
+  }
+  HRESULT ReadByte(unsigned char* byte, unsigned timeoutMs) override {
+    ++requests;
+    if (arrivals_.empty() || arrivals_.front().first > nowMs_ + timeoutMs) {
+      nowMs_ += timeoutMs;
+      return kReadTimeout;
+    }
+    nowMs_ = std::max(nowMs_, arrivals_.front().first);
+    *byte = arrivals_.front().second;
+    arrivals_.pop_front();
+    return S_OK;
+  }
+  HRESULT Write(const unsigned char*, size_t) override { return S_OK; }
+  int requests = 0;
+
+ private:
+  std::deque<std::pair<unsigned, unsigned char>> arrivals_;
+  unsigned nowMs_ = 0;
+};
+
+// How many read requests one frame whose first byte arrives at atMs takes.
+int RequestsForAFrameArrivingAt(unsigned atMs) {
+  LatePort port;
+  Bytes frame = SimFrame({0x02});
+  port.Arrive(atMs, frame);
+  unsigned char answer = 0;
+  EXPECT_EQ(ReceivePacket(port, &answer, 1, true, kIgnoreNothing), S_OK);
+  return port.requests - static_cast<int>(frame.size());
+}
+
+}  // namespace
+
+// Each read request waits 1000 ms for its byte, scaled by the timing seam.
+TEST(Transport, AReadRequestWaitsOneSecond) {
+  {
+    ScopedTimeScale real(1.0);
+    EXPECT_EQ(RequestsForAFrameArrivingAt(600), 0);   // still read by the first request
+    EXPECT_EQ(RequestsForAFrameArrivingAt(1001), 1);  // one request timed out first
+  }
+  ScopedTimeScale fast(0.01);
+  EXPECT_EQ(RequestsForAFrameArrivingAt(6), 0);
+  EXPECT_EQ(RequestsForAFrameArrivingAt(11), 1);
 }
 
 TEST(Transport, TheByteAfterAnEscapeIsNotRetried) {

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "download/serial_port.h"
@@ -102,5 +104,30 @@ TEST(TtyPort, ASecondRunOfRootLeavesTheHolderExclusive) {
               return plain < 0 && errno == EBUSY ? 0 : 1;
             }),
             0);
+  ::close(master);
+}
+
+// A read request waits the time it is given for its byte, no longer.
+TEST(TtyPort, AReadWaitsItsTimeOut) {
+  int master = -1;
+  std::string slave = OpenPty(&master);
+  ASSERT_FALSE(slave.empty());
+  std::unique_ptr<SerialPort> port;
+  ASSERT_EQ(OpenSerialPort(slave, &port), S_OK);
+  unsigned char byte = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port->ReadByte(&byte, 40), kReadTimeout);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(40));
+  EXPECT_LT(took, std::chrono::milliseconds(900));
+  std::thread late([master] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    unsigned char b = 0x5A;
+    EXPECT_EQ(::write(master, &b, 1), 1);
+  });
+  EXPECT_EQ(port->ReadByte(&byte, 5000), S_OK);
+  EXPECT_EQ(byte, 0x5A);
+  late.join();
+  port.reset();
   ::close(master);
 }

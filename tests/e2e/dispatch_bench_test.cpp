@@ -49,9 +49,11 @@ TEST(BenchDispatch, FastbootAndDiagnosticPhonesGetTheirJobs) {
   ASSERT_TRUE(WaitUntil([&] { return flash->IsCompleted() && backup->IsCompleted(); }, std::chrono::seconds(30)));
   EXPECT_EQ(flash->GetResult(), S_OK);
   EXPECT_EQ(fastboot.partitions()["boot"], std::vector<std::uint8_t>(4096, 'b'));
-  EXPECT_EQ(backup->GetResult(), S_OK);  // the program's own NV service backs the phone up
+  EXPECT_EQ(backup->GetResult(), S_OK);  // the own server backs up NV items
+  EXPECT_EQ(backup->GetPercent(), 100);  // 20, and 20 for each of the four status texts
   EXPECT_GT(std::filesystem::file_size(dir / "359999000011112.qcn"), 0u);
   EXPECT_EQ(log.Count("\tstart backup " + dir / "359999000011112.qcn"), 1);
+  EXPECT_TRUE(std::filesystem::exists(dir / "359999000011112.qcn"));
   EXPECT_EQ(refused->GetResult(), E_OUTOFMEMORY);  // a fastboot phone gets no backup
   flash.Reset();
   backup.Reset();

@@ -37,9 +37,8 @@ const Fault kFaults[] = {
     // A missing programmer reads as a malformed one: nothing is sent.
     {"MissingPackageFile", "--phones 1 --disk-phones 1", "--programmer missing.hex", "(0x8007000b", 1, 2},
     {"MalformedPackageFile", "--phones 0 --fastboot-phones 1 --disk-phones 1", "--patch {dir}/bad.xml", "(0xc00cee2d", 1, 2},
-    // A disk without room for the package (the kernel's full device has no
-    // length) is refused before the first write.
-    {"DiskWithoutRoom", "--phones 0 --disk-phones 1", "", "(0x80070057", 1, 2, "/dev/full"},
+    // A disk that refuses writes for want of space (the kernel's full device).
+    {"DiskFull", "--phones 0 --disk-phones 1", "", "(0x80070070", 1, 2, "/dev/full"},
 };
 
 int Count(const std::string& text, const std::string& fragment) {

@@ -7,11 +7,15 @@
 #include <map>
 #include <sstream>
 
+#include "download/server_objects.h"
+#include "jobs/dispatch.h"
 #include "nv/nv_service.h"
+#include "platform/com/class_registry.h"
 #include "nv/qcn_file.h"
 #include "process/command_line.h"
 #include "platform/timing.h"
 #include "process/executor.h"
+#include "tests/support/job_helpers.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/status_list.h"
 #include "tools/bench_state/bench_state.h"
@@ -98,4 +102,54 @@ TEST_F(NvBench, EveryFaultOfThePhoneGivesAClearCodeAndNoFile) {
   ASSERT_EQ(BackupNvItems(Port(1), dir / "f.qcn", "482615", NvBackupOptions{}, nullptr), S_OK);
   EXPECT_EQ(RestoreNvItems(Port(1), dir / "f.qcn", "482615", true, nullptr), HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
   EXPECT_EQ(log.Count("reads back other data than was written"), 1);
+}
+
+// The jobs of the main window, through the program's own server objects:
+// their progress steps and their two restore attempts hold.
+TEST_F(NvBench, TheJobsBackUpAndRestoreARunningPhone) {
+  ScopedEnv benchDir("VANTOR_BENCH_DIR", (dir / "bench").c_str());
+  ScopedEnv helper("VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN);
+  // adb of the test's own knows no phone: the IMEI reads as fifteen zeros.
+  std::filesystem::create_directories(dir / "bin");
+  WriteFile(dir / "bin/adb", "#!/bin/sh\nexit 1\n");
+  std::filesystem::permissions(dir / "bin/adb", std::filesystem::perms::owner_all);
+  ScopedEnv path("PATH", (dir / "bin:" + std::string(std::getenv("PATH"))).c_str());
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  CoResumeClassObjects();
+  JobSettings settings;
+  settings.nvItemFile = dir / "none.qcn";
+  settings.searchPaths = dir.path();
+  const std::string qcn = dir / "000000000000000.qcn";
+
+  StartBench(1);
+  std::string id = Port(1);
+  ComPtr<IDeviceReport> backup, restore, refused;
+  StartBackup(&id, &settings.searchPaths, backup.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(backup.Get()));
+  EXPECT_EQ(backup->GetResult(), S_OK) << Status(backup.Get());
+  EXPECT_EQ(backup->GetPercent(), 100);  // 20, and 20 for each of four status texts
+  ASSERT_TRUE(std::filesystem::exists(qcn));
+  StartFlash(&id, &settings, restore.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(restore.Get()));
+  EXPECT_EQ(restore->GetResult(), S_OK) << Status(restore.Get());
+  EXPECT_EQ(restore->GetPercent(), 100);  // 10 + 10, and 10 for each of eight status texts
+  EXPECT_EQ(log.Count("\tstart flash " + qcn), 1);
+  bench_.reset();
+  std::filesystem::remove_all(dir / "bench");
+
+  // A phone that refuses the code: two attempts, a pause after each.
+  StartBench(1, "--diag-refuse-spc");
+  id = Port(1);
+  auto started = std::chrono::steady_clock::now();
+  StartFlash(&id, &settings, refused.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(Finished(refused.Get()));
+  EXPECT_EQ(refused->GetResult(), HRESULT_FROM_WIN32(ERROR_INVALID_PASSWORD));
+  EXPECT_EQ(refused->GetPercent(), 40);
+  EXPECT_EQ(log.Count("\tstart flash " + qcn), 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * 500));  // 5000 ms each, scaled
+  backup.Reset();
+  restore.Reset();
+  refused.Reset();
+  RevokeServerObjects(&cookies);
 }

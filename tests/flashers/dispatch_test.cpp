@@ -3,12 +3,16 @@
 
 #include "tests/support/job_helpers.h"
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
 #include "flashers/fastboot_flasher.h"
 #include "flashers/nv_item_jobs.h"
 #include "jobs/dispatch.h"
+#include "process/command_line.h"
 #include "process/executor.h"
 #include "platform/timing.h"
 #include "tests/support/fake_server.h"
@@ -26,14 +30,14 @@ class Tools : public ::testing::Test {
     WriteFile(dir / name, "#!/bin/sh\n" + body);
     std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
   }
-  // The helper answers `type` with the code for the identifier's first word
-  // and `index` with 3; adb reports IMEI 351234567890123.
+  // The helper lists one phone, fb1, answers `type` with the code for the
+  // identifier's first word and `index` with 3; adb reports IMEI 351234567890123.
   void SetUp() override {
     Tool("helper",
          "case \"$1 $2\" in\n"
          "  'type edl'*) printf 16777217;; 'type disk'*) printf 16777218;;\n"
          "  'type fb'*) printf 16777219;; 'type diag'*) printf 16777220;;\n"
-         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; esac\n");
+         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; 'list '*) printf fb1;; esac\n");
     Tool("bin/adb", "printf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
   }
   TempDir dir;
@@ -60,6 +64,36 @@ TEST(FastbootLines, WordsDecideTheMeaning) {
   EXPECT_TRUE(ClassifyFastbootLine("an ErRoR occurred").failed);
   EXPECT_TRUE(ClassifyFastbootLine("Finished. Total time: 0.1s").finished);
   EXPECT_FALSE(ClassifyFastbootLine("Sending 'boot' (4 KB)").finished);
+}
+
+// Every file of the table and its weight, whatever partition it goes to.
+TEST(FastbootLines, EveryFileOfTheTableHasItsWeight) {
+  const std::pair<const char*, double> table[] = {
+      {"boot.img", 0.896},        {"cache.img.ext4", 0.199},   {"emmc_appsboot.mbn", 0.155}, {"misc.img", 0.005},
+      {"NON-HLOS.bin", 4.208},    {"persist.img.ext4", 0.828}, {"recovery.img", 0.872},      {"rpm.mbn", 0.028},
+      {"sbl1.mbn", 0.019},        {"sbl2.mbn", 0.024},         {"sbl3.mbn", 0.117},          {"system.img.ext4", 30.592},
+      {"tz.mbn", 0.026},          {"userdata.img.ext4", 30.543}};
+  for (auto [file, weight] : table) {
+    FastbootLine line = ClassifyFastbootLine(std::string("$fastboot -s SER flash part ") + file);
+    EXPECT_TRUE(line.command) << file;
+    EXPECT_DOUBLE_EQ(line.weight, weight) << file;
+  }
+}
+
+// A script that flashes every file of the table earns 68.512 percent while it
+// runs; the reboot earns nothing.
+TEST_F(Tools, AScriptFlashingEveryFileEarnsTheWholeTable) {
+  Tool("bin/fastboot", "echo \"Finished. Total time: 0.001s\"\n");
+  std::string script;
+  for (const char* file : {"boot.img", "cache.img.ext4", "emmc_appsboot.mbn", "misc.img", "NON-HLOS.bin",
+                           "persist.img.ext4", "recovery.img", "rpm.mbn", "sbl1.mbn", "sbl2.mbn", "sbl3.mbn",
+                           "system.img.ext4", "tz.mbn", "userdata.img.ext4"})
+    script += std::string("fastboot \"$1\" \"$2\" flash part ") + file + "\n";
+  Tool("package/all.sh", script + "fastboot \"$1\" \"$2\" reboot\nsleep 3041\n");
+  ComPtr<IDeviceReport> job = Fastboot("SER9", dir / "package/all.sh");
+  ASSERT_TRUE(WaitUntil([&] { return log.Count("\tFinished. Total time") == 15; }));
+  EXPECT_EQ(job->GetPercent(), 68);
+  EXPECT_FALSE(job->IsCompleted());
 }
 
 TEST_F(Tools, AFastbootJobFollowsItsScriptAndEndsItsTreeWhenReleased) {
@@ -97,6 +131,64 @@ TEST_F(Tools, AFailedLineEndsTheFastbootJob) {
   EXPECT_EQ(missing->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // not a success that flashed nothing
 }
 
+// A script's exit status counts as well as its lines: a script that stops
+// short or runs a command that is not there has not flashed the phone.
+TEST_F(Tools, AScriptThatExitsWithAFailureFailsItsJob) {
+  Tool("bin/fastboot", "echo finished\n");
+  Tool("package/stops.sh", "fastboot -s \"$2\" flash boot boot.img\nexit 3\n");
+  Tool("package/typo.sh", "fastbot -s \"$2\" flash boot boot.img\n");
+  Tool("package/good.sh", "fastboot -s \"$2\" flash boot boot.img\nfalse || true\n");
+  ComPtr<IDeviceReport> stops = Fastboot("SER4", dir / "package/stops.sh");
+  ComPtr<IDeviceReport> typo = Fastboot("SER5", dir / "package/typo.sh");
+  ComPtr<IDeviceReport> good = Fastboot("SER6", dir / "package/good.sh");
+  ASSERT_TRUE(Finished(stops.Get()) && Finished(typo.Get()) && Finished(good.Get()));
+  EXPECT_EQ(Status(stops.Get()), "The operation failed.(0x80004005: script exited with status 3)");
+  EXPECT_EQ(typo->GetResult(), E_FAIL);
+  EXPECT_EQ(Status(typo.Get()), "The operation failed.(0x80004005: script exited with status 127)");
+  EXPECT_EQ(good->GetResult(), S_OK);
+  EXPECT_EQ(log.Count("CFastBootFlasher::DoWork("), 2);  // one trace line per failed job
+}
+
+// Nothing the script started outlives its job: not a background child, not a
+// subshell's orphan, not a new session; on completion and on release alike.
+TEST_F(Tools, NoProcessOfTheScriptOutlivesItsJob) {
+  Tool("package/leaves.sh", "sleep 3011 &\n( sleep 3012 & )\nsetsid sleep 3013 &\necho finished\n");
+  ComPtr<IDeviceReport> done = Fastboot("SER7", dir / "package/leaves.sh");
+  ASSERT_TRUE(Finished(done.Get()));
+  EXPECT_EQ(done->GetResult(), S_OK);
+  EXPECT_EQ(ExecuteCommand("pgrep -f \"^sleep 301[123]$\""), 1);
+
+  Tool("package/hangs.sh", "sleep 3021 &\n( sleep 3022 & )\nsetsid sleep 3023 &\nsleep 3024\n");
+  ComPtr<IDeviceReport> released = Fastboot("SER8", dir / "package/hangs.sh");
+  ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 3024$\"") == 0; }));
+  released.Reset();
+  EXPECT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 302[1234]$\"") == 1; },
+                        std::chrono::seconds(3)));
+}
+
+// A program killed outright while its job runs the script: the script's
+// tree is ended by the kernel's parent-death signal, not left under init.
+TEST_F(Tools, AKilledProgramLeavesNoScriptRunning) {
+  Tool("package/flash_all.sh", "sleep 3031 &\nsetsid sleep 3032 &\nsleep 3033\n");
+  TempDir registry;
+  ScopedEnv registryDir("VANTOR_REGISTRY_DIR", registry.path().c_str());
+  auto sleeping = [] {
+    std::string pids;
+    ExecuteCommand("pgrep -f \"^sleep 303[123]$\"", &pids);
+    return std::count(pids.begin(), pids.end(), '\n');
+  };
+  ChildProcess cli;
+  ASSERT_EQ(StartProcess(QuoteArgument(VANTOR_CLI_BIN) + " flash -p " + QuoteArgument(dir / "package") + " -d fb1 --script " +
+                             QuoteArgument(dir / "package/flash_all.sh"),
+                         false, &cli),
+            S_OK);
+  bool started = WaitUntil([&] { return sleeping() == 3; });
+  ::kill(cli.process.pid(), SIGKILL);
+  ::waitpid(cli.process.pid(), nullptr, 0);
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(WaitUntil([&] { return sleeping() == 0; }, std::chrono::seconds(3)));
+}
+
 TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   TempDir first, second;
   WriteFile(dir / "configured.qcn", "nv");
@@ -118,7 +210,7 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   }
 }
 
-TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
+TEST_F(Tools, WithTheOwnServerNvJobsReachThePhonesPort) {
   std::vector<DWORD> cookies;
   ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
   CoResumeClassObjects();
@@ -126,7 +218,8 @@ TEST_F(Tools, WithTheOwnServerNvJobsOpenThePhonesPort) {
   ComPtr<IDeviceReport> restore, backup;
   ASSERT_EQ(CNvItemFlasher::StartFlash("diag1", "", dir.path(), restore.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(restore.Get()));
-  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at Offline: no port "diag1"
+  // The port "diag1" is not there: Offline fails opening it, on the first attempt.
+  EXPECT_EQ(restore->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(restore->GetPercent(), 20);
   ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(backup.Get()));

@@ -166,5 +166,5 @@ TEST_F(Bench, ADiskJobWritesThePackage) {
   CDiskDriveFlasher::StartFlash(disk, package.Path("rawprogram0.xml"), "", package.dir, noPatch.ReleaseAndGetAddressOf());
   ASSERT_TRUE(Finished(noPatch.Get()));
   EXPECT_EQ(noPatch->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(log.Count("\tWriteFile position"), 1);  // found missing before any image was written
+  EXPECT_EQ(log.Count("\tWriteFile position"), 1);  // found before the images are written
 }

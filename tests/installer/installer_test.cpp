@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "installer/installer.h"
@@ -117,7 +118,8 @@ TEST_F(Installer, FirstRunWithoutQpstModulesInstallsTheRulesAndMarksTheExecutabl
   EXPECT_EQ(ReadFile(dir / "rules/60-vantor-qcser.rules"), "# qualcomm\n");
   EXPECT_EQ(Machine("qcser.rules"), "60-vantor-qcser.rules");
   EXPECT_EQ(Machine("NoQPST"), "1");
-  EXPECT_EQ(ReadFile(dir / "commands"), dir / "bin/udevadm control --reload\n" + dir / "bin/udevadm trigger\n");
+  EXPECT_EQ(ReadFile(dir / "commands"), dir / "bin/udevadm control --ping\n" + dir / "bin/udevadm control --reload\n" +
+                                           dir / "bin/udevadm trigger\n");
   EXPECT_TRUE(IsInstalled());
 
   // The same executable again: nothing shown, nothing done.
@@ -130,6 +132,29 @@ TEST_F(Installer, FirstRunWithoutQpstModulesInstallsTheRulesAndMarksTheExecutabl
   CInstaller force(true, true, &forced);
   EXPECT_EQ(forced.position, 3u);
   EXPECT_TRUE(force.Succeeded());
+}
+
+TEST_F(Installer, WithoutARunningUdevTheRulesAreInstalledAndNothingIsReloaded) {
+  WriteFile(dir / "bin/udevadm", "#!/bin/sh\necho \"$0 $*\" >> \"" + dir / "commands" +
+                                     "\"\n[ \"$2\" = --ping ] && exit 1\nexit 0\n");
+  LogCapture log;
+  CInstaller installer(true, false, nullptr);
+  EXPECT_TRUE(installer.Succeeded());
+  EXPECT_TRUE(IsInstalled());
+  EXPECT_EQ(ReadFile(dir / "rules/60-vantor-qcser.rules"), "# qualcomm\n");
+  EXPECT_EQ(ReadFile(dir / "commands"), dir / "bin/udevadm control --ping\n");
+  EXPECT_EQ(log.Count("udev is not running"), 1);
+}
+
+TEST_F(Installer, RulesAlreadyInPlaceAreLeftAsTheyAre) {
+  WriteFile(dir / "rules/60-vantor-qcser.rules", "# qualcomm\n");
+  struct stat st {};
+  ::stat((dir / "rules/60-vantor-qcser.rules").c_str(), &st);
+  CInstaller installer(true, false, nullptr);
+  EXPECT_TRUE(installer.Succeeded());
+  struct stat after {};
+  ::stat((dir / "rules/60-vantor-qcser.rules").c_str(), &after);
+  EXPECT_EQ(after.st_ino, st.st_ino) << "the file was replaced";
 }
 
 TEST_F(Installer, PresentQpstModulesAreRegisteredAndCounted) {
@@ -198,7 +223,8 @@ TEST_F(Installer, AFailingStepIsLoggedAndLeavesTheMarkerUnwritten) {
 }
 
 TEST_F(Installer, AToolThatExitsWithAPositiveStatusFailsItsStep) {
-  WriteFile(dir / "bin/udevadm", "#!/bin/sh\n[ \"$1\" = control ] && exit 1\nexit 0\n");
+  // udev runs (the ping answers), but the reload fails.
+  WriteFile(dir / "bin/udevadm", "#!/bin/sh\n[ \"$2\" = --reload ] && exit 1\nexit 0\n");
   LogCapture log;
   FakeWindow window;
   CInstaller installer(true, false, &window);

@@ -80,11 +80,24 @@ TEST(DiscoveryParsing, OnlyFourteenToSixteenDigitsStandingAloneAreAnImei) {
 TEST_F(FakeHelper, EachQuestionRunsItsCommandLine) {
   Helper("printf '%s|' \"$@\"\n");
   EXPECT_EQ(QueryDeviceName(3, kNameAdb), "name|3,|33554432|");
-  EXPECT_EQ(HelperCommand("name", "3, 33554432"), "\"" + dir / "helper" + "\" name 3, 33554432");
   std::vector<std::string> volumes;
   EXPECT_EQ(GetVolumeList("x; touch " + dir / "owned", &volumes), S_OK);
   EXPECT_EQ(volumes, (std::vector<std::string>{"volumes|x", " touch " + dir / "owned|"}));
   EXPECT_FALSE(std::filesystem::exists(dir / "owned"));  // one argument, never a shell command
+}
+
+// The helper's path is quoted: a folder with blanks in its name still runs
+// the helper, with the verb and its words as separate arguments.
+TEST_F(FakeHelper, AHelperInAFolderWithBlanksIsStillFound) {
+  std::filesystem::create_directories(dir / "my tools");
+  WriteFile(dir / "my tools/helper", "#!/bin/sh\nprintf '%s|' \"$@\"\n");
+  std::filesystem::permissions(dir / "my tools/helper", std::filesystem::perms::owner_all);
+  Place(dir / "my tools/helper");
+  EXPECT_EQ(QueryDeviceName(7, kNameDeviceId), "name|7,|16777216|");
+  EXPECT_EQ(GetDeviceType("COM 3"), 0u);  // "type|COM 3|" is no number
+  std::vector<std::string> devices;
+  EXPECT_EQ(GetDeviceList(&devices), S_OK);
+  EXPECT_EQ(devices, std::vector<std::string>{"list|"});
 }
 
 TEST_F(FakeHelper, AFailingHelperIsAnErrorNotAnEmptyList) {

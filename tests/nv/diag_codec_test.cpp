@@ -6,6 +6,7 @@
 #include "download/transport.h"
 #include "nv/diag_link.h"
 #include "nv/diag_packets.h"
+#include "platform/timing.h"
 #include "tests/support/fake_diag_phone.h"
 #include "tests/support/fake_ports.h"
 
@@ -174,4 +175,38 @@ TEST(DiagLinkTest, SilenceAndGarbledAnswersHaveCodesOfTheirOwn) {
   ScriptedPort gone;
   gone.FailReads(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), 1);
   EXPECT_EQ(DiagLink(gone).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+}
+
+namespace {
+// A phone that never stops sending log packets; after a guard number of
+// bytes it reports the port gone, so a reader that never gives up ends.
+class ChattyPort : public SerialPort {
+ public:
+  HRESULT ReadByte(unsigned char* byte, unsigned) override {
+    if (++sent_ > kGuard) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    *byte = log_[sent_ % log_.size()];
+    return S_OK;
+  }
+  HRESULT Write(const unsigned char*, size_t) override { return S_OK; }
+  size_t Buffered(const unsigned char** data) override {
+    if (sent_ > kGuard) return 0;
+    *data = log_.data();
+    return log_.size();
+  }
+  void Consume(size_t n) override { sent_ += n; }
+  size_t sent() const { return sent_; }
+
+ private:
+  static constexpr size_t kGuard = 200u << 20;
+  DiagPacket log_ = EncodeDiagFrame({0x10, 0x00, 0x12, 0x34});
+  size_t sent_ = 0;
+};
+}  // namespace
+
+TEST(DiagLinkTest, APhoneThatOnlyChattersTimesOut) {
+  ScopedTimeScale fast(0.01);
+  ChattyPort port;
+  DiagPacket answer;
+  EXPECT_EQ(DiagLink(port).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_LT(port.sent(), 50u << 20);  // it gave up at its deadline, not when the port ran dry
 }

@@ -6,7 +6,9 @@
 
 #include "nv/nv_service.h"
 #include "nv/qcn_file.h"
+#include "platform/registry/registry.h"
 #include "platform/timing.h"
+#include "shell/settings.h"
 #include "tests/support/fake_diag_phone.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/status_list.h"
@@ -152,5 +154,21 @@ TEST_F(NvService, OfflineIsAModeChangeThatMustBeAnswered) {
   silent.silentAfter = 1;
   EXPECT_EQ(PhoneOffline(silent), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   EXPECT_GE(log.Count("PhoneOffline("), 1);
+  FakeDiagPhone refuses;
+  refuses.refuseModes = true;
+  EXPECT_EQ(PhoneOffline(refuses), HRESULT_FROM_WIN32(ERROR_INVALID_STATE));
+  EXPECT_EQ(refuses.mode, kModeOnline);
   EXPECT_EQ(PhoneOffline(dir / "no-such-port"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(NvService, TheWalkBoundIsAUserSettingWithinLimits) {
+  ScopedEnv registry("VANTOR_REGISTRY_DIR", dir.path().c_str());
+  EXPECT_EQ(ReadNvWalkBound(), 8192u);
+  const std::pair<DWORD, unsigned> values[] = {{600, 600}, {0, 8192}, {100000, 65536}};
+  for (auto [stored, used] : values) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSettingsKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetDword(key.get(), "NvWalkBound", stored), ERROR_SUCCESS);
+    EXPECT_EQ(ReadNvWalkBound(), used) << stored;
+  }
 }

@@ -269,6 +269,9 @@ TEST(QcnFile, MalformedFilesAreRefusedBeforeThePhoneHearsAnything) {
   std::vector<NvItem> items;
   EXPECT_FALSE(DecodeItemRecords(past, &items));
   EXPECT_FALSE(DecodeItemRecords(longRecord, &items));
+  // An element a read cannot name (its index goes into one data byte).
+  EXPECT_FALSE(DecodeItemRecords(Record(465, 256, Pattern(1)), &items));
+  EXPECT_TRUE(DecodeItemRecords(Record(465, 255, Pattern(1)), &items));
   HandMadeCompoundFile noItems;
   noItems.Add("File_Version", 2, -1, std::string("\x02\0\0\0\0\0", 6));
   int model = noItems.Add("00000000", 1, -1);

@@ -108,6 +108,24 @@ TEST_F(Registry, DeleteTreeRemovesEverythingBelowAndHandlesNoticeIt) {
   EXPECT_EQ(RegDeleteTree(HKEY_CLASSES_ROOT, "AppID\\{X}"), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(Registry, KeyAndValueNamesMatchInAnyCaseOfAnyScript) {
+  CRegKey key;
+  // "Пакет\\Kıt": the dotless i's upper case is one byte shorter than itself.
+  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82\\K\xC4\xB1t"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(key.get(), "\xC3\x89t\xC3\xA9", "summer"), ERROR_SUCCESS);  // Été
+  CRegKey same;
+  ASSERT_EQ(same.Open(HKEY_CURRENT_USER, "SOFTWARE\\\xD0\xBF\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82\\KIT"), ERROR_SUCCESS);
+  EXPECT_EQ(QueryString(same.get(), "\xC3\xA9T\xC3\x89"), "summer");
+  // Subkeys are listed as they were spelled when created.
+  CRegKey parent;
+  ASSERT_EQ(parent.Open(HKEY_CURRENT_USER, "software\\\xD0\x9F\xD0\x90\xD0\x9A\xD0\x95\xD0\xA2"), ERROR_SUCCESS);
+  std::string name;
+  ASSERT_EQ(RegEnumKey(parent.get(), 0, &name), ERROR_SUCCESS);
+  EXPECT_EQ(name, "K\xC4\xB1t");
+  EXPECT_EQ(RegEnumKey(parent.get(), 1, &name), ERROR_NO_MORE_ITEMS);
+}
+
 TEST_F(Registry, EveryValueSurvivesTheFileUnchanged) {
   Hive hive;
   std::vector<RegValue> values = {

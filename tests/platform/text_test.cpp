@@ -46,6 +46,14 @@ TEST(Text, Utf8CodesetKeepsTextAndRepairsInvalidBytes) {
   EXPECT_EQ(LocaleToUtf8("\xC3\xA9"), "\xC3\xA9");
 }
 
+TEST(Text, OnlyShortestFormUtf8OfRealCodePointsIsValid) {
+  EXPECT_TRUE(IsValidUtf8("\xE5\x88\xB7 \xC2\x80 \xED\x9F\xBF \xF4\x8F\xBF\xBF \xF0\x90\x80\x80"));
+  for (const char* bad : {"\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+                          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF"})
+    EXPECT_FALSE(IsValidUtf8(bad)) << ::testing::PrintToString(std::string(bad));
+  EXPECT_EQ(SanitizeUtf8("a\xC0\xAF\xE5\x88\xB7\xED\xA0\x80" "b"), "a??\xE5\x88\xB7???b");
+}
+
 TEST(Text, CharCountCountsCodePoints) {
   EXPECT_EQ(CharCount(""), 0u);
   EXPECT_EQ(CharCount("abc"), 3u);

@@ -1,6 +1,7 @@
 #include "process/process_kill.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -102,14 +103,30 @@ TEST_F(Scripts, NamesMatchIgnoringCaseAndNoMatchIsNoFailure) {
   Reap(other);
 }
 
+// A snapshot that still lists a process which has ended since: the kill
+// finds it gone, counts it as ended and traces nothing.
 TEST_F(Scripts, AProcessGoneBeforeItIsOpenedCountsAsEnded) {
-  ChildProcess child = Start("true");
-  Reap(child);
+  ScopedTimeScale fast(0.1);
+  std::string name = "vantor-gone-" + std::to_string(::getpid());
+  std::string copy = dir / name;
+  std::filesystem::copy_file("/bin/sleep", copy);
+  ChildProcess child = Start("\"" + copy + "\" 30");
+  ChildProcess other = Start("\"" + copy + "\" 31");
+  ASSERT_TRUE(WaitUntil([&] {
+    ProcessRecord r;
+    return ReadProcessRecord(child.process.pid(), &r) && r.exeName == name;
+  }));
+  CProcessList stale;
+  ASSERT_TRUE(stale.Snapshot());
+  ::kill(child.process.pid(), SIGKILL);
+  EXPECT_EQ(Reap(child), SIGKILL);  // gone, while the snapshot still lists it
   ProcessHandle gone;
   EXPECT_EQ(gone.Open(child.process.pid()), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
-  CProcessList list;
-  ASSERT_TRUE(list.Snapshot());
-  EXPECT_FALSE(list.processes().empty());
+  LogCapture log;
+  EXPECT_EQ(KillProcess(stale, name.c_str()), S_OK);  // the other one of that name is ended
+  EXPECT_EQ(Reap(other), SIGTERM);
+  EXPECT_EQ(KillProcessTree(stale, name.c_str()), S_OK);  // now both are gone
+  EXPECT_EQ(log.Count("KillProcess"), 0);
   ProcessRecord self;
   ASSERT_TRUE(ReadProcessRecord(::getpid(), &self));
   EXPECT_EQ(self.exeName, "process_tests");

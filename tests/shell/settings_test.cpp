@@ -4,8 +4,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "platform/executable.h"
 #include "platform/registry/registry.h"
+#include "process/command_line.h"
+#include "process/executor.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -103,4 +107,29 @@ TEST_F(Settings, TheMarkerFollowsThisVeryExecutable) {
   unsigned long long t = 0;
   for (int i = 7; i >= 0; --i) t = t << 8 | stamp[i];
   EXPECT_EQ((t - 116444736000000000ull) / 10000000ull, static_cast<unsigned long long>(st.st_mtim.tv_sec));
+}
+
+// The child side of the next test: runs only in the copy under "Пакет".
+TEST(MarkerChild, TheRecordedPathMatchesInAnotherCase) {
+  if (!std::getenv("VANTOR_MARKER_CHILD")) GTEST_SKIP() << "runs in the child process only";
+  ASSERT_EQ(MarkInstalled(), ERROR_SUCCESS);
+  std::string exe = ExecutablePath();
+  const std::string upper = "\xD0\x9F\xD0\x90\xD0\x9A\xD0\x95\xD0\xA2";  // ПАКЕТ
+  size_t at = exe.find("\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82");  // Пакет
+  ASSERT_NE(at, std::string::npos) << exe;
+  CRegKey key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kSettingsKey), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(key.get(), "ExeFile", exe.replace(at, 10, upper)), ERROR_SUCCESS);
+  EXPECT_TRUE(IsInstalled());
+}
+
+TEST_F(Settings, TheMarkerMatchesAnExecutablePathInAnyCase) {
+  std::string copy = dir / "\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82/shell_tests";
+  std::filesystem::create_directories(dir / "\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82");
+  std::filesystem::copy_file("/proc/self/exe", copy);
+  ScopedEnv child("VANTOR_MARKER_CHILD", "1");
+  std::string output;
+  HRESULT status = ExecuteCommand(QuoteArgument(copy) + " --gtest_filter=MarkerChild.*", &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }

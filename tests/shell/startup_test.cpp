@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +16,10 @@
 #include "jobs/forced_termination.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/module.h"
+#include "platform/path_name.h"
 #include "platform/registry/registry.h"
 #include "platform/timing.h"
+#include "process/executor.h"
 #include "process/process_list.h"
 #include "shell/command_line_switch.h"
 #include "shell/server_module.h"
@@ -111,6 +114,14 @@ struct Session {
 
 }  // namespace
 
+// Starts run the installer, which reloads and re-triggers udev: the tests
+// and the programs they start find a stand-in instead of the machine's own.
+TEST(TestEnvironment, UdevadmIsAStandIn) {
+  std::string output;
+  EXPECT_EQ(ExecuteCommand("udevadm --version", &output), 0);
+  EXPECT_EQ(output, "vantor test stand-in\n");
+}
+
 TEST(CommandLine, OnlyASwitchAtTheEndOfTheLineCounts) {
   EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" /RegServer"), StartSwitch::RegServer);
   EXPECT_EQ(ScanCommandLine("\"/usr/bin/vantor\" /rEGsERVER"), StartSwitch::RegServer);
@@ -197,7 +208,7 @@ TEST(ServerModule, QuitsOnlyAfterAWholeTimeoutWithoutLocksOrActivity) {
   EXPECT_TRUE(WaitUntil([&] { return quits.load() == 1; }, std::chrono::seconds(5)));
 }
 
-// The child side of the next test: runs only in the copy named "vantor".
+// The child side of the next test: runs only in the copy of the tests.
 TEST(ForcedTerminationChild, EndsTheServersAndItself) {
   if (!std::getenv("VANTOR_FORCED_CHILD")) GTEST_SKIP() << "runs in the child process only";
   Session s;
@@ -207,26 +218,42 @@ TEST(ForcedTerminationChild, EndsTheServersAndItself) {
   ADD_FAILURE() << "the program did not end itself";
 }
 
-TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
-  TempDir dir;
-  std::filesystem::copy_file("/bin/sleep", dir / "QPSTServer.exe");
-  std::filesystem::copy_file("/proc/self/exe", dir / "vantor");
-  pid_t server = ::fork();
-  if (server == 0) {
-    ::execl((dir / "QPSTServer.exe").c_str(), "QPSTServer.exe", "60", nullptr);
+namespace {
+
+// Starts a copy of sleep under the given name; its pid once it runs.
+pid_t StartNamed(const std::string& path) {
+  std::filesystem::copy_file("/bin/sleep", path);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(path.c_str(), FileName(path).c_str(), "60", nullptr);
     ::_exit(127);
   }
-  ASSERT_TRUE(WaitUntil([&] {
+  bool running = WaitUntil([&] {
     CProcessList list;
     list.Snapshot();
     for (const auto& p : list.processes())
-      if (p.pid == server && p.exeName == "QPSTServer.exe") return true;
+      if (p.pid == pid && p.exeName == FileName(path)) return true;
     return false;
-  }));
+  });
+  return running ? pid : -1;
+}
+
+}  // namespace
+
+// The program ends the processes of its own executable's name, here a copy
+// of the tests named "vantor-forced"; a process named "vantor" that the test
+// did not start as the program (a technician's window) lives on.
+TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
+  TempDir dir;
+  pid_t server = StartNamed(dir / "QPSTServer.exe");
+  ASSERT_GT(server, 0);
+  pid_t otherWindow = StartNamed(dir / "vantor");
+  ASSERT_GT(otherWindow, 0);
+  std::filesystem::copy_file("/proc/self/exe", dir / "vantor-forced");
   pid_t child = ::fork();
   if (child == 0) {
     ::setenv("VANTOR_FORCED_CHILD", "1", 1);
-    ::execl((dir / "vantor").c_str(), "vantor", "--gtest_filter=ForcedTerminationChild.*", nullptr);
+    ::execl((dir / "vantor-forced").c_str(), "vantor-forced", "--gtest_filter=ForcedTerminationChild.*", nullptr);
     ::_exit(127);
   }
   int status = 0;
@@ -237,6 +264,9 @@ TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
   EXPECT_EQ(::waitpid(server, &serverStatus, 0), server);
   EXPECT_TRUE(WIFSIGNALED(serverStatus) || WIFEXITED(serverStatus));
   EXPECT_FALSE(WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0) << "sleep ran to its end";
+  EXPECT_EQ(::waitpid(otherWindow, nullptr, WNOHANG), 0) << "the other \"vantor\" was ended";
+  ::kill(otherWindow, SIGKILL);
+  ::waitpid(otherWindow, nullptr, 0);
 }
 
 namespace {

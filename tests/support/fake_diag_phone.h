@@ -34,6 +34,7 @@ class FakeDiagPhone : public SerialPort {
   int busyRequests = 0;     // NV requests answered "busy" first
   bool badReadback = false; // writes are stored with one byte changed
   bool refuseSpc = false;
+  bool refuseModes = false;  // mode changes answered "bad mode"
   bool leadingFlag = false;
   std::vector<unsigned char> noise;  // sent before every answer (e.g. a log packet)
 
@@ -106,6 +107,7 @@ class FakeDiagPhone : public SerialPort {
       }
       case kDiagModeChange:
         if (p.size() != 3) return Send(Error(kDiagBadLength, p));
+        if (refuseModes) return Send(Error(kDiagBadMode, p));
         mode = GetLittleEndian16(&p[1]);
         return Send(p);
       case kDiagNvRead:

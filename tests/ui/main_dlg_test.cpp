@@ -4,12 +4,20 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "download/server_objects.h"
+#include "nv/nv_service.h"
+#include "platform/com/class_registry.h"
+#include "platform/timing.h"
+#include "tests/support/bench_package.h"
+#include "tests/support/bench_phone.h"
 #include "tests/ui/ui_support.h"
+#include "tools/phonesim/diagnostic_phone.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/fastboot_phone.h"
 #include "ui/advanced_dlg.h"
@@ -44,6 +52,23 @@ struct Bench {
   void RunningPhone(unsigned index) {
     bench::WritePhoneState(dir / "bench", {index, "diagnostic", "/dev/null", "", "VB" + std::to_string(index), ""});
   }
+};
+
+// Notes when each tick of the window's timer came, in milliseconds from the
+// window's construction.
+class TickNotingMainDlg : public CMainDlg {
+ public:
+  TickNotingMainDlg() { clock_.start(); }
+  std::vector<qint64> ticks;
+
+ protected:
+  void timerEvent(QTimerEvent* event) override {
+    if (TimerActive()) ticks.push_back(clock_.elapsed());
+    CMainDlg::timerEvent(event);
+  }
+
+ private:
+  QElapsedTimer clock_;
 };
 
 // The folder browser answers from a script.
@@ -160,6 +185,95 @@ class MainDlgTest : public QObject {
     QVERIFY(list->GetItemData(0) != first);
     QVERIFY(RunOver(w));
     QCOMPARE(list->GetItemText(1, 5).contains("(0x"), true);  // left as it was
+  }
+
+  void fourPhonesOfEveryModeRunThroughTheWindow() {
+    if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
+    ScopedTimeScale fast(0.01);
+    Bench bench;
+    std::string benchDir = bench.dir / "bench";
+    std::filesystem::create_directories(bench.dir / "four");
+    BenchPackage package(bench.dir / "four");
+    WriteFile(package.Path("boot.img"), std::string(4096, 'F'));
+    WriteFile(package.Path("flash_all.sh"), "fastboot \"$1\" \"$2\" flash boot boot.img\n");
+    struct OwnServer {  // "NoQPST": the program's own server objects answer
+      std::vector<DWORD> cookies;
+      ~OwnServer() { RevokeServerObjects(&cookies); }
+    } server;
+    QCOMPARE(RegisterServerObjects(&server.cookies), S_OK);
+    CoResumeClassObjects();
+    phonesim::PtyEmergencyPhone emergency(BenchPhoneAt(benchDir, 1));
+    std::string disk = bench.DiskPhone(2);
+    phonesim::FastbootPhoneOptions fastbootOptions;
+    fastbootOptions.benchDir = benchDir;
+    fastbootOptions.index = 3;
+    phonesim::TcpFastbootPhone fastboot(fastbootOptions);
+    phonesim::DiagnosticPhone running(benchDir, 4, "VB0004");
+    std::string error;
+    QVERIFY2(emergency.Start(&error), error.c_str());
+    QVERIFY2(fastboot.Start(&error), error.c_str());
+    QVERIFY2(running.Start(&error), error.c_str());
+    // The running phone's own items, to be restored into it.
+    QCOMPARE(BackupNvItems(running.portPath(), package.Path("kelva-factory.qcn"), "482615", NvBackupOptions{}, nullptr),
+             S_OK);
+    {
+      CMainDlg w;
+      w.Folders()->SetText(QString::fromStdString(package.dir));
+      w.OnRefresh();
+      CListImpl* list = w.Devices();
+      QCOMPARE(list->GetItemCount(), 4);
+      w.OnFlash();
+      QVERIFY(RunOver(w));
+      for (int row = 0; row < 4; ++row) {
+        QCOMPARE(list->GetItemText(row, CMainDlg::kIndexColumn), QString::number(row + 1));
+        QCOMPARE(list->GetItemText(row, CMainDlg::kStatusColumn), QString("The operation completed successfully."));
+        QCOMPARE(list->GetItemText(row, CMainDlg::kProgressColumn), QString("100"));
+        QVERIFY(list->GetItemText(row, CMainDlg::kTimeColumn).endsWith("s"));
+        QVERIFY(!list->model()->data(list->model()->index(row, 5), Qt::ForegroundRole).isValid());
+      }
+      QCOMPARE(w.StatusBar()->Progress()->value(), 100);
+    }
+    QVERIFY(WaitFor([&] { return running.comebacks() == 1; }, 5000));  // the restore ends with a reset
+    QVERIFY(package.OnDisk(emergency.diskPath()));
+    QVERIFY(package.OnDisk(disk));
+    QCOMPARE(fastboot.partitions()["boot"], std::vector<std::uint8_t>(4096, 'F'));
+  }
+
+  // F5 during a run (the Refresh button is disabled, F5 is not) must not
+  // release the running jobs: every job runs to its end.
+  void f5DuringARunOnlyBeepsAndEveryJobCompletes() {
+    if (std::system("fastboot --version >/dev/null 2>&1") != 0) QSKIP("Debian's fastboot is not installed");
+    Bench bench;
+    std::string disk = bench.DiskPhone(1);
+    // The fastboot phone's script takes a while before it flashes.
+    WriteFile(bench.package + "/flash_all.sh", "sleep 1\nfastboot \"$1\" \"$2\" flash boot images/boot.img\n");
+    phonesim::FastbootPhoneOptions options;
+    options.benchDir = bench.dir / "bench";
+    options.index = 5;
+    phonesim::TcpFastbootPhone phone(options);
+    std::string error;
+    QVERIFY2(phone.Start(&error), error.c_str());
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    w.OnFlash();
+    IDeviceReport* jobs[] = {w.Devices()->GetItemData(0), w.Devices()->GetItemData(1)};
+    QVERIFY(!jobs[1]->IsCompleted());
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    QCOMPARE(w.Devices()->GetItemData(0), jobs[0]);
+    QCOMPARE(w.Devices()->GetItemData(1), jobs[1]);
+    QVERIFY(RunOver(w));
+    QCOMPARE(w.Devices()->GetItemData(0)->GetResult(), S_OK);
+    QCOMPARE(w.Devices()->GetItemData(1)->GetResult(), S_OK);
+    QCOMPARE(phone.partitions()["boot"], std::vector<std::uint8_t>(4096, 'B'));
+    // After the run F5 refreshes as before: the rows come back without jobs.
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.Devices()->GetItemCount(), 2);
+    QVERIFY(!w.Devices()->GetItemData(0));
   }
 
   void theScriptChosenInTheAdvancedDialogRunsOnTheNextFastbootJob() {
@@ -312,6 +426,73 @@ class MainDlgTest : public QObject {
     QCOMPARE(w.Folders()->Text().toStdString(), dir / "chosen");
   }
 
+  void theTimerTicksEvery100Milliseconds() {
+    Bench bench;
+    bench::WritePhoneState(bench.dir / "bench", {6, "fastboot", "", "", "VB0006", "127.0.0.1:1"});
+    WriteFile(bench.package + "/flash_all.sh", "sleep 1\n");
+    TickNotingMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 1);
+    w.OnFlash();
+    QVERIFY(RunOver(w));
+    QVERIFY2(w.ticks.size() >= 6, std::to_string(w.ticks.size()).c_str());
+    std::vector<qint64> gaps;
+    for (size_t k = 1; k < w.ticks.size(); ++k) gaps.push_back(w.ticks[k] - w.ticks[k - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    qint64 median = gaps[gaps.size() / 2];
+    QVERIFY2(median >= 90 && median <= 200, std::to_string(median).c_str());
+  }
+
+  void enterStartsNothing() {
+    Bench bench;
+    bench.DiskPhone(1);
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    w.OnRefresh();
+    RunIdle();
+    QVERIFY(w.FlashButton()->isEnabled());
+    w.Devices()->SetItemText(0, CMainDlg::kStatusColumn, "kept");  // a refresh would empty it
+    for (QWidget* focus : std::initializer_list<QWidget*>{w.Folders()->lineEdit(), w.RefreshButton(), w.FlashButton(),
+                                                          w.BackupButton(), w.Devices()}) {
+      focus->setFocus();
+      QTest::keyClick(focus, Qt::Key_Return);
+      QTest::keyClick(focus, Qt::Key_Enter);
+      RunIdle();
+      QVERIFY2(!w.TimerActive(), qPrintable(focus->objectName()));
+      QVERIFY(!w.Devices()->GetItemData(0));
+      QCOMPARE(w.Devices()->GetItemText(0, CMainDlg::kStatusColumn), QString("kept"));
+    }
+    QCOMPARE(w.Folders()->count(), 0);  // nor does the field take its text into the list
+  }
+
+  void theStatusColumnTakesTheRestFromExactly50Pixels() {
+    CMainDlg w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    CListImpl* list = w.Devices();
+    // Widens the device column so that the next pixel of window width leaves
+    // `rest` pixels to the status column; the status column's width then.
+    auto widenByOneLeaving = [&](int rest) {
+      int width = list->viewport()->width() + 1;
+      int others = 0;
+      for (int c = 0; c < 5; ++c)
+        if (c != 2) others += list->columnWidth(c);
+      list->setColumnWidth(2, width - rest - others);
+      w.resize(w.width() + 1, w.height());
+      [&] { QVERIFY(WaitFor([&] { return list->viewport()->width() == width; })); }();
+      return list->columnWidth(5);
+    };
+    int status = list->columnWidth(5);
+    QVERIFY(status > 50);
+    QCOMPARE(widenByOneLeaving(49), status);
+    QCOMPARE(widenByOneLeaving(50), 50);
+    QCOMPARE(widenByOneLeaving(49), 50);
+    QCOMPARE(widenByOneLeaving(77), 77);
+  }
+
   void theStatusColumnTakesTheRestWhenItIsAtLeast50() {
     CMainDlg w;
     w.show();
@@ -371,20 +552,28 @@ class MainDlgTest : public QObject {
     QCOMPARE(ReadSetting(kSearchPathSetting), std::string("/saved/before/the/kill"));
   }
 
+  // A job still running when the window closes (a script that sleeps) is
+  // released, not waited for, and its script's tree ends with it.
   void f5RefreshesAndClosingDuringARunDoesNotWait() {
     Bench bench;
-    bench.RunningPhone(4);
+    bench::WritePhoneState(bench.dir / "bench", {4, "fastboot", "", "", "VB0004", "127.0.0.1:5999"});
+    WriteFile(bench.package + "/flash_all.sh", "sleep 3061\n");
+    auto running = [] { return std::system("pgrep -f '^sleep 3061$' >/dev/null") == 0; };
     auto w = std::make_unique<CMainDlg>();
+    w->Folders()->SetText(QString::fromStdString(bench.package));
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::keyClick(w.get(), Qt::Key_F5);
     QCOMPARE(w->Devices()->GetItemCount(), 1);
-    w->OnBackup();
+    w->OnFlash();
+    QVERIFY(WaitFor(running));
+    QVERIFY(!w->Devices()->GetItemData(0)->IsCompleted());
     QElapsedTimer timer;
     timer.start();
     QVERIFY(w->close());
     w.reset();  // releases the row's job
     QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(WaitFor([&] { return !running(); }, 3000));
   }
 
  private:

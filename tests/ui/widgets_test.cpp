@@ -3,11 +3,21 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "jobs/device_report.h"
 #include "tests/ui/ui_support.h"
 #include "ui/auto_menu_button.h"
 #include "ui/list_impl.h"
 #include "ui/mru_combo.h"
 #include "ui/status_bar.h"
+
+// A job that tells when it is destroyed.
+class CCountedJob : public CDeviceReport {
+ public:
+  ~CCountedJob() override {
+    if (destroyed) *destroyed = true;
+  }
+  bool* destroyed = nullptr;
+};
 
 class WidgetsTest : public QObject {
   Q_OBJECT
@@ -55,9 +65,25 @@ class WidgetsTest : public QObject {
     CListImpl list;
     list.AddColumn("a", 50, CellFormat::Text);
     int row = list.AddItem("x");
+    int other = list.AddItem("y");
     QCOMPARE(list.GetItemData(row), nullptr);
+    bool destroyed = false;
+    CComObject<CCountedJob>* job = nullptr;
+    QCOMPARE(CComObject<CCountedJob>::CreateInstance(&job), S_OK);
+    job->destroyed = &destroyed;
+    {
+      ComPtr<IDeviceReport> mine(job);
+      list.SetItemData(row, job);
+      QCOMPARE(list.GetItemData(row), static_cast<IDeviceReport*>(job));
+      QCOMPARE(list.GetItemData(other), nullptr);
+    }
+    QVERIFY(!destroyed);  // the row keeps its own reference
+    list.SetItemData(row, list.GetItemData(row));  // storing the same job again keeps it
+    QVERIFY(!destroyed);
+    QCOMPARE(list.GetItemData(row)->IsCompleted(), TRUE);
     list.DeleteAllItems();
     QCOMPARE(list.GetItemCount(), 0);
+    QVERIFY(destroyed);  // released with its row
   }
 
   void mruComboIsNewestFirstAndKeepsItsText() {

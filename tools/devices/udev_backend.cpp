@@ -20,6 +20,7 @@ constexpr unsigned kEmergencyDownloadProduct = 0x9008;
 constexpr DiagnosticId kDiagnosticPorts[] = {
     {0x05c6, 0x9025, 0}, {0x05c6, 0x901d, 0}, {0x05c6, 0x9091, 0}, {0x05c6, 0x9039, 0}, {0x05c6, 0x900e, 0},
 };
+constexpr unsigned kMassStorageClass = 0x08;
 constexpr unsigned kFastbootClass = 0xff, kFastbootSubclass = 0x42, kFastbootProtocol = 0x03;
 
 unsigned HexAttribute(udev_device* dev, const char* name) {
@@ -122,7 +123,9 @@ class UdevBackend final : public Backend {
       if (phone->type == 0) return false;
       phone->id = Text(udev_device_get_devnode(dev));
     } else if (subsystem == "block") {
-      if (vendor != kQualcomm) return false;
+      // A running phone may offer its storage beside its other ports: that
+      // disk is the phone's own, never a flash target.
+      if (vendor != kQualcomm || !OnlyMassStorage(u, usb)) return false;
       phone->type = kTypeDisk;
       phone->id = Text(udev_device_get_devnode(dev));
       phone->volumes = Partitions(u, dev);
@@ -138,6 +141,29 @@ class UdevBackend final : public Backend {
     phone->adbName = Attribute(usb, "serial");
     phone->index = IndexOfPort(Text(udev_device_get_sysname(usb)));
     return phone->index != 0;
+  }
+
+  // Whether the USB device has interfaces and all of them are mass storage,
+  // as the mini kernel's disk has: no diagnostic, modem, adb or other port.
+  static bool OnlyMassStorage(udev* u, udev_device* usb) {
+    udev_enumerate* e = udev_enumerate_new(u);
+    if (!e) return false;
+    udev_enumerate_add_match_parent(e, usb);
+    udev_enumerate_add_match_property(e, "DEVTYPE", "usb_interface");
+    udev_enumerate_scan_devices(e);
+    unsigned storage = 0, other = 0;
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+      udev_device* intf = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
+      if (!intf) {
+        ++other;  // unknown: not a disk to write
+        continue;
+      }
+      ++(HexAttribute(intf, "bInterfaceClass") == kMassStorageClass ? storage : other);
+      udev_device_unref(intf);
+    }
+    udev_enumerate_unref(e);
+    return storage > 0 && other == 0;
   }
 
   static std::vector<std::string> Partitions(udev* u, udev_device* disk) {

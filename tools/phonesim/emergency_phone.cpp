@@ -31,19 +31,25 @@ EmergencyPhone::EmergencyPhone(EmergencyPhoneConfig config)
 
 std::vector<Bytes> EmergencyPhone::Handle(const Bytes& request) {
   if (request.empty()) return {};
+  std::vector<Bytes> replies;
   switch (stage_) {
-    case Stage::BootLoader: return BootLoader(request);
-    case Stage::Programmer: return Programmer(request);
+    case Stage::BootLoader: replies = BootLoader(request); break;
+    case Stage::Programmer: replies = Programmer(request); break;
     case Stage::Reset: return {};
   }
-  return {};
+  auto wrong = config_.faults.answerCode.find(request[0]);
+  if (wrong != config_.faults.answerCode.end() && !replies.empty()) replies.back()[0] = wrong->second;
+  return replies;
 }
 
 std::vector<Bytes> EmergencyPhone::BootLoader(const Bytes& r) {
   switch (r[0]) {
-    case 0x07:  // parameter request
-      return {{0x08, 0x14, 0x01, static_cast<std::uint8_t>(config_.largestWrite >> 8),
-               static_cast<std::uint8_t>(config_.largestWrite), 0x00, 0xFF, 0x00}};
+    case 0x07: {  // parameter request
+      Bytes reply = {0x08, 0x14, 0x01, static_cast<std::uint8_t>(config_.largestWrite >> 8),
+                     static_cast<std::uint8_t>(config_.largestWrite), 0x00, 0xFF, 0x00};
+      if (config_.faults.parameterResponseLength) reply.resize(*config_.faults.parameterResponseLength, 0x00);
+      return {reply};
+    }
     case 0x0F: {  // write 32-bit address
       if (r.size() < 7) return {kDmssNak};
       std::uint32_t address = Be32(r, 1);
@@ -110,8 +116,9 @@ std::vector<Bytes> EmergencyPhone::Programmer(const Bytes& r) {
       if (address + length > config_.maxEmmcBytes) return {kStreamingError};
       if (emmc_.size() < address + length) emmc_.resize(address + length);
       std::copy(r.begin() + 5, r.end(), emmc_.begin() + address);
-      Bytes ack = {0x08};
-      AddLe32(ack, streamWrites_++ == config_.faults.misaddressAck ? address + 1 : address);
+      const int write = streamWrites_++;
+      Bytes ack = {static_cast<std::uint8_t>(write == config_.faults.wrongAckCode ? 0x09 : 0x08)};
+      AddLe32(ack, write == config_.faults.misaddressAck ? address + 1 : address);
       return {ack};
     }
     case 0x03: {  // read
@@ -121,13 +128,14 @@ std::vector<Bytes> EmergencyPhone::Programmer(const Bytes& r) {
       Bytes reply;
       reply.reserve(5 + length);
       reply.push_back(0x04);
-      AddLe32(reply, address);
+      AddLe32(reply, reads_++ == config_.faults.misaddressRead ? address + config_.block : address);
       size_t stored = address < emmc_.size() ? std::min(length, emmc_.size() - address) : 0;
       if (stored > 0) reply.insert(reply.end(), emmc_.begin() + address, emmc_.begin() + address + stored);
       reply.resize(5 + length, 0);  // never written: reads as zeros
       if (config_.faults.corruptReadBack) {
         for (size_t i = 5; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(~reply[i]);
       }
+      if (config_.faults.corruptLastReadByte && reply.size() > 5) reply.back() ^= 0x01;
       return {reply};
     }
     case 0x15:  // close

@@ -24,6 +24,11 @@ struct ProtocolFaults {
   bool shortHello = false;                    // hello response cut before its window field
   int misaddressAck = -1;                     // stream write K (from 0) is acknowledged with another address
   bool refuseOpen = false;                    // the USER partition cannot be opened
+  std::map<std::uint8_t, std::uint8_t> answerCode;  // request code -> another first byte of its reply
+  int wrongAckCode = -1;                      // stream write K (from 0) is acknowledged with code 0x09
+  int misaddressRead = -1;                    // read K (from 0) echoes another address
+  bool corruptLastReadByte = false;           // read responses differ in their last byte only
+  std::optional<std::size_t> parameterResponseLength;  // DMSS parameter response cut or padded to this length
 };
 
 struct EmergencyPhoneConfig {
@@ -62,6 +67,7 @@ class EmergencyPhone {
   std::optional<std::uint32_t> jumpedTo_;
   int writes_ = 0;
   int streamWrites_ = 0;
+  int reads_ = 0;
   bool trusted_ = false;
   bool open_ = false;
   Bytes emmc_;

@@ -1,6 +1,6 @@
-// vantor-screenshot: opens the main window on whatever bench the device
-// helper sees, presses Refresh and Flash, and saves pictures of the window
-// mid-run and at the end, and of the advanced dialog.
+// vantor-screenshot: opens the main window at its default size on whatever
+// bench the device helper sees, presses Refresh and Flash, and saves pictures
+// of the window mid-run and at the end, and of the advanced dialog.
 //
 //   vantor-screenshot OUTDIR PACKAGE
 #include <QApplication>
@@ -63,12 +63,14 @@ int main(int argc, char** argv) {
   {
     CMainDlg window;
     window.Folders()->SetText(QString::fromLocal8Bit(argv[2]));
-    window.resize(window.width() + 260, window.height() + 40);
+    // At the size the window opens with: the pictures show the columns as a
+    // user first sees them, texts cut where they are cut.
     window.show();
     RunUntil([&] { return window.isVisible(); }, 5000);
     window.RefreshButton()->click();
     window.FlashButton()->click();
-    RunUntil([&] { return MidRun(window); }, 60000);
+    // A bench whose phones all finish at once has no middle to show.
+    RunUntil([&] { return MidRun(window) || window.RefreshButton()->isEnabled(); }, 60000);
     ok = Save(&window, out + "/main-window-running.png") && ok;
     bool over = RunUntil([&] { return window.RefreshButton()->isEnabled(); }, 120000);
     RunUntil([] { return false; }, 300);  // one more tick and idle update
