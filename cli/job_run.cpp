@@ -1,9 +1,12 @@
 #include "cli/job_run.h"
 
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "cli/run_signals.h"
 #include "jobs/job_record.h"
@@ -64,16 +67,30 @@ void ReleaseRow(RunEntry* entry, HRESULT hr, JobView* view) {
   view->Finished(row);
 }
 
+// Collects the children that have ended. With a deadline, waits until no
+// child is left or the deadline passes; without, takes only those ended.
+void ReapChildren(std::chrono::steady_clock::time_point deadline = {}) {
+  for (;;) {
+    pid_t pid = ::waitpid(-1, nullptr, WNOHANG);
+    if (pid > 0) continue;
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid < 0 || std::chrono::steady_clock::now() >= deadline) return;  // none left, or time is up
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 // Whatever the run's scripts left behind: every process below this one is
 // ended with its descendants. The program is a child subreaper for the run,
 // so a script's children that left their parent (a background job whose
 // shell was ended, a double fork) are still found here. A few rounds catch
-// what was started while the previous round ran.
+// what was started while the previous round ran. Then the ended children
+// are collected, so none outlives the program as a process of its own.
 void EndLeftoverProcesses() {
   pid_t self = ::getpid();
   for (int round = 0; round < 3; ++round) {
+    ReapChildren();
     CProcessList list;
-    if (!list.Snapshot()) return;
+    if (!list.Snapshot()) break;
     bool any = false;
     for (const ProcessRecord& p : list.processes()) {
       ProcessHandle child;
@@ -81,8 +98,9 @@ void EndLeftoverProcesses() {
       any = true;
       KillProcessTree(list, child);
     }
-    if (!any) return;
+    if (!any) break;
   }
+  ReapChildren(std::chrono::steady_clock::now() + std::chrono::seconds(2));
 }
 
 }  // namespace
