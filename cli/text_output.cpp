@@ -4,28 +4,6 @@
 
 namespace {
 
-// The code point of the UTF-8 sequence at text[at] and its length; length 0
-// when the bytes there are not a valid, shortest-form sequence.
-size_t DecodeUtf8(std::string_view text, size_t at, char32_t* code) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(at);
-  if (lead < 0x80) {
-    *code = lead;
-    return 1;
-  }
-  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  char32_t c = lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (byte(at + i) & 0x3F);
-  }
-  bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  *code = c;
-  return length;
-}
-
 bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 unsigned CharWidth(char32_t c) {
@@ -38,40 +16,6 @@ unsigned CharWidth(char32_t c) {
 }
 
 }  // namespace
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (size_t at = 0; at < text.size();) {
-    char32_t c = 0;
-    size_t length = DecodeUtf8(text, at, &c);
-    if (length == 0) {  // a stray byte: kept as the character of its number
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[at]));
-      out += escaped;
-      ++at;
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-          out += escaped;
-        } else {
-          out.append(text.substr(at, length));
-        }
-    }
-    at += length;
-  }
-  return out + "\"";
-}
 
 std::string PrintableText(std::string_view text) {
   std::string out;

@@ -4,11 +4,8 @@
 #include <string>
 #include <string_view>
 
-// A JSON string literal: quote, backslash and control characters escaped
-// (\" \\ \n \t \r \b \f, others \u00XX); valid UTF-8 kept as it is; each byte
-// that is not part of valid UTF-8 written as \u00XX, the character of the
-// same number, so every line stays valid UTF-8 and nothing is lost.
-std::string JsonString(std::string_view text);
+#include "platform/text.h"  // JsonString, DecodeUtf8
+
 
 // The text for a terminal: control characters (C0, DEL, C1) and bytes that
 // are not valid UTF-8 each become "?"; a tab becomes a space.

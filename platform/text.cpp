@@ -6,6 +6,7 @@
 #include <wctype.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -14,18 +15,8 @@ namespace {
 // only the shortest form of a code point up to U+10FFFF that is no surrogate
 // counts (a database or a JSON reader refuses the others).
 size_t Utf8SequenceLength(std::string_view s, size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-  if (len == 0 || i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  // The second byte's range where the lead alone does not settle it.
-  unsigned char second = len > 1 ? static_cast<unsigned char>(s[i + 1]) : 0;
-  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
-      (c == 0xF4 && second > 0x8F))
-    return 0;
-  return len;
+  char32_t code = 0;
+  return DecodeUtf8(s, i, &code);
 }
 
 bool IsUtf8Codeset(const char* codeset) {
@@ -135,6 +126,60 @@ std::string SanitizeUtf8(std::string_view s) {
     }
   }
   return out;
+}
+
+size_t DecodeUtf8(std::string_view text, size_t at, char32_t* code) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    *code = lead;
+    return 1;
+  }
+  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  char32_t c = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(at + i) & 0x3F);
+  }
+  bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *code = c;
+  return length;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (size_t at = 0; at < text.size();) {
+    char32_t c = 0;
+    size_t length = DecodeUtf8(text, at, &c);
+    if (length == 0) {  // a stray byte: kept as the character of its number
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[at]));
+      out += escaped;
+      ++at;
+      continue;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+          out += escaped;
+        } else {
+          out.append(text.substr(at, length));
+        }
+    }
+    at += length;
+  }
+  return out + "\"";
 }
 
 size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, bool* overflow) {

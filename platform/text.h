@@ -28,6 +28,15 @@ size_t ReadDecimalDigits(std::string_view text, size_t i, std::uint64_t* value, 
 bool IsValidUtf8(std::string_view text);
 // The valid UTF-8 sequences kept, every other byte replaced by "?".
 std::string SanitizeUtf8(std::string_view text);
+// The code point of the UTF-8 sequence at text[at] and its length; length 0
+// when the bytes there are not a valid sequence (shortest form, no
+// surrogate, at most U+10FFFF).
+size_t DecodeUtf8(std::string_view text, size_t at, char32_t* code);
+// A JSON string literal: quote, backslash and control characters escaped
+// (\" \\ \n \t \r \b \f, others \u00XX); valid UTF-8 kept as it is; each byte
+// that is not part of valid UTF-8 written as \u00XX, the character of the
+// same number, so every line stays valid UTF-8 and nothing is lost.
+std::string JsonString(std::string_view text);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string AsciiLower(std::string_view text);

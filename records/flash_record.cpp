@@ -49,28 +49,13 @@ std::string NewRecordUid() {
   return uid;
 }
 
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += Format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string FilesToJson(const std::vector<RecordFile>& files) {
   std::string out = "[";
   for (size_t i = 0; i < files.size(); ++i) {
     if (i) out += ",";
-    out += "{\"path\":" + JsonQuote(files[i].path) +
+    out += "{\"path\":" + JsonString(files[i].path) +
            Format(",\"size\":%llu,\"sha256\":", static_cast<unsigned long long>(files[i].size)) +
-           JsonQuote(files[i].sha256) + "}";
+           JsonString(files[i].sha256) + "}";
   }
   return out + "]";
 }
@@ -121,12 +106,16 @@ class FilesReader {
         continue;
       }
       if (pos_ >= s_.size()) return false;
+      // JsonString's escapes: the short ones, and \u00XX for a control
+      // character or a byte that is not part of valid UTF-8 (read back as
+      // that byte, so any text comes back as it was).
+      static const std::string kShort = "\"\\/bfnrt", kMeaning = "\"\\/\b\f\n\r\t";
       char e = s_[pos_++];
-      if (e == '"' || e == '\\') {
-        *out += e;
+      if (size_t k = kShort.find(e); k != std::string::npos) {
+        *out += kMeaning[k];
       } else if (e == 'u' && pos_ + 4 <= s_.size()) {
         unsigned code = 0;
-        if (std::sscanf(s_.substr(pos_, 4).c_str(), "%4x", &code) != 1 || code >= 0x20) return false;
+        if (std::sscanf(s_.substr(pos_, 4).c_str(), "%4x", &code) != 1 || code > 0xFF) return false;
         *out += static_cast<char>(code);
         pos_ += 4;
       } else {
@@ -158,15 +147,15 @@ bool FilesFromJson(const std::string& json, std::vector<RecordFile>* files) {
 }
 
 std::string RecordToJsonLine(const FlashRecord& r) {
-  return "{\"uid\":" + JsonQuote(r.uid) + ",\"start\":" + JsonQuote(r.startUtc) + ",\"end\":" + JsonQuote(r.endUtc) +
-         Format(",\"elapsed\":%.3f", r.elapsedSeconds) + ",\"host\":" + JsonQuote(r.host) +
-         ",\"version\":" + JsonQuote(r.version) + ",\"user\":" + JsonQuote(r.user) +
-         Format(",\"index\":%u", r.locationIndex) + ",\"device\":" + JsonQuote(r.deviceId) +
-         Format(",\"type\":\"0x%07x\"", r.typeCode) + ",\"method\":" + JsonQuote(r.method) +
-         ",\"imei\":" + JsonQuote(r.imei) + ",\"package\":" + JsonQuote(r.package) +
+  return "{\"uid\":" + JsonString(r.uid) + ",\"start\":" + JsonString(r.startUtc) + ",\"end\":" + JsonString(r.endUtc) +
+         Format(",\"elapsed\":%.3f", r.elapsedSeconds) + ",\"host\":" + JsonString(r.host) +
+         ",\"version\":" + JsonString(r.version) + ",\"user\":" + JsonString(r.user) +
+         Format(",\"index\":%u", r.locationIndex) + ",\"device\":" + JsonString(r.deviceId) +
+         Format(",\"type\":\"0x%07x\"", r.typeCode) + ",\"method\":" + JsonString(r.method) +
+         ",\"imei\":" + JsonString(r.imei) + ",\"package\":" + JsonString(r.package) +
          ",\"files\":" + FilesToJson(r.files) + Format(",\"result\":\"0x%08x\"", static_cast<unsigned>(r.result)) +
-         ",\"result_text\":" + JsonQuote(r.resultText) + ",\"outcome\":" + JsonQuote(r.outcome) +
-         ",\"status\":" + JsonQuote(r.lastStatus) + ",\"log\":" + JsonQuote(r.logFile) + "}";
+         ",\"result_text\":" + JsonString(r.resultText) + ",\"outcome\":" + JsonString(r.outcome) +
+         ",\"status\":" + JsonString(r.lastStatus) + ",\"log\":" + JsonString(r.logFile) + "}";
 }
 
 std::string RecordCsvHeader() {
