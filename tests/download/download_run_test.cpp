@@ -240,6 +240,7 @@ TEST_F(Bench, TheSoftwareDownloadObjectOfAPhone) {
   ScopedTimeScale fast(0.001);
   WriteFile(dir / "disk-5.img", "disk");
   bench::WritePhoneState(dir.path(), {5, "disk", "", dir / "disk-5.img", "", ""});  // never in emergency mode
+  StatusList status;  // outlives the object that holds it
   ComPtr<IQSoftwareDownload> download;
   {
     LogCapture log;
@@ -256,7 +257,6 @@ TEST_F(Bench, TheSoftwareDownloadObjectOfAPhone) {
   // and ends before it looks for the phone.
   ComPtr<IDownloadSettings> settings = NewSettings();
   FillSettings(settings.Get(), dir);
-  StatusList status;
   ASSERT_EQ(download->put_StatusReport(&status), S_OK);
   EXPECT_EQ(download->put_StatusReport(settings.Get()), S_OK);
   EXPECT_EQ(download->DownloadBySettings(settings.Get()), E_INVALIDARG);
