@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,8 +85,13 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
   if (rc != 0) return HresultFromErrno(rc);
   // The write end closes here, so the pipe ends once the child's tree has.
   writeEnd.Reset();
+  return AdoptStartedChild(pid, false, std::move(readEnd), wantOutput, child);
+}
+
+HRESULT AdoptStartedChild(pid_t pid, bool endOnFailure, UniqueFd readEnd, bool wantOutput, ChildProcess* child) {
   HRESULT hr = child->process.Open(pid);
   if (FAILED(hr)) {
+    if (endOnFailure) ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
     return hr;
   }

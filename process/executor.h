@@ -17,6 +17,12 @@ struct ChildProcess {
 
 HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProcess* child);
 
+// Takes a child just started as pid into *child: its handle and, when output
+// is wanted, the pipe's read end (non-blocking). When no handle can be opened
+// the child is asked to end (if endOnFailure) and collected, and that failure
+// returned.
+HRESULT AdoptStartedChild(pid_t pid, bool endOnFailure, UniqueFd readEnd, bool wantOutput, ChildProcess* child);
+
 // Runs the command to its end and returns its exit code (a failure HRESULT
 // when it could not start; HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED) when a
 // signal ended it). The pipe is drained while the child runs, so a talkative

@@ -214,17 +214,7 @@ HRESULT StartProcessTree(const std::string& commandLine, bool wantOutput, ChildP
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (reaper < 0) return HresultFromErrno(forkError);
   writeEnd.Reset();
-  HRESULT hr = child->process.Open(reaper);
-  if (FAILED(hr)) {
-    ::kill(reaper, SIGTERM);
-    ::waitpid(reaper, nullptr, 0);
-    return hr;
-  }
-  if (wantOutput) {
-    ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
-    child->output = std::move(readEnd);
-  }
-  return S_OK;
+  return AdoptStartedChild(reaper, true, std::move(readEnd), wantOutput, child);
 }
 
 int EndProcessTree(ChildProcess* child) {
