@@ -6,10 +6,12 @@
 #include "cli/options.h"
 #include "cli/records_command.h"
 #include "cli/write_disk_command.h"
+#include "platform/open_file_limit.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");  // JSON numbers keep their decimal point
+  RaiseOpenFileLimit();  // dozens of phones, each with its port, disk and files
   // The commands, in the order the help lists them: one entry each.
   const std::vector<const CommandSpec*> commands = {
       &kListCommand, &kFlashCommand, &kBackupCommand, &kDownloadCommand, &kWriteDiskCommand, &kRecordsCommand,

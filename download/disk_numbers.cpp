@@ -15,12 +15,11 @@ bool HasDiskSectorsPrefix(std::string_view text) {
          EqualsIgnoreCase(text.substr(0, kDiskSectorsPrefix.size()), kDiskSectorsPrefix);
 }
 
-// Digits from position i, then at most one period: true when that is all.
-bool DigitsToTheEnd(std::string_view text, size_t i) {
-  std::uint64_t ignored = 0;
+// Digits from position i, then at most one period, then nothing: their value.
+bool DigitsToTheEnd(std::string_view text, size_t i, std::uint64_t* value) {
   bool overflow = false;
-  size_t end = ReadDecimalDigits(text, i, &ignored, &overflow);
-  if (end == i) return false;
+  size_t end = ReadDecimalDigits(text, i, value, &overflow);
+  if (end == i || overflow) return false;
   if (end < text.size() && text[end] == '.') ++end;
   return end == text.size();
 }
@@ -29,7 +28,7 @@ bool DigitsToTheEnd(std::string_view text, size_t i) {
 
 std::uint64_t ParseDecimal64(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  while (i < text.size() && IsBlank(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::uint64_t value = 0;
@@ -39,23 +38,40 @@ std::uint64_t ParseDecimal64(std::string_view text) {
   return negative ? 0 - value : value;
 }
 
-HRESULT EvaluatePatchValue(std::string_view text, std::uint64_t diskBytes, std::uint64_t* value) {
+HRESULT ParsePatchValue(std::string_view text, SectorNumber* value) {
   if (!HasDiskSectorsPrefix(text)) return WS_E_INVALID_FORMAT;
-  *value = diskBytes / 512 - ParseDecimal64(text.substr(kDiskSectorsPrefix.size()));
+  *value = {ParseDecimal64(text.substr(kDiskSectorsPrefix.size())), true};
   return S_OK;
 }
 
-HRESULT ParseStartSector(std::string_view text, std::uint64_t diskBytes, std::uint64_t* sector) {
-  if (HasDiskSectorsPrefix(text)) {
-    if (!DigitsToTheEnd(text, kDiskSectorsPrefix.size())) return WS_E_INVALID_FORMAT;
-    return EvaluatePatchValue(text, diskBytes, sector);
-  }
+HRESULT EvaluatePatchValue(std::string_view text, std::uint64_t diskBytes, std::uint64_t* value) {
+  SectorNumber number;
+  HRESULT hr = ParsePatchValue(text, &number);
+  if (FAILED(hr)) return hr;
+  *value = number.Resolve(diskBytes);
+  return S_OK;
+}
+
+HRESULT ParseCount(std::string_view text, std::uint64_t* count) {
   size_t begin = 0, end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
-  std::string_view number = text.substr(begin, end - begin);
-  size_t digits = !number.empty() && (number[0] == '+' || number[0] == '-') ? 1 : 0;
-  if (!DigitsToTheEnd(number, digits)) return WS_E_INVALID_FORMAT;
-  *sector = ParseDecimal64(number);
+  std::uint64_t value = 0;
+  if (!DigitsToTheEnd(text.substr(begin, end - begin), 0, &value)) return WS_E_INVALID_FORMAT;
+  *count = value;
+  return S_OK;
+}
+
+HRESULT ParseSectorNumber(std::string_view text, SectorNumber* sector) {
+  if (HasDiskSectorsPrefix(text)) {
+    std::uint64_t back = 0;
+    if (!DigitsToTheEnd(text, kDiskSectorsPrefix.size(), &back)) return WS_E_INVALID_FORMAT;
+    *sector = {back, true};
+    return S_OK;
+  }
+  std::uint64_t value = 0;
+  HRESULT hr = ParseCount(text, &value);
+  if (FAILED(hr)) return hr;
+  *sector = {value, false};
   return S_OK;
 }

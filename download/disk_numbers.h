@@ -10,15 +10,28 @@
 // digits give 0, a value out of range gives the largest value. "0x10" reads 0.
 std::uint64_t ParseDecimal64(std::string_view text);
 
-// "NUM_DISK_SECTORS-n" (prefix compared ignoring case; what follows the
-// digits of n is ignored): the disk's sector count minus n. Any other form is
-// WS_E_INVALID_FORMAT.
+// A sector number of a package: plain, or counted back from the disk's end
+// ("NUM_DISK_SECTORS-n"). The package is read before the disk is known, so
+// the second form is resolved only when the disk's length is.
+struct SectorNumber {
+  std::uint64_t value = 0;
+  bool fromDiskEnd = false;
+  // The disk's sector count minus value for the second form (modulo 2^64).
+  std::uint64_t Resolve(std::uint64_t diskBytes) const { return fromDiskEnd ? diskBytes / 512 - value : value; }
+};
+
+// A patch "value": "NUM_DISK_SECTORS-n" (prefix compared ignoring case; what
+// follows the digits of n is ignored). Any other form is WS_E_INVALID_FORMAT.
+HRESULT ParsePatchValue(std::string_view text, SectorNumber* value);
+// ParsePatchValue resolved against a disk of diskBytes.
 HRESULT EvaluatePatchValue(std::string_view text, std::uint64_t diskBytes, std::uint64_t* value);
 
-// A program element's "start_sector": a plain decimal number (white space
-// around it and one closing period allowed; read as ParseDecimal64 reads it),
-// or "NUM_DISK_SECTORS-n." exactly (prefix ignoring case, the period
-// optional), evaluated like a patch value. Anything else - no digits, a "0x"
-// form, an expression - is WS_E_INVALID_FORMAT, so a package can never put
-// an image where it did not mean to.
-HRESULT ParseStartSector(std::string_view text, std::uint64_t diskBytes, std::uint64_t* sector);
+// A plain count: decimal digits only, white space around them and one
+// closing period allowed, no sign, at most 2^64 - 1. Anything else - no
+// digits, a "0x" form, an expression, a sign - is WS_E_INVALID_FORMAT, so a
+// package can never put an image where it did not mean to.
+HRESULT ParseCount(std::string_view text, std::uint64_t* count);
+
+// A "start_sector": a plain count, or "NUM_DISK_SECTORS-n." exactly (prefix
+// ignoring case, the period optional). Anything else is WS_E_INVALID_FORMAT.
+HRESULT ParseSectorNumber(std::string_view text, SectorNumber* sector);

@@ -15,6 +15,7 @@
 #include "download/disk_package.h"
 #include "download/transport.h"
 #include "platform/file_sync.h"
+#include "platform/regular_file.h"
 #include "shell/log.h"
 
 namespace {
@@ -26,19 +27,6 @@ constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_lim
 HRESULT Fail(HRESULT hr, const char* operation, int line) {
   TraceResult(hr, operation, line);
   return hr;
-}
-
-// Reads up to size bytes at offset; *got is short only at the end of the file.
-bool ReadAt(int fd, unsigned char* data, size_t size, std::uint64_t offset, size_t* got) {
-  *got = 0;
-  while (*got < size) {
-    ssize_t n = ::pread(fd, data + *got, size - *got, static_cast<off_t>(offset + *got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    *got += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool WriteAt(int fd, const unsigned char* data, size_t size, std::uint64_t offset) {
@@ -75,19 +63,25 @@ HRESULT WriteFileToDiskDrive(const ProgramWrite& program, int disk, IQStatusRepo
   std::uint64_t start = program.startSector;
   NotifyStatus(sink, "Writing file \"%s\" to partition at %#016llx", program.path.c_str(),
                static_cast<unsigned long long>(start * kSector));
+  UniqueFd file;
+  std::uint64_t fileBytes = 0;
+  HRESULT hr = OpenRegularFile(program.path, &file, &fileBytes);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  if (fileBytes < program.fileBytes) return Fail(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), kName, __LINE__);
   std::uint64_t offset = program.fileSectorOffset;
-  const std::uint64_t end = offset + program.sectorsWritten();
+  const std::uint64_t end = offset + program.sectors;
   // The file is read in blocks, so an image of any size needs 1 MiB here.
-  std::vector<unsigned char> block(static_cast<size_t>(std::min(end - offset, kSectorsPerBlock) * kSector));
+  std::vector<unsigned char> block(static_cast<size_t>(std::min(program.sectors, kSectorsPerBlock) * kSector));
   while (offset < end) {
     std::uint64_t count = std::min(end - offset, kSectorsPerBlock);
     size_t bytes = static_cast<size_t>(count * kSector);
     NotifyStatus(sink, "WriteFile position %#016llx, size %lu", static_cast<unsigned long long>(start * kSector),
                  static_cast<unsigned long>(bytes));
-    size_t got = 0;
-    if (!ReadAt(program.file.get(), block.data(), bytes, offset * kSector, &got))
-      return Fail(HresultFromLastErrno(), kName, __LINE__);
-    std::memset(block.data() + got, 0, bytes - got);  // past the file's end: zeros
+    // Up to the file's checked end; past it, zeros.
+    size_t fromFile = static_cast<size_t>(std::min<std::uint64_t>(bytes, program.fileBytes - offset * kSector));
+    hr = ReadFileAt(file.get(), block.data(), fromFile, offset * kSector);
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
+    std::memset(block.data() + fromFile, 0, bytes - fromFile);
     if (!WriteAt(disk, block.data(), bytes, start * kSector)) return Fail(HresultFromLastErrno(), kName, __LINE__);
     CHexDump dump("");
     dump.Append(block.data(), bytes);
@@ -115,9 +109,8 @@ HRESULT ApplyPatchToDiskDrive(int disk, std::uint64_t start, std::uint64_t byteO
   if (byteOffset > kSector || size > kSector - byteOffset || start > kMaxOffset / kSector - 1)
     return Fail(E_INVALIDARG, kName, __LINE__);
   unsigned char sector[kSector];
-  size_t got = 0;
-  if (!ReadAt(disk, sector, sizeof sector, start * kSector, &got)) return Fail(HresultFromLastErrno(), kName, __LINE__);
-  if (got != sizeof sector) return Fail(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), kName, __LINE__);
+  HRESULT hr = ReadFileAt(disk, sector, sizeof sector, start * kSector);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
   for (std::uint64_t i = 0; i < size; ++i) {
     sector[byteOffset + i] = static_cast<unsigned char>(value);
     value >>= 8;
@@ -136,8 +129,7 @@ HRESULT ApplyPatchesToDiskDrive(const std::string& patchXml, const std::vector<P
   return S_OK;
 }
 
-HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawprogramXml, const std::string& patchXml,
-                            const std::string& searchPaths, IQStatusReport* sink) {
+HRESULT DownloadToDiskDrive(const std::string& diskName, const CheckedPackage& package, IQStatusReport* sink) {
   constexpr const char* kName = "DownloadToDiskDrive";
   std::vector<UniqueFd> volumes;  // held until the run ends, on every path
   HRESULT hr = DismountDiskVolume(diskName, &volumes, sink);
@@ -149,21 +141,28 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawp
   DiskSize diskSize;
   hr = GetDiskLength(disk.get(), &diskSize);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-
-  // The whole package is read and checked before the first write.
+  // Every write is checked against the disk before the first one.
   std::vector<ProgramWrite> programs;
-  hr = ReadProgramElements(rawprogramXml, searchPaths, diskSize, sink, &programs);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
   std::vector<PatchWrite> patches;
-  hr = ReadPatchElements(patchXml, diskSize, &patches);
+  hr = PlacePackageOnDisk(package, diskSize, &programs, &patches);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
+  NotifyStatus(sink, "Open program file \"%s\"", package.rawprogramXml.c_str());
   hr = WriteFilesToDiskDrive(programs, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   // Nothing reported written may still be only in the page cache.
   if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
-  hr = ApplyPatchesToDiskDrive(patchXml, patches, disk.get(), sink);
+  hr = ApplyPatchesToDiskDrive(package.patchXml, patches, disk.get(), sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   if (int err = SyncFile(disk.get())) return Fail(HresultFromErrno(err), kName, __LINE__);
   return S_OK;
+}
+
+HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawprogramXml, const std::string& patchXml,
+                            const std::string& searchPaths, IQStatusReport* sink) {
+  // The whole package is checked before the disk's volumes are touched.
+  CheckedPackage package;
+  HRESULT hr = CheckPackage(rawprogramXml, patchXml, searchPaths, &package);
+  if (!TraceResult(hr, "DownloadToDiskDrive", __LINE__)) return hr;
+  return DownloadToDiskDrive(diskName, package, sink);
 }

@@ -9,18 +9,26 @@
 #include <vector>
 
 #include "download/disk_package.h"
+#include "download/package_check.h"
 #include "jobs/status_sink.h"
 #include "platform/unique_fd.h"
 
+// Checks the package (CheckPackage), then writes it.
 HRESULT DownloadToDiskDrive(const std::string& disk, const std::string& rawprogramXml, const std::string& patchXml,
                             const std::string& searchPaths, IQStatusReport* sink);
+// Writes a package checked before; where it goes is checked against the
+// disk's length before the first write.
+HRESULT DownloadToDiskDrive(const std::string& disk, const CheckedPackage& package, IQStatusReport* sink);
 
 // Unmounts every mounted volume of the disk (a busy one fails) and holds each
 // open exclusively in *volumes until they are closed.
 HRESULT DismountDiskVolume(const std::string& disk, std::vector<UniqueFd>* volumes, IQStatusReport* sink);
 
-// Writes the checked program elements in order, each in blocks of up to
-// 1 MiB ("WriteFile position"); the bytes past a file's end are zeros.
+// Writes the placed program elements in order, each in blocks of up to
+// 1 MiB ("WriteFile position"); the bytes past a file's end are zeros. Each
+// image is opened only while it is written, and read as it was checked: one
+// that is no longer a regular file is E_INVALIDARG, one that has shrunk
+// since is HRESULT_FROM_WIN32(ERROR_HANDLE_EOF).
 HRESULT WriteFilesToDiskDrive(const std::vector<ProgramWrite>& programs, int disk, IQStatusReport* sink);
 HRESULT WriteFileToDiskDrive(const ProgramWrite& program, int disk, IQStatusReport* sink);
 // Applies the checked patches of the patch file in order ("Open patch file").

@@ -1,7 +1,6 @@
 #include "download/intel_hex.h"
 
-#include <fstream>
-#include <sstream>
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -79,15 +78,13 @@ HRESULT ParseIntelHex(std::string_view text, ProgrammerImage* image) {
 }
 
 HRESULT LoadIntelHex(const std::string& path, ProgrammerImage* image) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return kInvalid;
-  std::string text;
-  char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxFileBytes) return kInvalid;
-  }
-  if (in.bad()) return kInvalid;
+  UniqueFd file;
+  std::uint64_t size = 0;
+  HRESULT hr = OpenRegularFile(path, &file, &size);
+  if (hr == E_INVALIDARG) return hr;  // not a regular file: never read
+  if (FAILED(hr) || size > kMaxFileBytes) return kInvalid;
+  std::string text(static_cast<size_t>(size), '\0');
+  if (FAILED(ReadFileAt(file.get(), text.data(), text.size(), 0))) return kInvalid;
   return ParseIntelHex(text, image);
 }
 

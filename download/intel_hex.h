@@ -21,7 +21,8 @@ struct ProgrammerImage {
 // Touching blocks are merged.
 HRESULT ParseIntelHex(std::string_view text, ProgrammerImage* image);
 
-// Reads and parses a file; a file that cannot be read is ERROR_BAD_FORMAT too.
+// Reads and parses a file; a file that cannot be read is ERROR_BAD_FORMAT
+// too, one that is not a regular file E_INVALIDARG (it is never read).
 HRESULT LoadIntelHex(const std::string& path, ProgrammerImage* image);
 
 // Merges runs of blocks where one ends exactly where the next begins.

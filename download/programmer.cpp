@@ -79,16 +79,10 @@ HRESULT WriteBlock(SerialPort& port, IQStatusReport* sink, std::uint32_t address
   return S_OK;
 }
 
-}  // namespace
-
-HRESULT DownloadFlashProgrammer(const std::string& path, IQStatusReport* sink, SerialPort& port) {
-  NotifyStatus(sink, "Load programmer \"%s\"", path.c_str());
-  ProgrammerImage image;
-  HRESULT hr = LoadIntelHex(path, &image);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-
+// Asks for the write length, writes every block and jumps to the entry point.
+HRESULT SendProgrammer(const ProgrammerImage& image, IQStatusReport* sink, SerialPort& port) {
   std::uint32_t largest = 0;
-  hr = QueryLargestWrite(port, sink, &largest);
+  HRESULT hr = QueryLargestWrite(port, sink, &largest);
   if (FAILED(hr)) return hr;
 
   std::vector<unsigned char> packet(largest + kWriteHeader);
@@ -101,4 +95,20 @@ HRESULT DownloadFlashProgrammer(const std::string& path, IQStatusReport* sink, S
   unsigned char go[5] = {kGo};
   PutBigEndian32(go + 1, image.entryPoint);
   return SendAcknowledged(port, go, sizeof go);
+}
+
+}  // namespace
+
+HRESULT DownloadFlashProgrammer(const std::string& path, IQStatusReport* sink, SerialPort& port) {
+  NotifyStatus(sink, "Load programmer \"%s\"", path.c_str());
+  ProgrammerImage image;
+  HRESULT hr = LoadIntelHex(path, &image);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  return SendProgrammer(image, sink, port);
+}
+
+HRESULT DownloadFlashProgrammer(const std::string& path, const ProgrammerImage& image, IQStatusReport* sink,
+                                SerialPort& port) {
+  NotifyStatus(sink, "Load programmer \"%s\"", path.c_str());
+  return SendProgrammer(image, sink, port);
 }

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "download/boot_image.h"
 #include "download/byte_order.h"
 #include "download/transport.h"
-#include "platform/mapped_file.h"
 #include "platform/timing.h"
 #include "shell/log.h"
 
@@ -135,9 +135,9 @@ HRESULT ReceiveBlockWritten(SerialPort& port, std::uint32_t* address) {
 }
 
 // Up to W write packets in flight; each acknowledgement names the oldest.
-HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const MappedFile& image, const HelloParameters& hello,
+HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const BootImage& image, const HelloParameters& hello,
                     std::vector<unsigned char>& packet) {
-  const std::uint32_t size = static_cast<std::uint32_t>(image.size());
+  const std::uint32_t size = image.size();
   const std::uint32_t block = hello.largestBlock;
   std::uint16_t outstanding = 0;
   for (std::uint32_t offset = 0; offset < size; offset = offset + std::min(block, size - offset)) {
@@ -153,8 +153,9 @@ HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const MappedFile& im
     }
     packet[0] = kStreamWrite;
     PutLittleEndian32(packet.data() + 1, offset);
-    std::memcpy(packet.data() + kPacketHeader, image.data() + offset, length);
-    HRESULT hr = Send(port, packet.data(), length + kPacketHeader, __LINE__);
+    HRESULT hr = image.Read(offset, packet.data() + kPacketHeader, length);
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    hr = Send(port, packet.data(), length + kPacketHeader, __LINE__);
     if (FAILED(hr)) return hr;
     ++outstanding;
   }
@@ -169,10 +170,11 @@ HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const MappedFile& im
 
 // Reads every block back, strictly one request at a time, and compares it
 // with the image.
-HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const MappedFile& image, const HelloParameters& hello,
+HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const BootImage& image, const HelloParameters& hello,
                  std::vector<unsigned char>& response) {
-  const std::uint32_t size = static_cast<std::uint32_t>(image.size());
+  const std::uint32_t size = image.size();
   const std::uint32_t block = hello.largestBlock;
+  std::vector<unsigned char> expected(block);
   for (std::uint32_t offset = 0; offset < size; offset = offset + std::min(block, size - offset)) {
     if (StopRequested()) return Fail(kCancelled, __LINE__);
     std::uint32_t length = std::min(block, size - offset);
@@ -186,14 +188,16 @@ HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const MappedFile& image
     if (FAILED(hr)) return hr;
     if (response[0] != kReadResponse || GetLittleEndian32(response.data() + 1) != offset)
       return Fail(kInvalidState, __LINE__);
-    if (std::memcmp(response.data() + kPacketHeader, image.data() + offset, length) != 0)
+    hr = image.Read(offset, expected.data(), length);
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    if (std::memcmp(response.data() + kPacketHeader, expected.data(), length) != 0)
       return Fail(kInvalidData, __LINE__);
   }
   return S_OK;
 }
 
 // Hello to reset, over an open boot image.
-HRESULT StreamBootImage(const MappedFile& image, IQStatusReport* sink, SerialPort& port) {
+HRESULT StreamBootImage(const BootImage& image, IQStatusReport* sink, SerialPort& port) {
   HelloParameters hello;
   HRESULT hr = Greet(port, sink, &hello);
   if (FAILED(hr)) return hr;
@@ -231,22 +235,17 @@ HRESULT DecodeHelloResponse(const unsigned char* response, size_t size, HelloPar
   return S_OK;
 }
 
-HRESULT OpenBootImage(const std::string& path, MappedFile* image) {
-  HRESULT hr = image->Open(path);
-  if (FAILED(hr)) return hr;
-  if (image->size() > 0xFFFFFFFFull) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-  return S_OK;
-}
+HRESULT OpenBootImage(const std::string& path, BootImage* image) { return image->Open(path); }
 
 HRESULT DownloadMiniKernel(const std::string& path, IQStatusReport* sink, SerialPort& port) {
   NotifyStatus(sink, "Open boot file \"%s\"", path.c_str());
-  MappedFile image;
+  BootImage image;
   HRESULT hr = OpenBootImage(path, &image);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   return StreamBootImage(image, sink, port);
 }
 
-HRESULT DownloadMiniKernel(const std::string& path, const MappedFile& image, IQStatusReport* sink, SerialPort& port) {
+HRESULT DownloadMiniKernel(const std::string& path, const BootImage& image, IQStatusReport* sink, SerialPort& port) {
   NotifyStatus(sink, "Open boot file \"%s\"", path.c_str());
   return StreamBootImage(image, sink, port);
 }

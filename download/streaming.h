@@ -25,13 +25,11 @@ constexpr std::uint32_t kMaxBlock = 65535;
 // ERROR_BAD_FORMAT), then N in 1..65535 and W > 0 (else ERROR_INVALID_DATA).
 HRESULT DecodeHelloResponse(const unsigned char* response, size_t size, HelloParameters* out);
 
-class MappedFile;
+class BootImage;
 
-// Opens and maps the boot image: the open's error, ERROR_FILE_INVALID for an
-// empty file, ERROR_ACCESS_DENIED for one that is not a regular file,
-// ERROR_FILE_TOO_LARGE past a 32-bit size. Nothing is sent.
-HRESULT OpenBootImage(const std::string& path, MappedFile* image);
+// Opens the boot image (see BootImage::Open). Nothing is sent.
+HRESULT OpenBootImage(const std::string& path, BootImage* image);
 
 HRESULT DownloadMiniKernel(const std::string& path, IQStatusReport* sink, SerialPort& port);
 // The same with the boot image already open ("Open boot file" is still sent).
-HRESULT DownloadMiniKernel(const std::string& path, const MappedFile& image, IQStatusReport* sink, SerialPort& port);
+HRESULT DownloadMiniKernel(const std::string& path, const BootImage& image, IQStatusReport* sink, SerialPort& port);

@@ -1,8 +1,8 @@
 #include "download/xml_reader.h"
 
-#include <fcntl.h>
 #include <libxml/xmlreader.h>
 
+#include "platform/regular_file.h"
 #include "platform/unique_fd.h"
 #include "shell/log.h"
 
@@ -26,12 +26,9 @@ XmlElementReader::~XmlElementReader() = default;
 HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* out) {
   std::unique_ptr<XmlElementReader> reader(new XmlElementReader);
   reader->impl_ = std::make_unique<XmlElementReader::Impl>();
-  reader->impl_->fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!reader->impl_->fd.valid()) {
-    HRESULT hr = HresultFromLastErrno();
-    TraceResult(hr, "CreateXmlReaderOnFile", __LINE__);
-    return hr;
-  }
+  std::uint64_t size = 0;
+  HRESULT hr = OpenRegularFile(path, &reader->impl_->fd, &size);
+  if (!TraceResult(hr, "CreateXmlReaderOnFile", __LINE__)) return hr;
   reader->impl_->reader = xmlReaderForFd(reader->impl_->fd.get(), path.c_str(), nullptr, XML_PARSE_NONET);
   if (!reader->impl_->reader) {
     TraceResult(E_OUTOFMEMORY, "CreateXmlReaderOnFile", __LINE__);

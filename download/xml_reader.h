@@ -24,10 +24,12 @@ class XmlElementReader {
   HRESULT NextElement(Element* element);
 
  private:
-  friend HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+  friend // Only a regular file is read (see OpenRegularFile).
+HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
   XmlElementReader() = default;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
+// Only a regular file is read (see OpenRegularFile).
 HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "jobs/discovery.h"
 #include "jobs/forced_termination.h"
 #include "jobs/phone_lock.h"
 #include "jobs/job_record.h"
@@ -151,9 +152,11 @@ void CDeviceReport::ThreadProc(CDeviceReport* job) {
   ScopedStopToken stop(job->StopToken());
   HRESULT hr;
   {
-    // One job per phone: a phone another job works on is not touched.
+    // One job per phone: a phone another job works on is not touched, in
+    // whatever mode it is attached now.
+    const std::string deviceId = job->GetDeviceId();
     CPhoneLock phone;
-    hr = phone.TryAcquire(job->GetDeviceId());
+    hr = phone.TryAcquire(deviceId, GetDeviceIndex(deviceId));
     if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {
       hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
       if (TraceResult(hr, "CDeviceReport::ThreadProc", __LINE__)) {

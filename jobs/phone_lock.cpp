@@ -20,6 +20,17 @@ std::string Canonical(const std::string& deviceId) {
   return deviceId;
 }
 
+HRESULT LockFile(const std::string& path, UniqueFd* lock) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+  if (!fd.valid()) return HresultFromLastErrno();
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return HRESULT_FROM_WIN32(ERROR_BUSY);
+    if (errno != EINTR) return HresultFromLastErrno();
+  }
+  *lock = std::move(fd);
+  return S_OK;
+}
+
 }  // namespace
 
 std::string RuntimeFolder() {
@@ -43,14 +54,17 @@ std::string PhoneLockPath(const std::string& deviceId) {
   return RuntimeFolder() + "/vantor-phone-" + name + ".lock";
 }
 
-HRESULT CPhoneLock::TryAcquire(const std::string& deviceId) {
+std::string PortLockPath(DWORD locationIndex) {
+  return RuntimeFolder() + Format("/vantor-port-%u.lock", static_cast<unsigned>(locationIndex));
+}
+
+HRESULT CPhoneLock::TryAcquire(const std::string& deviceId, DWORD locationIndex) {
   if (held()) return S_OK;
-  UniqueFd fd(::open(PhoneLockPath(deviceId).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
-  if (!fd.valid()) return HresultFromLastErrno();
-  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return HRESULT_FROM_WIN32(ERROR_BUSY);
-    if (errno != EINTR) return HresultFromLastErrno();
-  }
-  fd_ = std::move(fd);
+  UniqueFd device, port;
+  HRESULT hr = LockFile(PhoneLockPath(deviceId), &device);
+  if (SUCCEEDED(hr) && locationIndex != 0) hr = LockFile(PortLockPath(locationIndex), &port);
+  if (FAILED(hr)) return hr;
+  device_ = std::move(device);
+  port_ = std::move(port);
   return S_OK;
 }

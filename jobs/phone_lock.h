@@ -1,11 +1,15 @@
 // One job per phone, across processes: an flock on a file named after the
-// phone's device identifier in the runtime folder, held while the job works
-// on the phone. The kernel releases it when its holder dies, so a killed
-// program never leaves a phone locked.
+// phone's device identifier in the runtime folder, and one on a file named
+// after its location index (the USB port it is attached to), held while the
+// job works on the phone. The index's lock follows the phone when it comes
+// back in another mode under another identifier, as an emergency download's
+// phone does as a USB disk. The kernel releases both when their holder dies,
+// so a killed program never leaves a phone locked.
 #pragma once
 #include <string>
 
 #include "platform/hresult.h"
+#include "platform/types.h"
 #include "platform/unique_fd.h"
 
 // $XDG_RUNTIME_DIR when set, else /tmp: where the program's lock files live.
@@ -17,14 +21,23 @@ std::string RuntimeFolder();
 // elsewhere; a long one is cut and ends in a hash of the whole.
 std::string PhoneLockPath(const std::string& deviceId);
 
+// The lock file of a location index.
+std::string PortLockPath(DWORD locationIndex);
+
 class CPhoneLock {
  public:
-  // S_OK; HRESULT_FROM_WIN32(ERROR_BUSY) when another job, of this process or
-  // another, holds the phone; the error of the lock file otherwise.
-  HRESULT TryAcquire(const std::string& deviceId);
-  void Release() { fd_.Reset(); }
-  bool held() const { return fd_.valid(); }
+  // Both locks, the index's only for an index other than 0 (one discovery
+  // does not know). S_OK; HRESULT_FROM_WIN32(ERROR_BUSY) when another job,
+  // of this process or another, holds either; the error of a lock file
+  // otherwise. Nothing stays held on failure.
+  HRESULT TryAcquire(const std::string& deviceId, DWORD locationIndex = 0);
+  void Release() {
+    port_.Reset();
+    device_.Reset();
+  }
+  bool held() const { return device_.valid(); }
 
  private:
-  UniqueFd fd_;
+  UniqueFd device_;
+  UniqueFd port_;
 };

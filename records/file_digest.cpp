@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/regular_file.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -61,9 +62,12 @@ std::string Sha256Hex(const void* data, size_t size) {
 RecordFile DigestFile(const std::string& path) {
   RecordFile file;
   file.path = path;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Only a regular file is read: a FIFO would hold the store thread, and
+  // the program's exit with it, until someone wrote to it.
+  UniqueFd fd;
+  std::uint64_t size = 0;
   struct stat st{};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return file;
+  if (FAILED(OpenRegularFile(path, &fd, &size)) || ::fstat(fd.get(), &st) != 0) return file;
   FileKey key{path, st.st_dev, st.st_ino, st.st_size,
               static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
   {

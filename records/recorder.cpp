@@ -28,6 +28,7 @@ CRecorder::CRecorder(std::function<RecorderConfig()> loadConfig) : loadConfig_(s
 }
 
 CRecorder::~CRecorder() {
+  server_.CutOffAt(std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMilliseconds(kExitWaitMs)));
   {
     std::lock_guard guard(lock_);
     stop_ = true;
@@ -94,6 +95,7 @@ void CRecorder::Run() {
     WriteLocal(stopping);
     // At exit a server that is away is not waited for: its records wait.
     if (!stopping || server_.connected()) Deliver();
+    if (stopping) ReportWaitingAtExit();
     guard.lock();
     handled_ += count;
     busy_ = false;
@@ -204,6 +206,16 @@ void CRecorder::Deliver() {
     std::lock_guard guard(lock_);
     delivered_ += ids.size();
   }
+}
+
+// Records the server has not taken stay in the local file, marked waiting,
+// and go to the server in a later run.
+void CRecorder::ReportWaitingAtExit() {
+  if (config_.serverUrl.empty() || !local_.is_open()) return;
+  std::vector<WaitingRecord> waiting;
+  if (FAILED(local_.Waiting(config_.batch, &waiting)) || waiting.empty()) return;
+  WriteLog("Records: %s%zu records not delivered to the records server wait in \"%s\" for the next run",
+           waiting.size() == config_.batch ? "at least " : "", waiting.size(), config_.localPath.c_str());
 }
 
 CRecorder& ProcessRecorder() {

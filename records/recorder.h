@@ -39,8 +39,12 @@ class CRecorder {
   // The configuration is read by the store thread, so creating the recorder
   // never reads the settings on the caller's thread.
   explicit CRecorder(std::function<RecorderConfig()> loadConfig);
+  // How long the end of a recorder waits for the server at most.
+  static constexpr DWORD kExitWaitMs = 3000;
   // Writes what is queued, delivers once more when the server is answering,
-  // and ends the thread.
+  // and ends the thread. The server is given kExitWaitMs (timing seam): what
+  // it has not taken by then waits in the local file for the next run, said
+  // once in the log.
   ~CRecorder();
   CRecorder(const CRecorder&) = delete;
   CRecorder& operator=(const CRecorder&) = delete;
@@ -64,6 +68,7 @@ class CRecorder {
   void ReportLocalFault(HRESULT hr, const std::string& consequence);
   void Deliver();
   void DeliverLater();
+  void ReportWaitingAtExit();
   void ReportServerFault(HRESULT hr, const std::string& message);
 
   std::function<RecorderConfig()> loadConfig_;

@@ -1,5 +1,8 @@
 #include "records/server_records.h"
 
+#include <poll.h>
+
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/format.h"
@@ -9,6 +12,9 @@
 namespace {
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollSliceMs = 100;  // how often a wait looks at the cut-off
 
 std::string Placeholder(int n) { return Format("$%d", n); }
 
@@ -72,9 +78,11 @@ HRESULT CServerRecords::Connect(const std::string& url, std::string* message) {
   // sets none itself.
   // A server that stops answering mid-transaction fails the call instead of
   // holding the store thread (and the program's exit) forever.
-  const char* keys[] = {"connect_timeout", "tcp_user_timeout", "keepalives_idle", "dbname", nullptr};
+  // The server also ends a statement that waits for a lock too long.
+  const char* keys[] = {"connect_timeout", "tcp_user_timeout", "keepalives_idle", "options", "dbname", nullptr};
   std::string timeout = std::to_string(kConnectTimeoutSeconds);
-  const char* values[] = {timeout.c_str(), "15000", "10", url.c_str(), nullptr};
+  std::string limits = Format("-c statement_timeout=%d -c lock_timeout=%d", kStatementTimeoutMs, kStatementTimeoutMs);
+  const char* values[] = {timeout.c_str(), "15000", "10", limits.c_str(), url.c_str(), nullptr};
   conn_.reset(PQconnectdbParams(keys, values, 1));
   if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
     std::string text = conn_ ? PQerrorMessage(conn_.get()) : "out of memory";
@@ -90,18 +98,47 @@ HRESULT CServerRecords::Connect(const std::string& url, std::string* message) {
     std::string sql = std::string("INSERT INTO flash_records (") + kRecordColumns +
                       ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19)"
                       " ON CONFLICT (uid) DO NOTHING";
-    Result r(PQprepare(conn_.get(), "insert_record", sql.c_str(), kRecordColumnCount, nullptr), &PQclear);
-    if (!ResultOk(r)) hr = E_FAIL;
+    Result r = Execute([&](PGconn* c) {
+      return PQsendPrepare(c, "insert_record", sql.c_str(), kRecordColumnCount, nullptr);
+    });
+    if (!ResultOk(r)) hr = conn_ ? E_FAIL : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
   }
   if (!TraceResult(hr, kName, __LINE__)) {
-    if (message) *message = PQerrorMessage(conn_.get());
+    if (message) *message = conn_ ? PQerrorMessage(conn_.get()) : "the server did not answer in time";
     conn_.reset();
   }
   return hr;
 }
 
+void CServerRecords::CutOffAt(Clock::time_point when) {
+  cutOff_ = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+}
+
+CServerRecords::Result CServerRecords::Execute(const std::function<int(PGconn*)>& send, bool* timedOut) {
+  if (timedOut) *timedOut = false;
+  if (!conn_ || send(conn_.get()) != 1) return Result(nullptr, &PQclear);
+  const Clock::time_point limit = Clock::now() + std::chrono::milliseconds(kStatementTimeoutMs);
+  for (;;) {
+    if (PQconsumeInput(conn_.get()) != 1) break;  // the connection broke: PQgetResult says so
+    if (!PQisBusy(conn_.get())) break;
+    Clock::time_point end = std::min(limit, Clock::time_point(std::chrono::nanoseconds(cutOff_.load())));
+    if (Clock::now() >= end) {
+      conn_.reset();  // nothing more is waited for on this connection
+      if (timedOut) *timedOut = true;
+      return Result(nullptr, &PQclear);
+    }
+    pollfd p{PQsocket(conn_.get()), POLLIN, 0};
+    ::poll(&p, 1, kPollSliceMs);
+  }
+  Result last(nullptr, &PQclear);
+  while (PGresult* r = PQgetResult(conn_.get())) last.reset(r);
+  return last;
+}
+
 HRESULT CServerRecords::Exec(const char* sql) {
-  Result r(PQexec(conn_.get(), sql), &PQclear);
+  bool timedOut = false;
+  Result r = Execute([sql](PGconn* c) { return PQsendQuery(c, sql); }, &timedOut);
+  if (timedOut) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
   return ResultOk(r) ? S_OK : E_FAIL;
 }
 
@@ -115,7 +152,7 @@ HRESULT CServerRecords::Migrate() {
   if (SUCCEEDED(hr)) hr = Exec("INSERT INTO schema_version SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM schema_version)");
   int version = -1;
   if (SUCCEEDED(hr)) {
-    Result r(PQexec(conn_.get(), "SELECT version FROM schema_version"), &PQclear);
+    Result r = Execute([](PGconn* c) { return PQsendQuery(c, "SELECT version FROM schema_version"); });
     if (ResultOk(r) && PQntuples(r.get()) == 1) version = std::atoi(PQgetvalue(r.get(), 0, 0));
   }
   auto migrations = RecordMigrations(SqlDialect::Postgres);
@@ -127,7 +164,7 @@ HRESULT CServerRecords::Migrate() {
     if (SUCCEEDED(hr)) hr = Exec(Format("UPDATE schema_version SET version = %zu", n + 1).c_str());
   }
   if (SUCCEEDED(hr)) hr = Exec("COMMIT");
-  if (FAILED(hr)) Exec("ROLLBACK");
+  if (FAILED(hr) && conn_) Exec("ROLLBACK");
   TraceResult(hr, kName, __LINE__);
   return hr;
 }
@@ -145,17 +182,26 @@ HRESULT CServerRecords::Insert(const std::vector<FlashRecord>& records) {
         r.lastStatus, r.logFile};
     const char* params[kRecordColumnCount];
     for (int c = 0; c < kRecordColumnCount; ++c) params[c] = values[c].c_str();
-    Result res(PQexecPrepared(conn_.get(), "insert_record", kRecordColumnCount, params, nullptr, nullptr, 0), &PQclear);
-    if (!ResultOk(res)) {
-      lastError_ = PQresultErrorMessage(res.get());
+    bool timedOut = false;
+    Result res = Execute(
+        [&](PGconn* c) {
+          return PQsendQueryPrepared(c, "insert_record", kRecordColumnCount, params, nullptr, nullptr, 0);
+        },
+        &timedOut);
+    if (timedOut) {
+      lastError_ = "the server did not answer in time";
+      hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    } else if (!ResultOk(res)) {
+      lastError_ = res ? PQresultErrorMessage(res.get()) : "the connection was lost";
       hr = E_FAIL;
     }
   }
   if (SUCCEEDED(hr)) hr = Exec("COMMIT");
   if (FAILED(hr)) {
     // A lost connection is the usual cause: the next attempt connects again.
-    if (PQstatus(conn_.get()) != CONNECTION_OK) hr = HRESULT_FROM_WIN32(ERROR_NOT_READY);
-    else Exec("ROLLBACK");
+    // (A statement that took too long has dropped it already.)
+    if (conn_ && PQstatus(conn_.get()) != CONNECTION_OK) hr = HRESULT_FROM_WIN32(ERROR_NOT_READY);
+    else if (conn_) Exec("ROLLBACK");
     conn_.reset();
   }
   TraceResult(hr, kName, __LINE__);
@@ -170,9 +216,10 @@ HRESULT CServerRecords::Query(const RecordFilter& filter, std::vector<FlashRecor
                     " ORDER BY start_utc DESC, id DESC";
   std::vector<const char*> params;
   for (const std::string& p : where.params) params.push_back(p.c_str());
-  Result r(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr,
-                        nullptr, 0),
-           &PQclear);
+  Result r = Execute([&](PGconn* c) {
+    return PQsendQueryParams(c, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr,
+                             0);
+  });
   if (!ResultOk(r)) {
     TraceResult(E_FAIL, "CServerRecords::Query", __LINE__);
     return E_FAIL;
@@ -183,7 +230,7 @@ HRESULT CServerRecords::Query(const RecordFilter& filter, std::vector<FlashRecor
 
 HRESULT CServerRecords::Count(long long* count) {
   if (!conn_) return HRESULT_FROM_WIN32(ERROR_NOT_READY);
-  Result r(PQexec(conn_.get(), "SELECT count(*) FROM flash_records"), &PQclear);
+  Result r = Execute([](PGconn* c) { return PQsendQuery(c, "SELECT count(*) FROM flash_records"); });
   if (!ResultOk(r)) return E_FAIL;
   *count = std::atoll(PQgetvalue(r.get(), 0, 0));
   return S_OK;

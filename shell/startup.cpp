@@ -8,6 +8,7 @@
 #include "jobs/forced_termination.h"
 #include "platform/com/class_registry.h"
 #include "platform/executable.h"
+#include "platform/open_file_limit.h"
 #include "platform/path_name.h"
 #include "platform/registry/registry.h"
 #include "platform/timing.h"
@@ -75,6 +76,7 @@ int Serve(const std::string& commandLine, IApplication* app) {
 }  // namespace
 
 int RunVantor(const std::string& commandLine, IApplication* app) {
+  RaiseOpenFileLimit();  // dozens of phones, each with its port, disk and files
   int exitCode = Serve(commandLine, app);
   // A job's worker had to be abandoned: end the servers and every process of
   // this program's own executable name (whatever the file is called), this

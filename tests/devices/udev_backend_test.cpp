@@ -1,6 +1,8 @@
 // The helper's udev back end against devices described for umockdev.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "jobs/discovery.h"
 #include "process/command_line.h"
 #include "tests/devices/usb_devices.h"
@@ -69,7 +71,48 @@ TEST_F(UdevBackEnd, TheIndexStaysWithThePortWhenThePhoneComesBackAsADisk) {
   HRESULT status = E_FAIL;
   Ask(asDisk, "init", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(Ask(asDisk, "index /dev/sdc"), "1");  // a fresh table starts again at 1
+  EXPECT_EQ(Ask(asDisk, "index /dev/sdc"), first);  // init keeps what the table holds
+}
+
+// The helper fails loudly: a port table it cannot use fails the answer
+// instead of listing no phone, and a table that labels two ports with one
+// index is refused, naming both. Labels written by hand survive init.
+TEST_F(UdevBackEnd, APortTableThatCannotBeUsedFailsTheAnswer) {
+  std::string phones = UsbDevice("1-1.4", "05c6", "9008", "EDL4", "ff", "ff", "ff") + Tty("1-1.4", "ttyUSB0") +
+                       UsbDevice("1-1.5", "05c6", "9008", "EDL5", "ff", "ff", "ff") + Tty("1-1.5", "ttyUSB1");
+  std::filesystem::create_directory(dir / "folder");
+  {
+    ScopedEnv unusable("VANTOR_PORT_TABLE", (dir / "folder").c_str());
+    HRESULT status = S_OK;
+    Ask(phones, "list", &status);
+    EXPECT_EQ(status, 1);
+    Ask(phones, "init", &status);
+    EXPECT_EQ(status, 1);
+  }
+  WriteFile(dir / "usb-ports", "1-1.4 7\n1-1.5 7\n");
+  HRESULT status = S_OK;
+  std::string said = Ask(phones, "list", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(said.find("1-1.4"), std::string::npos) << said;
+  EXPECT_NE(said.find("1-1.5"), std::string::npos) << said;
+
+  WriteFile(dir / "usb-ports", "1-1.4 7\n1-1.5 9\n");
+  Ask(phones, "init", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Ask(phones, "index /dev/ttyUSB0"), "7");
+  EXPECT_EQ(Ask(phones, "index /dev/ttyUSB1"), "9");
+}
+
+// A serial number the program could not take back from the list (a ";",
+// a control character, a byte that is not printable) leaves that phone out;
+// the others are listed.
+TEST_F(UdevBackEnd, APhoneWithAnUnplainSerialNumberIsLeftOut) {
+  std::string phones = UsbDevice("1-1.7", "18d1", "d00d", "FB;7", "ff", "42", "03") +
+                       UsbDevice("1-1.8", "18d1", "d00d", "FB\x01" "8", "ff", "42", "03") +
+                       UsbDevice("1-1.9", "18d1", "d00d", "FB9", "ff", "42", "03");
+  HRESULT status = E_FAIL;
+  EXPECT_EQ(Ask(phones, "list", &status), "FB9");
+  EXPECT_EQ(status, 0);
 }
 
 // Only the mini kernel's disk is a disk to flash: a Qualcomm device that

@@ -192,7 +192,7 @@ TEST_F(Bench, ABadBootImageFailsBeforeAnyByteReachesThePhone) {
   const std::pair<std::string, HRESULT> cases[] = {
       {dir / "missing.mbn", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
       {dir / "empty.mbn", HRESULT_FROM_WIN32(ERROR_FILE_INVALID)},
-      {dir / "folder.mbn", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+      {dir / "folder.mbn", E_INVALIDARG},
       {dir / "huge.mbn", HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
   };
   for (const auto& [boot, expected] : cases) {
@@ -240,6 +240,7 @@ TEST_F(Bench, TheSoftwareDownloadObjectOfAPhone) {
   ScopedTimeScale fast(0.001);
   WriteFile(dir / "disk-5.img", "disk");
   bench::WritePhoneState(dir.path(), {5, "disk", "", dir / "disk-5.img", "", ""});  // never in emergency mode
+  BenchPackage package(dir.path());
   StatusList status;  // outlives the object that holds it
   ComPtr<IQSoftwareDownload> download;
   {

@@ -31,13 +31,14 @@ class Tools : public ::testing::Test {
     std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
   }
   // The helper lists one phone, fb1, answers `type` with the code for the
-  // identifier's first word and `index` with 3; adb reports IMEI 351234567890123.
+  // identifier's first word and `index` with the identifier's digits (each
+  // phone at a port of its own); adb reports IMEI 351234567890123.
   void SetUp() override {
     Tool("helper",
          "case \"$1 $2\" in\n"
          "  'type edl'*) printf 16777217;; 'type disk'*) printf 16777218;;\n"
          "  'type fb'*) printf 16777219;; 'type diag'*) printf 16777220;;\n"
-         "  'type '*) printf 0;; 'index '*) printf 3;; 'name '*) printf SER3;; 'list '*) printf fb1;; esac\n");
+         "  'type '*) printf 0;; 'index '*) printf '%s' \"$2\" | tr -cd 0-9;; 'name '*) printf SER3;; 'list '*) printf fb1;; esac\n");
     Tool("bin/adb", "printf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
   }
   TempDir dir;

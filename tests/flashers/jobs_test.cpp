@@ -116,6 +116,40 @@ TEST_F(Bench, AnEmergencyJobFlashesThePhoneWithTheOwnServer) {
   RevokeServerObjects(&cookies);
 }
 
+// The phone lock follows the phone: while an emergency job waits for its
+// phone to settle as a USB disk, a disk job for that disk (another
+// identifier at the same location index) ends at once with ERROR_BUSY and
+// writes nothing; the emergency job then completes the flash.
+TEST_F(Bench, AnEmergencyJobHoldsItsPhoneWhenItComesBackAsADisk) {
+  ScopedTimeScale scale(0.5);  // the disk is given 2500 ms to settle: the window for the second job
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  CoResumeClassObjects();
+  BenchPackage package(dir.path());
+  phonesim::PtyEmergencyPhone phone(BenchPhoneAt(dir.path(), 4, 10));
+  std::string error;
+  ASSERT_TRUE(phone.Start(&error)) << error;
+
+  ComPtr<IDeviceReport> job = StartEmergency(phone.portPath(), package);
+  ASSERT_TRUE(WaitUntil([&] { return phone.IsDisk() || job->IsCompleted(); }, std::chrono::seconds(60)));
+  ASSERT_FALSE(job->IsCompleted()) << Status(job.Get());
+  TempDir other;
+  BenchPackage otherPackage(other.path());
+  WriteFile(other / "system.img", "another package");
+  ComPtr<IDeviceReport> second;
+  ASSERT_EQ(CDiskDriveFlasher::StartFlash(phone.diskPath(), otherPackage.Path("rawprogram0.xml"),
+                                          otherPackage.Path("patch0.xml"), other.path(), second.ReleaseAndGetAddressOf()),
+            S_OK);
+  ASSERT_TRUE(Finished(second.Get()));
+  EXPECT_EQ(second->GetResult(), HRESULT_FROM_WIN32(ERROR_BUSY)) << Status(second.Get());
+  EXPECT_FALSE(job->IsCompleted());  // the second job ended while the first still held the phone
+  ASSERT_TRUE(Finished(job.Get()));
+  EXPECT_EQ(job->GetResult(), S_OK) << Status(job.Get());
+  EXPECT_TRUE(package.OnDisk(phone.diskPath()));
+  job.Reset();
+  RevokeServerObjects(&cookies);
+}
+
 TEST_F(OutsideServer, AFailureAfterTheLastEventCountsAsSuccess) {
   TempDir dir;
   BenchPackage package(dir.path());

@@ -144,11 +144,12 @@ class ServerJobs : public ::testing::Test {
   // The phone's IMEI comes from an adb of the test's own.
   static std::string Tools(const TempDir& dir) {
     std::filesystem::create_directories(dir / "bin");
-    // The type code follows the identifier's form; every index is 3.
+    // The type code follows the identifier's form; each identifier has an
+    // index of its own (its length), every other answer is 3.
     WriteFile(dir / "bin/helper",
               "#!/bin/sh\ncase \"$1 $2\" in\n"
               "  'type edl'*) printf 16777217;; 'type '*.img) printf 16777218;; 'type fb'*) printf 16777219;;\n"
-              "  'type COM'*) printf 16777220;; 'type '*) printf 0;; *) printf 3;; esac\n");
+              "  'type COM'*) printf 16777220;; 'type '*) printf 0;; 'index '*) printf '%s' \"$2\" | wc -c;; *) printf 3;; esac\n");
     WriteFile(dir / "bin/adb", "#!/bin/sh\nprintf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
     for (const char* tool : {"bin/helper", "bin/adb"})
       std::filesystem::permissions(dir / tool, std::filesystem::perms::owner_all);

@@ -399,6 +399,16 @@ TEST(PhoneLock, AnIdentifierNamesOneFileInTheRuntimeFolder) {
   EXPECT_EQ(two.TryAcquire("COM3"), HRESULT_FROM_WIN32(ERROR_BUSY));
   one.Release();
   EXPECT_EQ(two.TryAcquire("COM3"), S_OK);
+  // The location index's lock: another identifier at the same USB port is
+  // the same phone; a failed attempt keeps nothing.
+  CPhoneLock edl, disk, other;
+  EXPECT_EQ(edl.TryAcquire("COM7", 4), S_OK);
+  EXPECT_EQ(disk.TryAcquire("/dev/sdc", 4), HRESULT_FROM_WIN32(ERROR_BUSY));
+  EXPECT_FALSE(disk.held());
+  EXPECT_EQ(other.TryAcquire("/dev/sdc", 5), S_OK);  // the identifier was left free
+  edl.Release();
+  other.Release();
+  EXPECT_EQ(disk.TryAcquire("/dev/sdc", 4), S_OK);
   ScopedEnv gone("XDG_RUNTIME_DIR", (runtime / "missing").c_str());
   CPhoneLock three;
   EXPECT_EQ(three.TryAcquire("COM4"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));

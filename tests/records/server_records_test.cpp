@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "platform/format.h"
 #include "platform/path_name.h"
@@ -159,6 +161,44 @@ TEST_F(ServerRecords, AServerStoppedMidRunGetsEveryRecordExactlyOnceInOrder) {
   ASSERT_TRUE(WaitUntil([&] { return recorder.delivered() == 200u; }, std::chrono::seconds(30)));
   EXPECT_EQ(Sql(url, "SELECT uid FROM flash_records ORDER BY id"), uids);
   EXPECT_TRUE(Waiting().empty());
+}
+
+// A server that holds a lock on the records never holds the program's end:
+// the recorder ends within its 3 seconds, the record waits in the local file
+// for the next run, and the log says so once.
+TEST_F(ServerRecords, AServerHoldingALockDelaysTheEndAtMostThreeSeconds) {
+  LogCapture log;
+  auto recorder = std::make_unique<CRecorder>(Config());
+  recorder->Submit(SampleRecord(1));
+  ASSERT_TRUE(recorder->Flush(std::chrono::seconds(30)));
+  ASSERT_EQ(recorder->delivered(), 1u);
+
+  std::unique_ptr<PGconn, decltype(&PQfinish)> holder(PQconnectdb(url.c_str()), &PQfinish);
+  ASSERT_EQ(PQstatus(holder.get()), CONNECTION_OK);
+  PQclear(PQexec(holder.get(), "BEGIN"));
+  PGresult* locked = PQexec(holder.get(), "LOCK TABLE flash_records IN ACCESS EXCLUSIVE MODE");
+  ASSERT_EQ(PQresultStatus(locked), PGRES_COMMAND_OK);
+  PQclear(locked);
+  // Released once the recorder has ended, or after 20 s in any case, so a
+  // recorder that waits for the lock ends too, late.
+  std::atomic<bool> ended{false};
+  std::thread release([&] {
+    WaitUntil([&] { return ended.load(); }, std::chrono::seconds(20));
+    PQclear(PQexec(holder.get(), "COMMIT"));
+  });
+
+  FlashRecord second = SampleRecord(2);
+  recorder->Submit(second);
+  ASSERT_TRUE(WaitUntil([&] { return recorder->written() == 2u; }));
+  auto start = std::chrono::steady_clock::now();
+  recorder.reset();
+  auto took = std::chrono::steady_clock::now() - start;
+  ended = true;
+  release.join();
+  EXPECT_LT(took, std::chrono::milliseconds(CRecorder::kExitWaitMs + 1500));
+  ASSERT_EQ(Waiting().size(), 1u);
+  EXPECT_EQ(Waiting()[0].record.uid, second.uid);
+  EXPECT_EQ(log.Count("records not delivered to the records server wait in"), 1);
 }
 
 TEST_F(ServerRecords, AWrongConnectionOrRefusedLoginIsReportedOnceAndRecordsWait) {

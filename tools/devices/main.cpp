@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <syslog.h>
+
 #include "tools/devices/backend.h"
 
 namespace {
@@ -55,8 +57,31 @@ const Phone* Find(const std::vector<Phone>& phones, const std::string& id) {
   return nullptr;
 }
 
-// Device-supplied strings are printed as they are.
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// An identifier the program can take back from a list: printable ASCII
+// without the list's separator.
+bool IsPlainIdentifier(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c > 0x7E || c == ';') return false;
+  return true;
+}
+
+// Phones whose identifier or adb name is not plain are left out, each with a
+// line in the system log: the program could neither list nor address them.
+// (Standard error would reach the program mixed into the answer.)
+void DropUnplainPhones(std::vector<Phone>* phones) {
+  std::vector<Phone> kept;
+  for (Phone& p : *phones) {
+    if (IsPlainIdentifier(p.id) && IsPlainIdentifier(p.adbName)) {
+      kept.push_back(std::move(p));
+      continue;
+    }
+    ::syslog(LOG_WARNING, "vantor-devices: the phone at location index %u is skipped: its identifier or serial "
+             "number holds a \";\", a control character or a byte that is not printable", p.index);
+  }
+  phones->swap(kept);
+}
 
 std::string Join(const std::vector<std::string>& entries) {
   std::string out;
@@ -77,6 +102,7 @@ int Run(devices::Backend& backend, const std::vector<std::string>& args) {
     return devices::kBadArguments;
   Status status = backend.List(&phones);
   if (status != devices::kOk) return status;
+  DropUnplainPhones(&phones);
 
   if (verb == "list") {
     std::vector<std::string> ids;

@@ -5,6 +5,8 @@
 #pragma once
 #include <string>
 
+#include "tools/devices/backend.h"
+
 namespace devices {
 
 // VANTOR_PORT_TABLE, else /var/lib/vantor/usb-ports for root, else
@@ -12,9 +14,12 @@ namespace devices {
 std::string PortTablePath();
 
 // The index of the port, bound now to the next free one (from 1) when the
-// port is new; 0 when the table cannot be read or written.
-unsigned IndexOfPort(const std::string& portPath);
-// Forgets every binding; false when the table cannot be removed.
-bool ResetPortTable();
+// port is new. kAccessDenied when the table may not be opened, kFailed when
+// it cannot be read or written or two of its ports share one index (both
+// named on stderr); *index is then 0.
+Status IndexOfPort(const std::string& portPath, unsigned* index);
+// Creates the table when there is none; the ports labelled in it keep their
+// indexes. Fails as IndexOfPort does.
+Status InitPortTable();
 
 }  // namespace devices

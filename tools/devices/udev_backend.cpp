@@ -52,10 +52,10 @@ class UdevBackend final : public Backend {
   Status List(std::vector<Phone>* phones) override {
     Udev udev;
     if (!udev.get()) return kFailed;
-    if (!Scan(udev.get(), "tty", nullptr, phones)) return kFailed;
-    if (!Scan(udev.get(), "block", "disk", phones)) return kFailed;
-    if (!Scan(udev.get(), "usb", "usb_interface", phones)) return kFailed;
-    return kOk;
+    Status status = Scan(udev.get(), "tty", nullptr, phones);
+    if (status == kOk) status = Scan(udev.get(), "block", "disk", phones);
+    if (status == kOk) status = Scan(udev.get(), "usb", "usb_interface", phones);
+    return status;
   }
 
   Status Monitor() override {
@@ -70,39 +70,52 @@ class UdevBackend final : public Backend {
     }
     std::vector<Phone> present;
     List(&present);  // binds the ports of what is attached already
+    unsigned index = 0;
     pollfd p{udev_monitor_get_fd(monitor), POLLIN, 0};
     for (;;) {
       if (::poll(&p, 1, -1) <= 0) continue;
       udev_device* dev = udev_monitor_receive_device(monitor);
       if (!dev) continue;
       if (Text(udev_device_get_action(dev)) == "add" && HexAttribute(dev, "idVendor") == kQualcomm)
-        IndexOfPort(Text(udev_device_get_sysname(dev)));
+        IndexOfPort(Text(udev_device_get_sysname(dev)), &index);
       udev_device_unref(dev);
     }
   }
 
-  Status Init() override { return ResetPortTable() ? kOk : kAccessDenied; }
+  Status Init() override { return InitPortTable(); }
 
  private:
-  static bool Scan(udev* u, const char* subsystem, const char* devtype, std::vector<Phone>* phones) {
+  // kFailed when udev cannot be asked; the port table's failure when a
+  // phone's index cannot be had.
+  static Status Scan(udev* u, const char* subsystem, const char* devtype, std::vector<Phone>* phones) {
     udev_enumerate* e = udev_enumerate_new(u);
-    if (!e) return false;
+    if (!e) return kFailed;
     udev_enumerate_add_match_subsystem(e, subsystem);
     if (devtype) udev_enumerate_add_match_property(e, "DEVTYPE", devtype);
     if (udev_enumerate_scan_devices(e) < 0) {
       udev_enumerate_unref(e);
-      return false;
+      return kFailed;
     }
+    Status status = kOk;
     udev_list_entry* entry;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
       udev_device* dev = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
       if (!dev) continue;
       Phone phone;
-      if (Classify(u, dev, subsystem, &phone)) phones->push_back(std::move(phone));
+      if (Classify(u, dev, subsystem, &phone)) status = AddPhone(dev, std::move(phone), phones);
       udev_device_unref(dev);
+      if (status != kOk) break;
     }
     udev_enumerate_unref(e);
-    return true;
+    return status;
+  }
+
+  // The phone with the index of its USB port.
+  static Status AddPhone(udev_device* dev, Phone phone, std::vector<Phone>* phones) {
+    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+    Status status = IndexOfPort(Text(udev_device_get_sysname(usb)), &phone.index);
+    if (status == kOk) phones->push_back(std::move(phone));
+    return status;
   }
 
   // Fills phone when dev is one of ours. The parents belong to dev.
@@ -139,8 +152,7 @@ class UdevBackend final : public Backend {
     }
     if (phone->id.empty()) return false;
     phone->adbName = Attribute(usb, "serial");
-    phone->index = IndexOfPort(Text(udev_device_get_sysname(usb)));
-    return phone->index != 0;
+    return true;
   }
 
   // Whether the USB device has interfaces and all of them are mass storage,

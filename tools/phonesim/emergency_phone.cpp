@@ -89,7 +89,9 @@ Bytes EmergencyPhone::HelloResponse() const {
 std::vector<Bytes> EmergencyPhone::Programmer(const Bytes& r) {
   switch (r[0]) {
     case 0x01:  // hello
-      if (r.size() < 36 || std::memcmp(r.data() + 1, "QCOM fast download protocol host", 32) != 0)
+      // Every byte counts: the text, version 3, compatible version 3, features 9.
+      if (r.size() != 36 || std::memcmp(r.data() + 1, "QCOM fast download protocol host", 32) != 0 || r[33] != 3 ||
+          r[34] != 3 || r[35] != 9)
         return {kStreamingError};
       return {HelloResponse()};
     case 0x17: {  // security mode
