@@ -27,8 +27,10 @@ std::string RuntimeFolder() {
   return runtime && *runtime ? runtime : "/tmp";
 }
 
-std::string PhoneLockPath(const std::string& deviceId) {
-  std::string id = Canonical(deviceId);
+std::string PhoneLockPath(const std::string& deviceId) { return RuntimeLockPath("phone", deviceId); }
+
+std::string RuntimeLockPath(const char* kind, const std::string& key) {
+  std::string id = Canonical(key);
   std::string name;
   for (unsigned char c : id) {
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
@@ -40,12 +42,14 @@ std::string PhoneLockPath(const std::string& deviceId) {
     for (unsigned char c : id) hash = (hash ^ c) * 1099511628211ull;
     name = name.substr(0, kMaxEscapedName) + Format("-%016llx", static_cast<unsigned long long>(hash));
   }
-  return RuntimeFolder() + "/vantor-phone-" + name + ".lock";
+  return RuntimeFolder() + "/vantor-" + kind + "-" + name + ".lock";
 }
 
-HRESULT CPhoneLock::TryAcquire(const std::string& deviceId) {
+HRESULT CPhoneLock::TryAcquire(const std::string& deviceId) { return TryAcquireFile(PhoneLockPath(deviceId)); }
+
+HRESULT CPhoneLock::TryAcquireFile(const std::string& lockPath) {
   if (held()) return S_OK;
-  UniqueFd fd(::open(PhoneLockPath(deviceId).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+  UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (!fd.valid()) return HresultFromLastErrno();
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) return HRESULT_FROM_WIN32(ERROR_BUSY);

@@ -16,12 +16,17 @@ std::string RuntimeFolder();
 // digits, ".", "_" and "-" written as %XX, so no identifier can name a file
 // elsewhere; a long one is cut and ends in a hash of the whole.
 std::string PhoneLockPath(const std::string& deviceId);
+// The same rule for a lock of another kind ("backup", ...): the file is
+// "vantor-KIND-<escaped key>.lock" in the runtime folder.
+std::string RuntimeLockPath(const char* kind, const std::string& key);
 
 class CPhoneLock {
  public:
   // S_OK; HRESULT_FROM_WIN32(ERROR_BUSY) when another job, of this process or
   // another, holds the phone; the error of the lock file otherwise.
   HRESULT TryAcquire(const std::string& deviceId);
+  // The same for a lock file of RuntimeLockPath.
+  HRESULT TryAcquireFile(const std::string& lockPath);
   void Release() { fd_.Reset(); }
   bool held() const { return fd_.valid(); }
 
