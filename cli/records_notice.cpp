@@ -16,8 +16,9 @@ constexpr auto kRecordsWait = std::chrono::milliseconds(CLocalRecords::kBusyTime
 }  // namespace
 
 void ReportRecordsFault() {
-  HRESULT hr = TakeRecordsFaultOfRun(kRecordsWait);
-  if (SUCCEEDED(hr)) return;
+  bool notKept = false;
+  HRESULT hr = TakeRecordsFaultOfRun(kRecordsWait, &notKept);
+  if (SUCCEEDED(hr) || !notKept) return;  // records waiting for a server are kept
   std::fprintf(stderr, "vantor-cli: the flash records of this run could not be kept: %s(0x%08x); see the log\n",
                GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
 }

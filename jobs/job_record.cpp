@@ -161,14 +161,14 @@ void RecordStoppedJob(IDeviceReport* job, const std::string& deviceId, HRESULT h
   HandOver(job, std::move(stopped), hr);
 }
 
-HRESULT TakeRecordsFault() { return Recorder().TakeFault(); }
+HRESULT TakeRecordsFault(bool* notKept) { return Recorder().TakeFault(notKept); }
 
 bool JobRecordsWritten() { return Recorder().Flush(std::chrono::milliseconds(0)); }
 
-HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait) {
+HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait, bool* notKept) {
   CRecorder& recorder = Recorder();
   recorder.Flush(wait);
-  return recorder.TakeFault();
+  return recorder.TakeFault(notKept);
 }
 
 ScopedJobRecorder::ScopedJobRecorder(CRecorder* recorder) {

@@ -29,13 +29,14 @@ void RecordReleasedJob(IDeviceReport* job);
 void RecordStoppedJob(IDeviceReport* job, const std::string& deviceId, HRESULT hr, const std::string& statusText);
 
 // The first fault of the record store or server in this run, once: a front
-// end shows it where it shows errors. S_OK otherwise.
-HRESULT TakeRecordsFault();
+// end shows it where it shows errors. S_OK otherwise. *notKept, when given,
+// tells a local store's fault (records lost) from a server's (records wait).
+HRESULT TakeRecordsFault(bool* notKept = nullptr);
 // Whether every record handed over so far has been written (or failed).
 bool JobRecordsWritten();
 // TakeRecordsFault once the records handed over so far are written (or the wait
 // has passed), so a run that ends sees the fault its own records met.
-HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait);
+HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait, bool* notKept);
 
 // Where records go: ProcessRecorder() unless a test put another recorder in
 // place for its scope.

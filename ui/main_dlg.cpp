@@ -252,7 +252,10 @@ void CMainDlg::OnTimer() {
   if (count > 0) status_.Progress()->setValue(static_cast<int>(sum / count));
   DWORD seconds = (GetTickCount() - startTick_) / 1000;
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, QString::fromStdString(Format("%4ds", static_cast<int>(seconds))));
-  if (HRESULT fault = TakeRecordsFault(); FAILED(fault)) ReportRecordsFault(fault);
+  bool notKept = false;
+  HRESULT fault = TakeRecordsFault(&notKept);
+  if (FAILED(fault) && notKept) ReportRecordsFault(fault);
+  else if (FAILED(fault)) ReportError(fault);  // a server's: the records wait in the local file
   if (allCompleted && !refresh_.isEnabled()) refresh_.setEnabled(true);
   // A job's record is written after the job ends: the timer runs on until
   // the records are, so a store that fails the last ones is still reported.
