@@ -59,11 +59,12 @@ void ReleaseRow(RunEntry* entry, HRESULT hr, JobView* view) {
   JobRow& row = entry->row;
   TraceResult(hr, "RunJobs", __LINE__);
   WriteLog("%s\t%.2f\t%s", row.device.c_str(), row.elapsed, GetErrorText(hr).c_str());
-  entry->job.Reset();
   row.done = true;
   row.error = true;
   row.result = hr;
   row.status = FailedStatus(hr, entry->newest);
+  RecordStoppedJob(entry->job.Get(), row.device, hr, row.status);  // failed with hr, not released
+  entry->job.Reset();
   view->Finished(row);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/job_run.h"
+#include "cli/records_notice.h"
 #include "cli/phone_choice.h"
 #include "cli/run_signals.h"
 #include "download/server_objects.h"
@@ -147,6 +148,7 @@ int RunJobsCommand(bool backup, const ParsedOptions& parsed) {
   options.timeoutSeconds = timeout;
   int status = RunJobs(&entries, options, RunHooks{}, &view);
   entries.clear();
+  ReportRecordsFault();
   RevokeServerObjects(&cookies);
   return status;
 }

@@ -3,12 +3,14 @@
 #include <string>
 
 #include "jobs/device_report.h"
+#include "jobs/job_description.h"
 
-class CDiskDriveFlasher : public CDeviceReport {
+class CDiskDriveFlasher : public CDeviceReport, public IJobDescription {
  public:
   static HRESULT StartFlash(const std::string& deviceId, const std::string& rawprogramXml,
                             const std::string& patchXml, const std::string& searchPaths, IDeviceReport** out);
   HRESULT DoWork() override;
+  void DescribeJob(const JobSettings& settings, JobDescription* description) override;
 
  private:
   std::string rawprogramXml_;

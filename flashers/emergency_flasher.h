@@ -7,8 +7,9 @@
 
 #include "flashers/download_lock.h"
 #include "flashers/qpst_report.h"
+#include "jobs/job_description.h"
 
-class CEmergencyFlasher : public CQPSTReport {
+class CEmergencyFlasher : public CQPSTReport, public IJobDescription {
  public:
   static HRESULT StartFlash(const std::string& deviceId, const std::string& programmer, const std::string& bootImage,
                             const std::string& rawprogramXml, const std::string& patchXml,
@@ -16,6 +17,7 @@ class CEmergencyFlasher : public CQPSTReport {
 
   ~CEmergencyFlasher() override;
   HRESULT DoWork() override;
+  void DescribeJob(const JobSettings& settings, JobDescription* description) override;
 
   HRESULT SetDownloadParameter(const std::string& name, const std::string& value);
   // True only when the parameter set answers IsKnownConfiguration, as the

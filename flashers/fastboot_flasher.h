@@ -7,11 +7,13 @@
 #include <string_view>
 
 #include "jobs/device_report.h"
+#include "jobs/job_description.h"
 
-class CFastBootFlasher : public CDeviceReport {
+class CFastBootFlasher : public CDeviceReport, public IJobDescription {
  public:
   static HRESULT StartFlash(const std::string& deviceId, const std::string& scriptPath, IDeviceReport** out);
   HRESULT DoWork() override;
+  void DescribeJob(const JobSettings& settings, JobDescription* description) override;
 
  private:
   std::string script_;

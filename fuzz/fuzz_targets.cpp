@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "download/disk_package.h"
 #include "download/intel_hex.h"
 #include "download/streaming.h"
 #include "download/transport.h"
@@ -15,6 +16,7 @@
 #include "platform/registry/regedit_format.h"
 #include "process/command_line.h"
 #include "download/xml_reader.h"
+#include "nv/qcn_file.h"
 #include "platform/timing.h"
 
 namespace {
@@ -36,6 +38,43 @@ class BytesPort : public SerialPort {
 };
 
 std::string_view Text(const std::uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
+
+// The bytes as a file in a folder of its own, removed again at the end.
+class BytesFile {
+ public:
+  BytesFile(const std::uint8_t* data, size_t size) {
+    if (!mkdtemp(folder_)) return;
+    path_ = std::string(folder_) + "/package.xml";
+    FILE* f = std::fopen(path_.c_str(), "wb");
+    if (!f) return;
+    written_ = std::fwrite(data, 1, size, f) == size;
+    written_ = std::fclose(f) == 0 && written_;
+  }
+  ~BytesFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+    rmdir(folder_);
+  }
+  bool ok() const { return written_; }
+  const std::string& path() const { return path_; }
+  std::string folder() const { return folder_; }
+
+ private:
+  char folder_[32] = "/tmp/vantor-fuzz-XXXXXX";
+  std::string path_;
+  bool written_ = false;
+};
+
+// A .qcn file read whole is written back and read again to the same items.
+void QcnRoundTrip(std::string_view bytes) {
+  QcnContents contents;
+  if (FAILED(DecodeQcn(bytes, &contents))) return;
+  std::string again;
+  QcnContents back;
+  if (FAILED(EncodeQcn(contents, &again)) || FAILED(DecodeQcn(again, &back))) __builtin_trap();
+  if (back.items != contents.items || back.contextItems[0] != contents.contextItems[0] ||
+      back.contextItems[1] != contents.contextItems[1] || back.esn != contents.esn)
+    __builtin_trap();
+}
 
 }  // namespace
 
@@ -75,6 +114,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (SUCCEEDED(FindImei(Text(data, size), &imei)) && !IsImei(imei)) __builtin_trap();
   } else if (target == "fastboot_line") {
     ClassifyFastbootLine(Text(data, size));
+  } else if (target == "qcn_file") {
+    QcnRoundTrip(Text(data, size));
+    std::vector<NvItem> items;
+    DecodeItemRecords(Text(data, size), &items);
+  } else if (target == "package_xml") {
+    // The same bytes as a rawprogram file and as a patch file, on a 1 MiB disk.
+    BytesFile file(data, size);
+    if (!file.ok()) return 0;
+    std::vector<ProgramWrite> programs;
+    ReadProgramElements(file.path(), file.folder(), DiskSize{1 << 20, true}, nullptr, &programs);
+    std::vector<PatchWrite> patches;
+    ReadPatchElements(file.path(), DiskSize{1 << 20, true}, &patches);
   } else if (target == "xml_reader") {
     char path[] = "/tmp/vantor-fuzz-xml-XXXXXX";
     int fd = mkstemp(path);

@@ -3,22 +3,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
 
-#include "download/xml_reader.h"
-#include "flashers/disk_drive_flasher.h"
-#include "flashers/emergency_flasher.h"
-#include "flashers/fastboot_flasher.h"
-#include "flashers/nv_item_jobs.h"
-#include "jobs/discovery.h"
+#include "jobs/job_description.h"
 #include "platform/error_text.h"
 #include "platform/path_name.h"
-#include "platform/text.h"
-#include "process/search_file.h"
 #include "records/recorder.h"
 #include "shell/log.h"
 #include "shell/program.h"
@@ -69,80 +61,48 @@ void AddFile(FlashRecord* r, const std::string& path) {
   r->files.push_back(RecordFile{path, 0, ""});
 }
 
-// The method, its device type code and the files it works from, read from
-// the job's own class and the settings it was started with.
+// The method, its device type code, the files it works from and the
+// phone's identity, as the job describes itself.
 void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRecord* r) {
-  auto addPackage = [&] {
-    AddFile(r, s.rawprogramXml);
-    AddFile(r, s.patchXml);
-    for (const std::string& file : RawprogramFiles(s.rawprogramXml, s.searchPaths)) AddFile(r, file);
-  };
-  if (dynamic_cast<CEmergencyFlasher*>(job)) {
-    r->typeCode = kDeviceEmergencyDownload;
-    r->method = "emergency download";
-    AddFile(r, s.flashProgrammer);
-    AddFile(r, s.bootImage);
-    addPackage();
-  } else if (dynamic_cast<CDiskDriveFlasher*>(job)) {
-    r->typeCode = kDeviceUsbDisk;
-    r->method = "disk drive";
-    addPackage();
-  } else if (dynamic_cast<CFastBootFlasher*>(job)) {
-    r->typeCode = kDeviceFastboot;
-    r->method = "fastboot";
-    AddFile(r, s.fastbootScript);
-  } else if (auto* restore = dynamic_cast<CNvItemFlasher*>(job)) {
-    r->typeCode = kDeviceDiagnostic;
-    r->method = "NV item restore";
-    AddFile(r, restore->QcnFile());
-    r->imei = ImeiOfQcnFile(restore->QcnFile());
-  } else if (auto* save = dynamic_cast<CNvItemBackup*>(job)) {
-    r->typeCode = kDeviceDiagnostic;
-    r->method = "NV item backup";
-    AddFile(r, save->QcnFile());
-    r->imei = ImeiOfQcnFile(save->QcnFile());
-  } else {
+  auto* describing = dynamic_cast<IJobDescription*>(job);
+  if (!describing) {
     r->method = backup ? "NV item backup (not started)" : "none (not started)";
+    return;
   }
+  JobDescription d;
+  describing->DescribeJob(s, &d);
+  r->typeCode = d.typeCode;
+  r->method = std::move(d.method);
+  r->imei = std::move(d.identity);
+  for (const std::string& file : d.files) AddFile(r, file);
 }
 
-// Completes the record from the job as it is now and hands it over.
-void HandOver(IDeviceReport* job, Pending pending) {
+// Completes the record from the job as it is now and hands it over. A
+// front end that stopped the job gives the result it failed the row with.
+void HandOver(IDeviceReport* job, Pending pending, HRESULT stoppedWith = S_OK) {
   FlashRecord& r = pending.record;
   r.endUtc = UtcNow();
   bool completed = job->IsCompleted();
-  r.result = job->GetResult();
+  r.result = FAILED(stoppedWith) ? stoppedWith : job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();
   r.resultText = GetErrorText(r.result);
-  r.outcome = !completed ? kOutcomeReleased : FAILED(r.result) ? kOutcomeFailed : kOutcomeSucceeded;
+  r.outcome = FAILED(r.result) ? kOutcomeFailed : !completed ? kOutcomeReleased : kOutcomeSucceeded;
   r.lastStatus = std::move(pending.lastStatus);
   r.logFile = FileName(ProcessLog().path());
   Recorder().Submit(std::move(r));
 }
 
+// Takes the pending record of (job, deviceId) out; false when there is none.
+bool TakePending(IDeviceReport* job, const std::string& deviceId, Pending* pending) {
+  std::lock_guard guard(g_lock);
+  auto it = g_pending.find({job, deviceId});
+  if (it == g_pending.end()) return false;
+  *pending = std::move(it->second);
+  g_pending.erase(it);
+  return true;
+}
+
 }  // namespace
-
-std::vector<std::string> RawprogramFiles(const std::string& rawprogramXml, const std::string& searchPaths) {
-  std::vector<std::string> files;
-  std::unique_ptr<XmlElementReader> reader;
-  if (FAILED(CreateXmlReaderOnFile(rawprogramXml, &reader))) return files;
-  XmlElementReader::Element element;
-  while (reader->NextElement(&element) == S_OK) {
-    if (!EqualsIgnoreCase(element.localName, "program")) continue;
-    for (const auto& [name, value] : element.attributes)
-      if (name == "filename" && !value.empty()) files.push_back(SearchFile(searchPaths, value));
-  }
-  return files;
-}
-
-std::string ImeiOfQcnFile(const std::string& path) {
-  std::string name = FileName(path);
-  if (name.size() != 19 || name.compare(15, 4, ".qcn") != 0) return std::string();
-  std::string imei = name.substr(0, 15);
-  for (char c : imei)
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::string();
-  return imei == kUnknownImei ? std::string() : imei;
-}
 
 void NoteJobStarted(IDeviceReport* job, const std::string& deviceId, bool backup, const std::string& folderList,
                     const JobSettings& settings) {
@@ -194,7 +154,22 @@ void RecordReleasedJob(IDeviceReport* job) {
   for (Pending& p : ended) HandOver(job, std::move(p));
 }
 
-HRESULT TakeRecordsFault() { return Recorder().TakeFault(); }
+void RecordStoppedJob(IDeviceReport* job, const std::string& deviceId, HRESULT hr, const std::string& statusText) {
+  Pending stopped;
+  if (!job || !TakePending(job, deviceId, &stopped)) return;
+  stopped.lastStatus = statusText;
+  HandOver(job, std::move(stopped), hr);
+}
+
+HRESULT TakeRecordsFault(bool* notKept) { return Recorder().TakeFault(notKept); }
+
+bool JobRecordsWritten() { return Recorder().Flush(std::chrono::milliseconds(0)); }
+
+HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait, bool* notKept) {
+  CRecorder& recorder = Recorder();
+  recorder.Flush(wait);
+  return recorder.TakeFault(notKept);
+}
 
 ScopedJobRecorder::ScopedJobRecorder(CRecorder* recorder) {
   std::lock_guard guard(g_lock);

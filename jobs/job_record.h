@@ -5,6 +5,7 @@
 // reference while it still runs (its outcome then reads "released"). Nothing
 // here runs on a job's worker or waits for the store.
 #pragma once
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,20 @@ void RecordJobIfEnded(IDeviceReport* job, const std::string& deviceId, unsigned 
                       const std::string& statusText);
 // The last reference of a job is going: its record, if not handed over yet.
 void RecordReleasedJob(IDeviceReport* job);
+// A front end ends a job that still runs and fails its row with hr (a time
+// limit, a termination signal): the record reads failed with hr and the
+// row's status text, not released. Call it before releasing the job.
+void RecordStoppedJob(IDeviceReport* job, const std::string& deviceId, HRESULT hr, const std::string& statusText);
 
 // The first fault of the record store or server in this run, once: a front
-// end shows it where it shows errors. S_OK otherwise.
-HRESULT TakeRecordsFault();
+// end shows it where it shows errors. S_OK otherwise. *notKept, when given,
+// tells a local store's fault (records lost) from a server's (records wait).
+HRESULT TakeRecordsFault(bool* notKept = nullptr);
+// Whether every record handed over so far has been written (or failed).
+bool JobRecordsWritten();
+// TakeRecordsFault once the records handed over so far are written (or the wait
+// has passed), so a run that ends sees the fault its own records met.
+HRESULT TakeRecordsFaultOfRun(std::chrono::milliseconds wait, bool* notKept);
 
 // Where records go: ProcessRecorder() unless a test put another recorder in
 // place for its scope.
@@ -39,10 +50,3 @@ class ScopedJobRecorder {
  private:
   CRecorder* previous_;
 };
-
-// The files a rawprogram XML names, each found over the search paths, in
-// document order; none when the file cannot be read.
-std::vector<std::string> RawprogramFiles(const std::string& rawprogramXml, const std::string& searchPaths);
-// The IMEI a .qcn file is named after ("<15 digits>.qcn"); "" when its name
-// is no IMEI or the phone's IMEI was unknown.
-std::string ImeiOfQcnFile(const std::string& path);

@@ -38,8 +38,10 @@ std::string RuntimeFolder() {
   return runtime && *runtime ? runtime : "/tmp";
 }
 
-std::string PhoneLockPath(const std::string& deviceId) {
-  std::string id = Canonical(deviceId);
+std::string PhoneLockPath(const std::string& deviceId) { return RuntimeLockPath("phone", deviceId); }
+
+std::string RuntimeLockPath(const char* kind, const std::string& key) {
+  std::string id = Canonical(key);
   std::string name;
   for (unsigned char c : id) {
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
@@ -51,7 +53,7 @@ std::string PhoneLockPath(const std::string& deviceId) {
     for (unsigned char c : id) hash = (hash ^ c) * 1099511628211ull;
     name = name.substr(0, kMaxEscapedName) + Format("-%016llx", static_cast<unsigned long long>(hash));
   }
-  return RuntimeFolder() + "/vantor-phone-" + name + ".lock";
+  return RuntimeFolder() + "/vantor-" + kind + "-" + name + ".lock";
 }
 
 std::string PortLockPath(DWORD locationIndex) {
@@ -67,4 +69,9 @@ HRESULT CPhoneLock::TryAcquire(const std::string& deviceId, DWORD locationIndex)
   device_ = std::move(device);
   port_ = std::move(port);
   return S_OK;
+}
+
+HRESULT CPhoneLock::TryAcquireFile(const std::string& lockPath) {
+  if (held()) return S_OK;
+  return LockFile(lockPath, &device_);
 }

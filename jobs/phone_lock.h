@@ -20,6 +20,9 @@ std::string RuntimeFolder();
 // digits, ".", "_" and "-" written as %XX, so no identifier can name a file
 // elsewhere; a long one is cut and ends in a hash of the whole.
 std::string PhoneLockPath(const std::string& deviceId);
+// The same rule for a lock of another kind ("backup", ...): the file is
+// "vantor-KIND-<escaped key>.lock" in the runtime folder.
+std::string RuntimeLockPath(const char* kind, const std::string& key);
 
 // The lock file of a location index.
 std::string PortLockPath(DWORD locationIndex);
@@ -31,6 +34,8 @@ class CPhoneLock {
   // of this process or another, holds either; the error of a lock file
   // otherwise. Nothing stays held on failure.
   HRESULT TryAcquire(const std::string& deviceId, DWORD locationIndex = 0);
+  // The same for a lock file of RuntimeLockPath.
+  HRESULT TryAcquireFile(const std::string& lockPath);
   void Release() {
     port_.Reset();
     device_.Reset();

@@ -4,6 +4,7 @@
 #include "nv/diag_link.h"
 #include "nv/diag_phone.h"
 #include "nv/nv_service.h"
+#include "nv/phone_identity.h"
 #include "nv/qcn_file.h"
 #include "shell/log.h"
 
@@ -19,11 +20,40 @@ std::string ItemName(const NvItem& item, std::uint16_t context) {
   return name;
 }
 
+bool IsIdentityItem(const NvItem& item) { return item.id == kNvImeiItem || item.id == kNvMeidItem; }
+
+HRESULT ReadBack(DiagPhone& phone, const NvItem& item, std::uint16_t context, NvAnswer* answer) {
+  unsigned char errorCode = 0;
+  return context == 0 ? phone.Read(item.id, static_cast<unsigned char>(item.index), answer, &errorCode)
+                      : phone.ReadContext(item.id, context, answer, &errorCode);
+}
+
+// Whether the phone already holds the item's value. An identity item is
+// written only then, so that no file gives one phone another's identity.
+HRESULT HoldsSameValue(DiagPhone& phone, const NvItem& item, std::uint16_t context, bool* same) {
+  NvAnswer answer;
+  HRESULT hr = ReadBack(phone, item, context, &answer);
+  *same = SUCCEEDED(hr) && answer.status == kNvDone && answer.data == item.data;
+  // A refused or missing item is simply not the same; a link that fails ends the restore.
+  if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT) || hr == HRESULT_FROM_WIN32(ERROR_CRC)) return hr;
+  return S_OK;
+}
+
 // Writes one item and reads it back. S_OK when it holds the value, S_FALSE
-// when the phone keeps it read-only.
+// when the phone keeps it read-only or it is an identity the phone does not
+// hold.
 HRESULT WriteItem(DiagPhone& phone, const NvItem& item, std::uint16_t context) {
   NvAnswer answer;
   unsigned char errorCode = 0;
+  if (IsIdentityItem(item)) {
+    bool same = false;
+    HRESULT hr = HoldsSameValue(phone, item, context, &same);
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
+    if (!same) {
+      WriteLog("NV item %s holds another identity than the phone's; skipped.", ItemName(item, context).c_str());
+      return S_FALSE;
+    }
+  }
   HRESULT hr = context == 0 ? phone.Write(item, &answer, &errorCode) : phone.WriteContext(item, context, &answer, &errorCode);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   if (answer.status == kNvReadOnly) {
@@ -32,8 +62,7 @@ HRESULT WriteItem(DiagPhone& phone, const NvItem& item, std::uint16_t context) {
   }
   hr = NvStatusResult(answer.status);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  hr = context == 0 ? phone.Read(item.id, static_cast<unsigned char>(item.index), &answer, &errorCode)
-                    : phone.ReadContext(item.id, context, &answer, &errorCode);
+  hr = ReadBack(phone, item, context, &answer);
   if (SUCCEEDED(hr)) hr = NvStatusResult(answer.status);
   if (SUCCEEDED(hr) && answer.data != item.data) {
     hr = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
@@ -103,6 +132,25 @@ class Restore {
   int reported_ = 0;
 };
 
+// Whether the file is this phone's. A file that must be (allowEsnMismatch
+// false) fails with ERROR_WRONG_DISK on any identity that differs, before
+// anything is written; otherwise the difference is logged, and the identity
+// items are left alone by WriteItem.
+HRESULT CheckIdentity(DiagPhone& phone, const QcnContents& contents, bool allowEsnMismatch, IQStatusReport* sink) {
+  PhoneIdentity identity;
+  HRESULT hr = ReadPhoneIdentity(phone, &identity);
+  if (FAILED(hr)) return hr;
+  std::string difference;
+  if (SamePhone(IdentityOfContents(contents), identity, &difference)) return S_OK;
+  if (allowEsnMismatch) {
+    WriteLog("The NV file is another phone's (%s); restored all the same, identity items only where they agree.",
+             difference.c_str());
+    return S_OK;
+  }
+  NotifyStatus(sink, "The NV file is another phone's: %s", difference.c_str());
+  return HRESULT_FROM_WIN32(ERROR_WRONG_DISK);
+}
+
 // The restore of contents already read.
 HRESULT RestoreContents(SerialPort& port, const QcnContents& contents, const std::string& spc, bool allowEsnMismatch,
                         IQStatusReport* sink) {
@@ -111,18 +159,9 @@ HRESULT RestoreContents(SerialPort& port, const QcnContents& contents, const std
   PhoneVersion version;
   hr = phone.Probe(&version);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  std::uint32_t esn = 0;
-  hr = phone.ReadEsn(&esn);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  if (contents.esn != 0 && esn != 0 && contents.esn != esn) {
-    WriteLog("The NV file was made for ESN %08X, the phone has ESN %08X%s", contents.esn, esn,
-             allowEsnMismatch ? "; restored all the same." : ".");
-    if (!allowEsnMismatch) {
-      TraceResult(HRESULT_FROM_WIN32(ERROR_WRONG_DISK), kName, __LINE__);
-      return HRESULT_FROM_WIN32(ERROR_WRONG_DISK);
-    }
-  }
   hr = phone.Unlock(spc);
+  if (!TraceResult(hr, kName, __LINE__)) return hr;
+  hr = CheckIdentity(phone, contents, allowEsnMismatch, sink);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   hr = phone.SetMode(kModeOffline);
   if (!TraceResult(hr, kName, __LINE__)) return hr;

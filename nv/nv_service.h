@@ -5,8 +5,12 @@
 //    (each element of an array item, and the subscription copies when the
 //    phone has them), keep what the phone holds, write the .qcn file.
 //  - RestoreNvItems: read the .qcn file (a malformed one is refused before
-//    the phone is touched), check the ESN, unlock, go offline, write every
-//    item and read it back, then reset the phone.
+//    the phone is touched), unlock, compare the file's identity (IMEI item,
+//    MEID, ESN) with the phone's, go offline, write every item and read it
+//    back, then reset the phone. Without allowEsnMismatch a file of another
+//    phone fails with HRESULT_FROM_WIN32(ERROR_WRONG_DISK) before anything
+//    is written; with it the restore goes on. Either way the identity items
+//    (550, 1943) are written only where the phone already holds the value.
 #pragma once
 #include <string>
 

@@ -130,10 +130,12 @@ std::string EncodeItemRecords(const std::vector<NvItem>& items) {
 bool DecodeItemRecords(std::string_view stream, std::vector<NvItem>* items) {
   auto at = reinterpret_cast<const unsigned char*>(stream.data());
   size_t left = stream.size();
-  while (left >= 2) {
+  // Records fill the stream exactly: every byte belongs to a whole record,
+  // so a restore never takes part of a list for the whole.
+  while (left > 0) {
+    if (left < kRecordHeader) return false;
     size_t size = GetLittleEndian16(at);
-    if (size < kRecordHeader) break;  // the end of the records
-    if (size > left || left < kRecordHeader || size - kRecordHeader > kNvDataSize) return false;
+    if (size < kRecordHeader || size > left || size - kRecordHeader > kNvDataSize) return false;
     NvItem item;
     item.id = GetLittleEndian16(at + 4);
     item.index = GetLittleEndian16(at + 6);

@@ -12,7 +12,8 @@
 //
 // A record is 136 bytes: size u16 (136), u16 1, item id u16, element index
 // u16, 128 data bytes. The reader steps by the size field, keeps any order,
-// and ignores what it does not need.
+// and ignores streams it does not need; a record stream must be whole
+// records from its first byte to its last.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -35,8 +36,8 @@ struct QcnContents {
 HRESULT EncodeQcn(const QcnContents& contents, std::string* bytes);
 // Reads a compound file's bytes; HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) when
 // they are not a compound file, hold no NV_ITEM_ARRAY, or hold a record
-// that runs past its stream, does not fit an NV item, or names an element
-// above 255.
+// whose size is below its 8-byte header, runs past its stream or does not
+// fit an NV item, a piece of a record at the end, or an element above 255.
 HRESULT DecodeQcn(std::string_view bytes, QcnContents* contents);
 
 // Writes the file durably: a temporary beside it, flushed, renamed over it.

@@ -30,7 +30,9 @@ struct FlashRecord {
   std::string deviceId;
   std::uint32_t typeCode = 0;
   std::string method;
-  std::string imei;        // empty when the job knew none
+  // The identity an NV job named its file after: an IMEI's digits, or
+  // "MEID " / "ESN " and the hexadecimal value; empty for other jobs.
+  std::string imei;
   std::string package;     // the package folder list of the start
   std::vector<RecordFile> files;
   HRESULT result = S_OK;

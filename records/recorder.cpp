@@ -52,8 +52,9 @@ bool CRecorder::Flush(std::chrono::milliseconds deadline) {
   return idle_.wait_for(guard, deadline, [&] { return handled_ >= target && !busy_ && queue_.empty(); });
 }
 
-HRESULT CRecorder::TakeFault() {
+HRESULT CRecorder::TakeFault(bool* local) {
   std::lock_guard guard(lock_);
+  if (local) *local = localFault_;
   if (faultTaken_ || SUCCEEDED(fault_)) return S_OK;
   faultTaken_ = true;
   return fault_;
@@ -154,7 +155,10 @@ void CRecorder::ReportLocalFault(HRESULT hr, const std::string& consequence) {
   WriteLog("Records: \"%s\" cannot be written (%s(0x%08x)); %s", config_.localPath.c_str(), GetErrorText(hr).c_str(),
            static_cast<unsigned>(hr), consequence.c_str());
   std::lock_guard guard(lock_);
-  if (SUCCEEDED(fault_)) fault_ = hr;
+  if (SUCCEEDED(fault_)) {
+    fault_ = hr;
+    localFault_ = true;
+  }
 }
 
 void CRecorder::ReportServerFault(HRESULT hr, const std::string& message) {

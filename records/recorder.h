@@ -55,8 +55,9 @@ class CRecorder {
   // no store, dropped) and no delivery is under way; false at the deadline.
   bool Flush(std::chrono::milliseconds deadline);
   // The first fault of the store or the server in this run, handed out once;
-  // S_OK otherwise.
-  HRESULT TakeFault();
+  // S_OK otherwise. *local, when given, tells whether it was the local
+  // store's: records that were not kept, not records waiting for a server.
+  HRESULT TakeFault(bool* local = nullptr);
   // Records written to the local file and delivered to the server so far.
   std::uint64_t written() const;
   std::uint64_t delivered() const;
@@ -94,6 +95,7 @@ class CRecorder {
   bool busy_ = false;
   bool stop_ = false;
   HRESULT fault_ = S_OK;
+  bool localFault_ = false;
   bool faultTaken_ = false;
   std::thread thread_;
 };

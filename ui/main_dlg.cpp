@@ -165,6 +165,13 @@ void CMainDlg::ReportError(HRESULT hr) {
   status_.SetPaneText(CMPSBarWithProgress::kMessagePane, QString::fromStdString(text));
 }
 
+void CMainDlg::ReportRecordsFault(HRESULT hr) {
+  TraceResult(hr, "CMainDlg::ReportRecordsFault", __LINE__);
+  std::string text = res::LoadString(res::IDS_ERROR) + std::string(res::LoadString(res::IDS_RECORDS_NOT_KEPT)) +
+                     GetErrorText(hr) + Format("(0x%08x)", static_cast<unsigned>(hr));
+  status_.SetPaneText(CMPSBarWithProgress::kMessagePane, QString::fromStdString(text));
+}
+
 void CMainDlg::SetPrompt(int stringId) {
   if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
   status_.SetPaneText(CMPSBarWithProgress::kMessagePane, Text(stringId));
@@ -245,11 +252,14 @@ void CMainDlg::OnTimer() {
   if (count > 0) status_.Progress()->setValue(static_cast<int>(sum / count));
   DWORD seconds = (GetTickCount() - startTick_) / 1000;
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, QString::fromStdString(Format("%4ds", static_cast<int>(seconds))));
-  if (HRESULT fault = TakeRecordsFault(); FAILED(fault)) ReportError(fault);
-  if (allCompleted && !refresh_.isEnabled()) {
-    timer_.stop();
-    refresh_.setEnabled(true);
-  }
+  bool notKept = false;
+  HRESULT fault = TakeRecordsFault(&notKept);
+  if (FAILED(fault) && notKept) ReportRecordsFault(fault);
+  else if (FAILED(fault)) ReportError(fault);  // a server's: the records wait in the local file
+  if (allCompleted && !refresh_.isEnabled()) refresh_.setEnabled(true);
+  // A job's record is written after the job ends: the timer runs on until
+  // the records are, so a store that fails the last ones is still reported.
+  if (allCompleted && JobRecordsWritten()) timer_.stop();
 }
 
 void CMainDlg::OnIdle() {

@@ -42,6 +42,8 @@ class CMainDlg : public QWidget {
   void OnTimer();
 
   void ReportError(HRESULT hr);
+  // The run's flash records could not be kept: said in the message pane.
+  void ReportRecordsFault(HRESULT hr);
   void SetPrompt(int stringId);
 
   // The current values of the six file settings, edited by the advanced

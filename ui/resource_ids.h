@@ -56,6 +56,7 @@ inline constexpr int IDS_BUSY = 151;
 inline constexpr int IDS_PRESS_REFRESH = 152;
 inline constexpr int IDS_SELECT_DEVICE = 153;
 inline constexpr int IDS_PRESS_FLASH = 154;
+inline constexpr int IDS_RECORDS_NOT_KEPT = 155;
 inline constexpr int IDS_BROWSE_TITLE = 160;
 inline constexpr StringEntry kStringTable[] = {
     {IDS_COLUMN_INDEX, "索引号"},
@@ -68,6 +69,7 @@ inline constexpr StringEntry kStringTable[] = {
     {IDS_PRESS_REFRESH, "按刷新设备（或F5）按钮获得可用的设备"},
     {IDS_SELECT_DEVICE, "从第一列选择您要刷机的设备"},
     {IDS_PRESS_FLASH, "按执行刷机或备份系统按钮选择操作"},
+    {IDS_RECORDS_NOT_KEPT, "刷机记录未能保存 "},
     {IDS_BROWSE_TITLE, "请选择一个存放设备刷机包的文件夹:"},
 };
 

@@ -8,7 +8,10 @@
 #include <functional>
 #include <thread>
 
+#include "jobs/job_record.h"
 #include "platform/error_text.h"
+#include "records/local_records.h"
+#include "records/recorder.h"
 #include "platform/timing.h"
 #include "tests/support/memory_output.h"
 #include "tests/support/temp_dir.h"
@@ -125,4 +128,40 @@ TEST(JobRun, AJobPastTheTimeLimitIsReleasedAndItsRowFailsWithTimeout) {
   EXPECT_TRUE(timedOut.error && timedOut.done);
   EXPECT_EQ(timedOut.status, GetErrorText(HRESULT_FROM_WIN32(ERROR_TIMEOUT)) + "(0x800705b4: waiting for the phone)");
   EXPECT_NE(out.Text().find("stuck 0% 0s " + timedOut.status + " [failed]"), std::string::npos) << out.Text();
+}
+
+// The record of a row the time limit failed says so: failed, with the
+// timeout's code and the row's text, not "released" while still in progress.
+TEST(JobRun, ARowFailedByTheTimeLimitIsRecordedAsFailed) {
+  ScopedTimeScale fast(0.05);
+  TempDir dir;
+  RecorderConfig config;
+  config.localPath = dir / "records.db";
+  CRecorder recorder(config);
+  ScopedJobRecorder scope(&recorder);
+  std::vector<RunEntry> entries;
+  entries.push_back(Start("stuck", [](CScriptedJob* self) {
+    self->ReportStatus("waiting for the phone");
+    while (!self->StopToken().stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return S_OK;
+  }));
+  NoteJobStarted(entries[0].job.Get(), "stuck", false, "/pkg", JobSettings{});
+  MemoryOutput out;
+  JobView view(ViewMode::Lines, out.file());
+  std::string status;
+  RunHooks hooks;
+  hooks.rowFinished = [&](const JobRow& row) { status = row.status; };
+  RunOptions options;
+  options.timeoutSeconds = 0.2;
+  EXPECT_EQ(RunJobs(&entries, options, hooks, &view), 1);
+  ASSERT_TRUE(recorder.Flush(std::chrono::seconds(10)));
+  CLocalRecords store;
+  std::vector<FlashRecord> records;
+  ASSERT_EQ(store.Open(dir / "records.db"), S_OK);
+  ASSERT_EQ(store.Query({}, &records), S_OK);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, kOutcomeFailed);
+  EXPECT_EQ(records[0].result, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_EQ(records[0].resultText, GetErrorText(HRESULT_FROM_WIN32(ERROR_TIMEOUT)));
+  EXPECT_EQ(records[0].lastStatus, status);
 }

@@ -17,6 +17,7 @@
 #include "process/command_line.h"
 #include "process/path_list.h"
 #include "process/executor.h"
+#include "tools/phonesim/generated_nv.h"
 #include "tests/support/sample_package.h"
 #include "shell/settings.h"
 #include "tests/support/temp_dir.h"
@@ -199,12 +200,22 @@ TEST_F(Cli, BackupTakesTheRunningPhonesOnlyAndARefusedRowTookNoTime) {
   std::string out;
   EXPECT_EQ(Run("backup --json -p " + QuoteArgument(dir / "package"), &out), 0) << out;
   EXPECT_EQ(Lines(out, "\"done\":true"), 1) << out;
-  EXPECT_TRUE(std::filesystem::exists(dir / "package/000000000000000.qcn")) << out;  // no IMEI known on the bench
+  // adb is not allowed on the bench's phone: its own IMEI item names the file.
+  EXPECT_TRUE(std::filesystem::exists(dir / ("package/" + phonesim::GeneratedImei(4) + ".qcn"))) << out;
   EXPECT_NE(FinalObject(out, 4), "") << out;  // the running phone
   EXPECT_NE(out.find("{\"summary\":{\"phones\":1,"), std::string::npos) << out;
   // Named, a phone that is not running gets its row, refused at once.
   EXPECT_EQ(Run("backup --json -p " + QuoteArgument(dir / "package") + " -d 2", &out), 1);
   EXPECT_NE(out.find("\"index\":2,\"percent\":0,\"elapsed\":0.00,\"status\":\"Out of memory."), std::string::npos) << out;
+}
+
+TEST_F(Cli, ARunWhoseRecordsCannotBeKeptSaysSoOnce) {
+  StartBench();
+  WriteFile(dir / "not-a-folder", "");  // the records' folder cannot be made
+  ScopedEnv records("VANTOR_RECORDS_DB", (dir / "not-a-folder/records.db").c_str());
+  std::string out;
+  EXPECT_EQ(Run("backup -p " + QuoteArgument(dir / "package"), &out), 0) << out;
+  EXPECT_EQ(Lines(out, "the flash records of this run could not be kept"), 1) << out;
 }
 
 TEST_F(Cli, NoPhoneAndAFailingDiscoveryAreErrorsAlsoInJson) {

@@ -194,19 +194,21 @@ TEST_F(Tools, TheQcnFileIsTheConfiguredOneOrNamedAfterTheImei) {
   TempDir first, second;
   WriteFile(dir / "configured.qcn", "nv");
   Tool("bin/adb", "echo asked >> " + dir / "adb.log" + "\nprintf '[ro.ril.oem.imei]: [351234567890123]\\n'\n");
-  EXPECT_EQ(RestoreFilePath("diag1", dir / "configured.qcn", first.path() + ";" + second.path()), dir / "configured.qcn");
+  EXPECT_EQ(ChooseRestoreFile("diag1", dir / "configured.qcn", first.path() + ";" + second.path()).path,
+            dir / "configured.qcn");
   EXPECT_EQ(ReadFile(dir / "adb.log"), "");  // never asked for the IMEI
   WriteFile(second / "351234567890123.qcn", "nv");
-  EXPECT_EQ(RestoreFilePath("diag1", dir / "missing.qcn", first.path() + ";" + second.path()),
+  EXPECT_EQ(ChooseRestoreFile("diag1", dir / "missing.qcn", first.path() + ";" + second.path()).path,
             second / "351234567890123.qcn");
-  EXPECT_EQ(BackupFilePath("diag1", first.path() + ";" + dir.path()), first / "351234567890123.qcn");
+  EXPECT_EQ(ChooseBackupFile("diag1", first.path() + ";" + dir.path()).path, first / "351234567890123.qcn");
   // The phone's answer never steers the file: an answer that is no IMEI
   // names the fifteen zeros' file in the first folder.
   WriteFile(dir / "victim.qcn", "host file");
   for (const std::string& answer : {dir / "victim", std::string("../victim"), std::string()}) {
     Tool("bin/adb", "printf '[ro.ril.oem.imei]: [%s]\\n' '" + answer + "'\n");
-    EXPECT_EQ(BackupFilePath("diag1", first.path() + ";" + dir.path()), first / "000000000000000.qcn") << answer;
-    EXPECT_EQ(RestoreFilePath("diag1", "", dir.path() + "/sub;" + first.path()), dir / "sub/000000000000000.qcn")
+    EXPECT_EQ(ChooseBackupFile("diag1", first.path() + ";" + dir.path()).path, first / "000000000000000.qcn") << answer;
+    EXPECT_EQ(ChooseRestoreFile("diag1", "", dir.path() + "/sub;" + first.path()).path,
+              dir / "sub/000000000000000.qcn")
         << answer;
   }
 }
@@ -225,7 +227,7 @@ TEST_F(Tools, WithTheOwnServerNvJobsReachThePhonesPort) {
   ASSERT_EQ(CNvItemBackup::StartBackup("diag1", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
   ASSERT_TRUE(Finished(backup.Get()));
   EXPECT_EQ(backup->GetResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));  // at BackupNV
-  EXPECT_FALSE(std::filesystem::exists(dir / "351234567890123.qcn"));  // deleted first
+  EXPECT_EQ(ReadFile(dir / "351234567890123.qcn"), "old backup");  // the previous backup stays
   EXPECT_EQ(log.Count("\tstart backup " + dir / "351234567890123.qcn"), 1);
   restore.Reset();
   backup.Reset();

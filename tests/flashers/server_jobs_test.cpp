@@ -195,6 +195,46 @@ TEST_F(ServerJobs, ARestoreAsksWithTheFileTheCodeAndEsnMismatchAllowed) {
   EXPECT_EQ(script.Count("Offline"), 1);  // a backup does not take the phone offline
 }
 
+// A file chosen by the phone's name must be the phone's (allowEsnMismatch
+// 0), and a file of another phone is not tried again.
+TEST_F(ServerJobs, ARestoreByThePhonesNameAllowsNoOtherPhonesFile) {
+  ScopedTimeScale fast(0.001);
+  script.restore = HRESULT_FROM_WIN32(ERROR_WRONG_DISK);
+  ComPtr<IDeviceReport> job = Restore(dir / "not-there.qcn");
+  EXPECT_EQ(job->GetResult(), HRESULT_FROM_WIN32(ERROR_WRONG_DISK));
+  ASSERT_EQ(script.Count("RestoreNV"), 1);
+  const std::vector<Variant>& args = script.arguments.back();
+  EXPECT_EQ(args[0].bstr().str(), dir / "351234567890123.qcn");
+  EXPECT_EQ(args[2].Signed(), 0);
+}
+
+// A backup never deletes the file it replaces: when it fails, the previous
+// backup is there as it was. And a file another backup writes is not
+// touched: the job fails at once.
+TEST_F(ServerJobs, ABackupKeepsThePreviousFileAndNeverSharesIt) {
+  const std::string qcn = dir / "351234567890123.qcn";
+  WriteFile(qcn, "the previous backup");
+  script.backup = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+  ComPtr<IDeviceReport> failing;
+  ASSERT_EQ(CNvItemBackup::StartBackup("COM12", dir.path(), failing.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(failing.Get()));
+  EXPECT_EQ(failing->GetResult(), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_EQ(ReadFile(qcn), "the previous backup");
+
+  // Another holder of the file's lock (a lock file of its own, as another
+  // process has): busy, without asking the server anything.
+  CPhoneLock other;
+  ASSERT_EQ(other.TryAcquireFile(RuntimeLockPath("backup", qcn)), S_OK);
+  script.calls.clear();
+  ComPtr<IDeviceReport> busy;
+  ASSERT_EQ(CNvItemBackup::StartBackup("COM12", dir.path() + "/.", busy.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(busy.Get()));
+  EXPECT_EQ(busy->GetResult(), HRESULT_FROM_WIN32(ERROR_BUSY));
+  EXPECT_EQ(script.Count("GetPort"), 0);
+  EXPECT_EQ(script.Count("BackupNV"), 0);
+  EXPECT_NE(Status(busy.Get()).find("another backup writes"), std::string::npos) << Status(busy.Get());
+}
+
 // Two failed attempts, each followed by its 5000 ms pause (shortened by the
 // seam), and one trace line per failure.
 TEST_F(ServerJobs, AFailingRestoreIsTriedTwiceWithAPauseAfterEachAttempt) {
@@ -382,4 +422,28 @@ TEST_F(ServerJobs, EachTypeCodeCreatesItsJobWithTheRecordsFields) {
   size_t restore = std::find(script.calls.begin(), script.calls.end(), "RestoreNV") - script.calls.begin();
   ASSERT_FALSE(script.arguments[restore].empty());
   EXPECT_EQ(script.arguments[restore][0].bstr().str(), dir / "nv.qcn");  // the NV item file of the record
+}
+
+// What the NV jobs tell their records: the file, and the identity it is
+// named after (none for the configured file, which is every phone's).
+TEST_F(ServerJobs, TheNvJobsDescribeTheirFileAndTheIdentityItIsNamedAfter) {
+  ComPtr<IDeviceReport> backup;
+  ASSERT_EQ(CNvItemBackup::StartBackup("COM12", dir.path(), backup.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_TRUE(Finished(backup.Get()));
+  WriteFile(dir / "nv.qcn", "nv");
+  ComPtr<IDeviceReport> restore = Restore(dir / "nv.qcn");
+  auto describe = [](IDeviceReport* job) {
+    JobDescription d;
+    auto* describing = dynamic_cast<IJobDescription*>(job);
+    if (describing) describing->DescribeJob(JobSettings{}, &d);
+    return d;
+  };
+  JobDescription saved = describe(backup.Get()), restored = describe(restore.Get());
+  EXPECT_EQ(saved.method, "NV item backup");
+  EXPECT_EQ(saved.typeCode, 0x1000004u);
+  EXPECT_EQ(saved.files, std::vector<std::string>{dir / "351234567890123.qcn"});
+  EXPECT_EQ(saved.identity, "351234567890123");
+  EXPECT_EQ(restored.method, "NV item restore");
+  EXPECT_EQ(restored.files, std::vector<std::string>{dir / "nv.qcn"});
+  EXPECT_EQ(restored.identity, "");
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "nv/nv_service.h"
+#include "nv/phone_identity.h"
 #include "nv/qcn_file.h"
 #include "platform/registry/registry.h"
 #include "platform/timing.h"
@@ -34,6 +35,23 @@ void Fill(FakeDiagPhone* phone, unsigned seed) {
   phone->contextItems[{550, 2}] = Value(seed + 78);
 }
 
+// Item 550 as a phone holds an IMEI: length 8, digit 1 behind the type
+// nibble A, then the other digits in pairs, low nibble first.
+NvData ImeiItem(const std::string& digits) {
+  NvData d{};
+  d[0] = 8;
+  d[1] = static_cast<unsigned char>((digits[0] - '0') << 4 | 0x0A);
+  for (size_t b = 2; b <= 8; ++b)
+    d[b] = static_cast<unsigned char>((digits[2 * b - 3] - '0') | (digits[2 * b - 2] - '0') << 4);
+  return d;
+}
+
+NvData MeidItem(std::uint64_t meid) {
+  NvData d{};
+  for (size_t i = 0; i < 7; ++i) d[i] = static_cast<unsigned char>(meid >> (8 * i));
+  return d;
+}
+
 class NvService : public ::testing::Test {
  protected:
   ScopedTimeScale fast{0.01};
@@ -60,9 +78,12 @@ TEST_F(NvService, ABackupRestoredIntoAnotherPhoneGivesItTheSameItems) {
   ASSERT_EQ(RestoreNvItems(second, dir / "a.qcn", "482615", false, &texts), S_OK);
   std::map<FakeDiagPhone::Key, NvData> expected = first.items;
   expected[{0, 0}] = second.items[{0, 0}];  // read-only: skipped, and said so
+  expected[{550, 0}] = second.items[{550, 0}];  // an identity item: only where the phone holds the same
   expected[{4000, 0}] = Value(9);
   EXPECT_EQ(second.items, expected);
-  EXPECT_EQ(second.contextItems, first.contextItems);
+  std::map<FakeDiagPhone::Key, NvData> expectedContexts = first.contextItems;
+  expectedContexts[{550, 2}] = second.contextItems[{550, 2}];
+  EXPECT_EQ(second.contextItems, expectedContexts);
   EXPECT_EQ(log.Count("NV item 0 is read-only; skipped."), 1);
   EXPECT_LE(texts.texts.size(), 8u);
   EXPECT_EQ(texts.texts.front(), "Restore 15 NV items");
@@ -123,11 +144,12 @@ TEST_F(NvService, ARestoreStopsAtTheFirstFaultAndNamesWhatItWrote) {
   EXPECT_EQ(readback.mode, kModeOffline);  // no reset after a failure
   EXPECT_EQ(log.Count("reads back other data"), 1);
 
-  // Silent after the probe, ESN, code, offline, the read-only item 0 (one
-  // answer) and three items (two answers each: the write and its read-back).
+  // Silent after the probe, code, identity (items 550 and 1943, ESN),
+  // offline, the read-only item 0 (one answer) and three items (two answers
+  // each: the write and its read-back).
   FakeDiagPhone stops;
   stops.readOnly = {0};
-  stops.silentAfter = 4 + 1 + 2 * 3;
+  stops.silentAfter = 6 + 1 + 2 * 3;
   EXPECT_EQ(RestoreNvItems(stops, dir / "a.qcn", "482615", true, nullptr), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   EXPECT_EQ(log.Count("NV items written before the failure (3): 10 85 465"), 1) << log.Text();
   EXPECT_EQ(log.Count("NV item 465/1 could not be restored."), 1);
@@ -171,4 +193,83 @@ TEST_F(NvService, TheWalkBoundIsAUserSettingWithinLimits) {
     ASSERT_EQ(RegSetDword(key.get(), "NvWalkBound", stored), ERROR_SUCCESS);
     EXPECT_EQ(ReadNvWalkBound(), used) << stored;
   }
+}
+
+TEST_F(NvService, AFileOfAnotherPhoneIsRefusedBeforeAnythingIsWritten) {
+  // Two phones that differ only by their IMEI item (same ESN), two CDMA
+  // phones that differ only by their MEID.
+  FakeDiagPhone a, b, c, d;
+  Fill(&a, 1);
+  Fill(&b, 100);
+  a.items[{550, 0}] = ImeiItem("490154203237518");
+  b.items[{550, 0}] = ImeiItem("356938035643809");
+  for (FakeDiagPhone* p : {&c, &d}) {
+    Fill(p, 7);
+    p->items.erase({550, 0});
+    p->contextItems.erase({550, 2});
+  }
+  c.items[{1943, 0}] = MeidItem(0xA1000000000001);
+  d.items[{1943, 0}] = MeidItem(0xA1000000000002);
+  ASSERT_EQ(BackupNvItems(a, dir / "a.qcn", "482615", NvBackupOptions{}, nullptr), S_OK);
+  ASSERT_EQ(BackupNvItems(c, dir / "c.qcn", "482615", NvBackupOptions{}, nullptr), S_OK);
+
+  EXPECT_EQ(RestoreNvItems(b, dir / "a.qcn", "482615", false, &texts), HRESULT_FROM_WIN32(ERROR_WRONG_DISK));
+  EXPECT_EQ(b.Count("27"), 0);
+  EXPECT_EQ(b.Count("29"), 0);  // not even taken offline
+  EXPECT_EQ(texts.texts.back(), "The NV file is another phone's: file IMEI 490154203237518, phone IMEI 356938035643809");
+  EXPECT_EQ(RestoreNvItems(d, dir / "c.qcn", "482615", false, &texts), HRESULT_FROM_WIN32(ERROR_WRONG_DISK));
+  EXPECT_EQ(d.Count("27"), 0);
+  EXPECT_EQ(texts.texts.back(), "The NV file is another phone's: file MEID A1000000000001, phone MEID A1000000000002");
+
+  // Its own file goes back into the phone, identity included.
+  ASSERT_EQ(RestoreNvItems(a, dir / "a.qcn", "482615", false, nullptr), S_OK);
+  EXPECT_EQ(a.Count("27 550/"), 1);
+}
+
+TEST_F(NvService, ATemplateNeverClonesAnIdentity) {
+  FakeDiagPhone a, b;
+  Fill(&a, 1);
+  Fill(&b, 100);
+  a.items[{550, 0}] = ImeiItem("490154203237518");
+  b.items[{550, 0}] = ImeiItem("356938035643809");
+  a.items[{1943, 0}] = MeidItem(0xA1000000000001);
+  ASSERT_EQ(BackupNvItems(a, dir / "a.qcn", "482615", NvBackupOptions{}, nullptr), S_OK);
+  ASSERT_EQ(RestoreNvItems(b, dir / "a.qcn", "482615", true, nullptr), S_OK);
+  EXPECT_EQ((b.items[{550, 0}]), ImeiItem("356938035643809"));
+  EXPECT_EQ((b.items.count({1943, 0})), 0u);  // a phone without MEID gets none
+  EXPECT_EQ((b.items[{1000, 0}]), (a.items[{1000, 0}]));  // everything else is restored
+  EXPECT_EQ(log.Count("NV item 550 holds another identity than the phone's; skipped."), 1);
+  EXPECT_EQ(log.Count("NV item 1943 holds another identity than the phone's; skipped."), 1);
+}
+
+TEST_F(NvService, APhoneIsNamedByTheFirstOfItsImeiMeidAndEsn) {
+  EXPECT_EQ(ImeiOfItem(ImeiItem("490154203237518")), "490154203237518");
+  EXPECT_EQ(ImeiOfItem(ImeiItem("000000000000000")), "");  // an item never set
+  EXPECT_EQ(ImeiOfItem(NvData{}), "");
+  EXPECT_EQ(MeidOfItem(MeidItem(0xA10000009296F2)), "A10000009296F2");
+  EXPECT_EQ(MeidOfItem(NvData{}), "");
+
+  FakeDiagPhone phone;
+  phone.items[{550, 0}] = ImeiItem("490154203237518");
+  phone.items[{1943, 0}] = MeidItem(0xA10000009296F2);
+  phone.locked = {550, 1943};  // behind the service programming code
+  PhoneIdentity identity;
+  ASSERT_EQ(AskPhoneIdentity(phone, "482615", &identity), S_OK);
+  EXPECT_EQ(identity.imei, "490154203237518");
+  EXPECT_EQ(identity.meid, "A10000009296F2");
+  EXPECT_EQ(identity.esn, 0x80123456u);
+  EXPECT_EQ(IdentityName(identity), "490154203237518");
+  identity.imei.clear();
+  EXPECT_EQ(IdentityName(identity), "A10000009296F2");
+  EXPECT_EQ(IdentityLabel(identity), "MEID A10000009296F2");
+  identity.meid.clear();
+  EXPECT_EQ(IdentityName(identity), "80123456");
+  EXPECT_EQ(IdentityLabel(identity), "ESN 80123456");
+  identity.esn = 0;
+  EXPECT_EQ(IdentityName(identity), "");
+
+  FakeDiagPhone silent;
+  silent.silentAfter = 0;
+  EXPECT_EQ(AskPhoneIdentity(silent, "482615", &identity), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_TRUE(identity.empty());
 }

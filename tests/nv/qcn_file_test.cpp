@@ -250,8 +250,10 @@ TEST(QcnFile, AFileBuiltByHandIsRestored) {
   LogCapture log;
   ASSERT_EQ(RestoreNvItems(phone, dir / "hand.qcn", "482615", false, nullptr), S_OK);
   std::map<FakeDiagPhone::Key, NvData> want;
-  for (const NvItem& item : expected) want[{item.id, item.index}] = item.data;
+  for (const NvItem& item : expected)
+    if (item.id != 550) want[{item.id, item.index}] = item.data;  // an IMEI item the phone lacks is not cloned
   EXPECT_EQ(phone.items, want);
+  EXPECT_EQ(log.Count("NV item 550 holds another identity than the phone's; skipped."), 1);
   EXPECT_EQ(phone.mode, kModeReset);
 }
 
@@ -290,9 +292,36 @@ TEST(QcnFile, MalformedFilesAreRefusedBeforeThePhoneHearsAnything) {
     EXPECT_EQ(RestoreNvItems(phone, dir / "bad.qcn", "482615", true, nullptr), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT)) << what;
     EXPECT_TRUE(phone.requests.empty()) << what;
   }
-  // The records' stepping rule: a size below 8 ends them.
-  std::string tail = EncodeItemRecords(sample.items) + std::string("\x04\x00\xFF\xFF", 4);
+  // A record list is read whole or not at all: a size below the header (once
+  // taken as the end of the list), a piece of a record at the end.
+  std::string belowHeader = EncodeItemRecords(sample.items) + std::string("\x04\x00\xFF\xFF", 4);
+  std::string piece = EncodeItemRecords(sample.items) + Record(1, 0, Pattern(1)).substr(0, 6);
+  EXPECT_FALSE(DecodeItemRecords(belowHeader, &items));
+  EXPECT_FALSE(DecodeItemRecords(piece, &items));
+  EXPECT_FALSE(DecodeItemRecords(std::string(1, '\0'), &items));
   items.clear();
-  EXPECT_TRUE(DecodeItemRecords(tail, &items));
-  EXPECT_EQ(items, sample.items);
+  EXPECT_TRUE(DecodeItemRecords("", &items));
+  EXPECT_TRUE(items.empty());
+  // 20 items, then a record of size 0 before the other 8: the restore
+  // refuses the file instead of writing the first 20. (Streams below 4096
+  // bytes, which the hand-made file keeps in its mini stream.)
+  std::vector<NvItem> many;
+  for (std::uint16_t id = 1; id <= 28; ++id) many.push_back(NvItem{id, 0, Pattern(id)});
+  auto fileOf = [](const std::string& stream) {
+    HandMadeCompoundFile f;
+    int m = f.Add("00000000", 1, -1);
+    int d = f.Add("default", 1, m - 1);
+    int n = f.Add("NV_NUMBERED_ITEMS", 1, d - 1);
+    f.Add("NV_ITEM_ARRAY", 2, n - 1, stream);
+    return f.Bytes();
+  };
+  std::string stream = EncodeItemRecords(many);
+  QcnContents whole;
+  ASSERT_EQ(DecodeQcn(fileOf(stream), &whole), S_OK);
+  EXPECT_EQ(whole.items, many);
+  stream[20 * 136] = 0;
+  WriteFile(dir / "cut.qcn", fileOf(stream));
+  FakeDiagPhone phone;
+  EXPECT_EQ(RestoreNvItems(phone, dir / "cut.qcn", "482615", true, nullptr), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
+  EXPECT_TRUE(phone.requests.empty());
 }

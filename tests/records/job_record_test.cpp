@@ -149,13 +149,3 @@ TEST_F(JobRecords, ADiskJobRecordsItsPackageFilesWithTheirDigests) {
   EXPECT_EQ(all[0].files[3].path, dir / "pkg/boot.img");  // named but missing: no digest
   EXPECT_EQ(all[0].files[3].sha256, "");
 }
-
-TEST(JobRecordParts, TheImeiComesOnlyFromAnImeiNamedQcnFile) {
-  EXPECT_EQ(ImeiOfQcnFile("/pkg/356938035643809.qcn"), "356938035643809");
-  EXPECT_EQ(ImeiOfQcnFile("356938035643809.qcn"), "356938035643809");
-  EXPECT_EQ(ImeiOfQcnFile("/pkg/000000000000000.qcn"), "");  // the phone's IMEI was unknown
-  EXPECT_EQ(ImeiOfQcnFile("/pkg/kelva-factory.qcn"), "");
-  EXPECT_EQ(ImeiOfQcnFile("/pkg/35693803564380x.qcn"), "");
-  EXPECT_EQ(ImeiOfQcnFile("/pkg/3569380356438091.qcn"), "");
-  EXPECT_EQ(ImeiOfQcnFile("/356938035643809.qcn/x"), "");
-}

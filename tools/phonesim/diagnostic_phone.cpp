@@ -23,7 +23,9 @@ constexpr auto kDumpCoalescing = std::chrono::milliseconds(20);
 constexpr auto kDumpLag = std::chrono::milliseconds(500);
 
 NvStore InitialStore(const DiagnosticPhoneOptions& o) {
-  return o.seed ? SeededStore(*o.seed) : GeneratedStore(o.index, o.spc);
+  NvStore store = o.seed ? SeededStore(*o.seed) : GeneratedStore(o.index, o.spc);
+  ApplyIdentity(store, o.identity);
+  return store;
 }
 
 DiagPhoneConfig ResponderConfig(const DiagnosticPhoneOptions& o) {

@@ -20,6 +20,7 @@
 
 #include "tools/phonesim/diag_frame.h"
 #include "tools/phonesim/diag_responder.h"
+#include "tools/phonesim/generated_nv.h"
 
 namespace phonesim {
 
@@ -35,6 +36,7 @@ struct DiagnosticPhoneOptions {
   std::string serial;
   std::string spc = "482615";
   std::optional<std::vector<NvRecord>> seed;  // none: the generated items
+  DiagIdentity identity;                      // replaces the identity of the items above
   DiagFaults faults;
   DiagLinkFaults link;
   unsigned resetDelayMs = 500;  // scaled by VANTOR_TIME_SCALE

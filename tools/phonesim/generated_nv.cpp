@@ -113,4 +113,26 @@ NvStore GeneratedStore(unsigned phoneIndex, const std::string& spc) {
   return store;
 }
 
+void ApplyIdentity(NvStore& store, const DiagIdentity& identity) {
+  auto replace = [&](std::uint16_t id, bool none, const NvValue& value) {
+    if (none) {
+      store.Erase({0, id, 0});
+      store.SetInactive(id);
+    } else {
+      store.Put({0, id, 0}, value);
+    }
+  };
+  if (identity.imei) replace(kNvImeiItem, identity.imei->empty(), ImeiItemValue(*identity.imei));
+  if (identity.meid) {
+    NvValue meid{};
+    PutLe(meid, *identity.meid, 7);
+    replace(kNvMeidItem, *identity.meid == 0, meid);
+  }
+  if (identity.esn) {
+    NvValue esn{};
+    PutLe(esn, *identity.esn, 4);
+    replace(kNvEsnItem, *identity.esn == 0, esn);
+  }
+}
+
 }  // namespace phonesim

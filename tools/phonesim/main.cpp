@@ -43,6 +43,10 @@ void Usage() {
                "  --spc CODE               service programming code, six digits (default 482615)\n"
                "  --diag-reset-delay MS    after a reset the port comes back after MS (default 500, times VANTOR_TIME_SCALE)\n"
                "  --diag-leading-flag      answers open with a 7E flag too\n"
+               "  --diag-imei LIST         IMEIs (14 to 16 digits) of the diagnostic phones in order, comma-separated;\n"
+               "                           \"none\": the phone has no IMEI; phones past the list keep their own\n"
+               "  --diag-meid LIST         MEIDs (up to 14 hexadecimal digits), the same way\n"
+               "  --diag-esn LIST          ESNs (up to 8 hexadecimal digits), the same way\n"
                "  faults: --diag-silence-after K   no answer after the first K packets\n"
                "          --diag-corrupt-fcs K     the K-th answer (from 1) and later ones have a bad check sequence\n"
                "          --diag-refuse-spc        every service programming code is refused\n"
@@ -68,6 +72,44 @@ void Usage() {
                "          --sahara-hello-once       HELLO only at the first open of the port\n"
                "  HELLO goes out when the host opens the port, after a RESET, and again for bytes that cannot\n"
                "  start a HELLO_RESP; after a Firehose power reset the phone is back at the same port in Sahara mode\n");
+}
+
+// The values of an identity list, one a phone: "none" (the empty value: the
+// phone has none), else what `valid` accepts; false for anything else.
+template <class T, class Valid>
+bool IdentityValues(const std::string& list, Valid valid, std::vector<T>* out) {
+  size_t start = 0;
+  for (;;) {
+    size_t end = list.find(',', start);
+    std::string value = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    T parsed{};
+    if (value != "none" && !valid(value, &parsed)) return false;
+    out->push_back(parsed);
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool ImeiText(const std::string& v, std::string* out) {
+  if (v.size() < 14 || v.size() > 16 || v.find_first_not_of("0123456789") != std::string::npos) return false;
+  *out = v;
+  return true;
+}
+
+bool HexText(const std::string& v, size_t digits, std::uint64_t* out) {
+  if (v.empty() || v.size() > digits || v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+  *out = std::strtoull(v.c_str(), nullptr, 16);
+  return true;
+}
+
+// The k-th diagnostic phone's identity from the three lists.
+phonesim::DiagIdentity IdentityOf(size_t k, const std::vector<std::string>& imeis,
+                                  const std::vector<std::uint64_t>& meids, const std::vector<std::uint64_t>& esns) {
+  phonesim::DiagIdentity identity;
+  if (k < imeis.size()) identity.imei = imeis[k];
+  if (k < meids.size()) identity.meid = meids[k];
+  if (k < esns.size()) identity.esn = static_cast<std::uint32_t>(esns[k]);
+  return identity;
 }
 
 bool Number(const char* text, unsigned long long max, unsigned long long* out) {
@@ -101,6 +143,13 @@ int main(int argc, char** argv) {
   phonesim::DiagnosticPhoneOptions diagnostic;
   phonesim::SaharaPhoneOptions sahara;
   unsigned long long firehosePhones = 0;
+  std::vector<std::string> imeis;
+  std::vector<std::uint64_t> meids, esns;
+  auto identityList = [](bool ok, const std::string& arg, const char* value) {
+    if (ok) return;
+    std::fprintf(stderr, "vantor-phonesim: bad value for %s: %s\n", arg.c_str(), value);
+    std::exit(2);
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto flag = [&](const char* name) { return arg == name; };
@@ -174,6 +223,11 @@ int main(int argc, char** argv) {
     else if (flag("--fh-log-flood")) sahara.firehose.logFlood = static_cast<int>(number(100000));
     else if (flag("--sahara-unsigned")) sahara.rom.unsigned_ = true;
     else if (flag("--sahara-hello-once")) sahara.helloOnce = true;
+    else if (flag("--diag-imei")) identityList(IdentityValues<std::string>(value, ImeiText, &imeis), arg, value);
+    else if (flag("--diag-meid"))
+      identityList(IdentityValues<std::uint64_t>(value, [](auto& v, auto* o) { return HexText(v, 14, o); }, &meids), arg, value);
+    else if (flag("--diag-esn"))
+      identityList(IdentityValues<std::uint64_t>(value, [](auto& v, auto* o) { return HexText(v, 8, o); }, &esns), arg, value);
     else {
       std::fprintf(stderr, "vantor-phonesim: unknown option %s\n", arg.c_str());
       Usage();
@@ -243,6 +297,7 @@ int main(int argc, char** argv) {
     one.benchDir = options.benchDir;
     one.index = next;
     one.serial = "VB" + std::to_string(1000 + next);
+    one.identity = IdentityOf(static_cast<size_t>(k), imeis, meids, esns);
     auto phone = std::make_unique<phonesim::DiagnosticPhone>(std::move(one));
     if (!StartPhone(*phone, next, "diagnostic", [](auto& p) { return p.portPath(); })) return 1;
     running.push_back(std::move(phone));

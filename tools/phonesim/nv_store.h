@@ -33,6 +33,7 @@ struct NvRecord {
 class NvStore {
  public:
   void Put(const NvKey& key, const NvValue& value);
+  void Erase(const NvKey& key) { values_.erase(key); }
   const NvValue* Find(const NvKey& key) const;
 
   void SetReadOnly(std::uint16_t id) { readOnly_.insert(id); }
