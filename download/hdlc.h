@@ -5,6 +5,7 @@
 // Where frames begin and which flags they carry is the business of each
 // protocol's own sender and receiver.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,8 +13,24 @@ constexpr unsigned char kHdlcFlag = 0x7E;
 constexpr unsigned char kHdlcEscape = 0x7D;
 constexpr unsigned char kHdlcEscapeXor = 0x20;
 
-// One step of the check register.
-std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte);
+namespace hdlc_detail {
+constexpr std::array<std::uint16_t, 256> MakeFrameCheckTable() {
+  std::array<std::uint16_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    std::uint16_t v = static_cast<std::uint16_t>(i);
+    for (int bit = 0; bit < 8; ++bit) v = (v & 1) ? static_cast<std::uint16_t>((v >> 1) ^ 0x8408) : static_cast<std::uint16_t>(v >> 1);
+    table[i] = v;
+  }
+  return table;
+}
+inline constexpr std::array<std::uint16_t, 256> kFrameCheckTable = MakeFrameCheckTable();
+static_assert(kFrameCheckTable[1] == 0x1189 && kFrameCheckTable[2] == 0x2312);
+}  // namespace hdlc_detail
+
+// One step of the check register; inline, as the receivers run it per byte.
+inline std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte) {
+  return static_cast<std::uint16_t>(hdlc_detail::kFrameCheckTable[(reg ^ byte) & 0xFF] ^ (reg >> 8));
+}
 // The frame check sequence over data.
 std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size);
 // What the register holds after a correct frame's payload and check bytes.

@@ -15,7 +15,9 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
   // S_OK with *byte set; kReadTimeout when no byte came within timeoutMs; a
-  // failure when the device failed or vanished.
+  // failure when the device failed or vanished; ports that wait in slices
+  // give up with HRESULT_FROM_WIN32(ERROR_CANCELLED) once the thread's work
+  // is asked to stop.
   virtual HRESULT ReadByte(unsigned char* byte, unsigned timeoutMs) = 0;
   // Writes every byte; a failure when the device failed or vanished.
   virtual HRESULT Write(const unsigned char* data, size_t size) = 0;
@@ -31,8 +33,10 @@ class SerialPort {
 
 // Opens a serial device read-write, exclusive (TIOCEXCL) and raw. Reads are
 // served from an internal buffer filled by large reads, so each byte costs a
-// read request only when the buffer is empty; a device that hangs up or
-// fails reads as HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED). Writes never
-// time out, but give up with ERROR_CANCELLED when the thread's work is asked
-// to stop.
+// read request only when the buffer is empty; each fill is one blocking read
+// that the tty ends after 100 ms without a byte, so the thread's stop request
+// is seen within 100 ms however long the time-out and whatever the phone
+// sends (ERROR_CANCELLED). A device that hangs up or fails reads as
+// HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED). Writes never time out, but
+// give up with ERROR_CANCELLED when the thread's work is asked to stop.
 HRESULT OpenSerialPort(const std::string& path, std::unique_ptr<SerialPort>* port);

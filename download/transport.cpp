@@ -19,11 +19,13 @@ constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 // One byte with the retry rule: a failed or empty read is traced, followed
 // by a 100 ms wait, ten requests in all; then the failure is traced once more.
+// A read ended by the stop request is not retried.
 HRESULT FetchByte(SerialPort& port, unsigned char* byte, unsigned timeoutMs) {
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     hr = port.ReadByte(byte, timeoutMs);
     if (TraceResult(hr, "ReceivePacket", __LINE__)) return S_OK;
+    if (hr == kCancelled) return hr;
     if (!WaitUnlessStopped(kRetryWaitMs)) {
       hr = kCancelled;
       break;
@@ -51,8 +53,12 @@ class FrameReceiver {
   // flag that ended the frame (Done, with the result in *hr). A byte after
   // 0x7D is taken from the run when it is there; it is not dumped.
   size_t Run(const unsigned char* bytes, size_t size, Verdict* verdict, HRESULT* hr) {
-    for (size_t i = 0; i < size; ++i) {
-      unsigned char byte = bytes[i];
+    for (size_t i = 0; i < size;) {
+      if (state_ == State::InFrame) {
+        i = TakeOrdinary(bytes, i, size);
+        if (i == size) break;
+      }
+      unsigned char byte = bytes[i++];
       dump_.Append(&byte, 1);
       if (state_ == State::Hunting) {
         if (byte == kFlag) Restart();
@@ -62,17 +68,17 @@ class FrameReceiver {
         if (state_ == State::AfterFlag) continue;  // repeated flags, empty frames
         if (Close(hr)) {
           *verdict = Verdict::Done;
-          return i + 1;
+          return i;
         }
         continue;
       }
       state_ = State::InFrame;
       if (byte == kEscape) {
-        if (i + 1 == size) {
+        if (i == size) {
           *verdict = Verdict::Escape;
           return size;
         }
-        byte = Unstuffed(bytes[++i]);
+        byte = Unstuffed(bytes[i++]);
       }
       Data(byte);
     }
@@ -95,6 +101,25 @@ class FrameReceiver {
     reg_ = UpdateFrameCheck(reg_, byte);
     if (count_ < capacity_) buffer_[count_] = byte;
     ++count_;
+  }
+  // The bytes of a frame between flags and escapes, in a tight loop: checked,
+  // stored while room is left, and dumped as one run. Returns where the run
+  // ended.
+  size_t TakeOrdinary(const unsigned char* bytes, size_t from, size_t size) {
+    std::uint16_t reg = reg_;
+    size_t count = count_;
+    size_t i = from;
+    for (; i < size; ++i) {
+      const unsigned char byte = bytes[i];
+      if (byte == kFlag || byte == kEscape) break;
+      reg = UpdateFrameCheck(reg, byte);
+      if (count < capacity_) buffer_[count] = byte;
+      ++count;
+    }
+    reg_ = reg;
+    count_ = count;
+    dump_.Append(bytes + from, i - from);
+    return i;
   }
   // The checks at the closing flag, in order. False when the frame is
   // skipped and the receiver hunts for the next one.
@@ -125,20 +150,21 @@ class FrameReceiver {
 
 HRESULT TransmitPacket(SerialPort& port, const unsigned char* payload, size_t size) {
   CHexDump dump("TransmitPacket\r\n");
-  // A fresh buffer with room for every byte stuffed: flags, payload, check.
-  std::vector<unsigned char> frame;
+  // Each thread frames into a buffer of its own that keeps its room between
+  // frames, so streaming allocates once, not per block.
+  thread_local std::vector<unsigned char> frame;
   try {
-    frame.resize(1 + MaxFrameBody(size));
+    if (frame.size() < 1 + MaxFrameBody(size)) frame.resize(1 + MaxFrameBody(size));
   } catch (const std::bad_alloc&) {
     TraceResult(E_OUTOFMEMORY, "TransmitPacket", __LINE__);
     return E_OUTOFMEMORY;
   }
   frame[0] = kFlag;
-  frame.resize(1 + PutFrameBody(frame.data() + 1, payload, size));
+  const size_t frameSize = 1 + PutFrameBody(frame.data() + 1, payload, size);
 
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    hr = port.Write(frame.data(), frame.size());
+    hr = port.Write(frame.data(), frameSize);
     if (TraceResult(hr, "TransmitPacket", __LINE__)) break;
     if (!WaitUnlessStopped(kRetryWaitMs)) {
       hr = kCancelled;
@@ -146,7 +172,7 @@ HRESULT TransmitPacket(SerialPort& port, const unsigned char* payload, size_t si
     }
   }
   if (!TraceResult(hr, "TransmitPacket", __LINE__)) return hr;
-  dump.Append(frame.data(), frame.size());
+  dump.Append(frame.data(), frameSize);
   return S_OK;
 }
 

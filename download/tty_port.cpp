@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <string>
 
 #include "download/serial_port.h"
 #include "platform/timing.h"
@@ -16,34 +18,48 @@
 namespace {
 
 constexpr HRESULT kVanished = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-constexpr int kStopCheckMs = 100;  // how often a blocked write looks at the stop request
+constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);
+// How long one blocking read waits for its first byte (the tty's VTIME, in
+// tenths of a second) and how often a blocked write looks at the stop
+// request: a stop is seen within this time whatever the phone does.
+constexpr int kSliceMs = 100;
+constexpr cc_t kSliceTenths = 1;
 
-// A tty made exclusive (TIOCEXCL) for as long as this object holds it: the
-// flag belongs to the tty, not to the descriptor, and would otherwise keep
-// every later open of a normal user out (EBUSY) after the port is closed.
-class ExclusiveTty {
+using Clock = std::chrono::steady_clock;
+
+// The two open descriptions of one tty: a blocking one for reads, which the
+// tty itself ends after a slice without a byte, and a non-blocking one for
+// writes, which wait in poll so that a stop request is seen. The tty is made
+// exclusive (TIOCEXCL) for as long as this object holds it: the flag belongs
+// to the tty, not to a descriptor, and would otherwise keep every later open
+// of a normal user out (EBUSY) after the port is closed.
+class TtyDescriptors {
  public:
-  explicit ExclusiveTty(UniqueFd fd) : fd_(std::move(fd)) {}
-  ~ExclusiveTty() {
-    if (exclusive_) ::ioctl(fd_.get(), TIOCNXCL);
+  TtyDescriptors(UniqueFd reader, UniqueFd writer) : reader_(std::move(reader)), writer_(std::move(writer)) {}
+  ~TtyDescriptors() {
+    if (exclusive_) ::ioctl(reader_.get(), TIOCNXCL);
   }
-  ExclusiveTty(const ExclusiveTty&) = delete;
-  ExclusiveTty& operator=(const ExclusiveTty&) = delete;
+  TtyDescriptors(const TtyDescriptors&) = delete;
+  TtyDescriptors& operator=(const TtyDescriptors&) = delete;
   HRESULT MakeExclusive() {
-    if (::ioctl(fd_.get(), TIOCEXCL) != 0) return HresultFromLastErrno();
+    if (::ioctl(reader_.get(), TIOCEXCL) != 0) return HresultFromLastErrno();
     exclusive_ = true;
     return S_OK;
   }
-  int get() const { return fd_.get(); }
+  int reader() const { return reader_.get(); }
+  int writer() const { return writer_.get(); }
 
  private:
-  UniqueFd fd_;
+  UniqueFd reader_;
+  UniqueFd writer_;
   bool exclusive_ = false;
 };
 
+HRESULT ReadFailure() { return errno == EIO ? kVanished : HresultFromLastErrno(); }
+
 class TtyPort final : public SerialPort {
  public:
-  explicit TtyPort(std::unique_ptr<ExclusiveTty> fd) : fd_(std::move(fd)) {}
+  explicit TtyPort(std::unique_ptr<TtyDescriptors> fds) : fds_(std::move(fds)) {}
 
   HRESULT ReadByte(unsigned char* byte, unsigned timeoutMs) override {
     if (next_ == end_) {
@@ -63,7 +79,7 @@ class TtyPort final : public SerialPort {
   HRESULT Write(const unsigned char* data, size_t size) override {
     size_t done = 0;
     while (done < size) {
-      ssize_t n = ::write(fd_->get(), data + done, size - done);
+      ssize_t n = ::write(fds_->writer(), data + done, size - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
         continue;
@@ -77,43 +93,80 @@ class TtyPort final : public SerialPort {
   }
 
  private:
-  // One read request: waits up to timeoutMs for data and takes all there is.
+  // Takes all the bytes there are once the first one comes within timeoutMs.
+  // Each request is one blocking read, which the tty ends after a slice
+  // without a byte; a time-out or its rest shorter than a slice is waited in
+  // poll. Between slices the stop request is looked at, and a read that
+  // brought nothing is told from a hang-up.
   HRESULT Fill(unsigned timeoutMs) {
-    pollfd p{fd_->get(), POLLIN, 0};
-    int rc;
-    do {
-      rc = ::poll(&p, 1, static_cast<int>(timeoutMs));
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) return HresultFromLastErrno();
-    if (rc == 0) return kReadTimeout;
-    if ((p.revents & POLLIN) == 0) return kVanished;  // hang-up or error without data
-    ssize_t n;
-    do {
-      n = ::read(fd_->get(), buffer_, sizeof buffer_);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno == EAGAIN ? kReadTimeout : errno == EIO ? kVanished : HresultFromLastErrno();
-    if (n == 0) return kVanished;
-    next_ = 0;
-    end_ = static_cast<size_t>(n);
-    return S_OK;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      if (StopRequested()) return kCancelled;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return kReadTimeout;
+      ssize_t n = left >= kSliceMs ? ::read(fds_->reader(), buffer_, sizeof buffer_) : ReadWithin(static_cast<int>(left));
+      if (n > 0) {
+        next_ = 0;
+        end_ = static_cast<size_t>(n);
+        return S_OK;
+      }
+      if (n < 0 && errno != EINTR) return ReadFailure();
+      if (n == 0 && HungUp()) return kVanished;
+    }
+  }
+
+  // poll, then a read of what came: 0 when nothing came within ms.
+  ssize_t ReadWithin(int ms) {
+    pollfd p{fds_->reader(), POLLIN, 0};
+    int rc = ::poll(&p, 1, ms);
+    if (rc <= 0) return rc;
+    return ::read(fds_->reader(), buffer_, sizeof buffer_);
+  }
+
+  // A tty that was hung up (a USB serial device unplugged) reads as zero
+  // bytes at once, as an empty slice does; poll tells them apart.
+  bool HungUp() {
+    pollfd p{fds_->reader(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
   }
 
   HRESULT WaitWritable() {
     for (;;) {
-      if (StopRequested()) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
-      pollfd p{fd_->get(), POLLOUT, 0};
-      int rc = ::poll(&p, 1, kStopCheckMs);
+      if (StopRequested()) return kCancelled;
+      pollfd p{fds_->writer(), POLLOUT, 0};
+      int rc = ::poll(&p, 1, kSliceMs);
       if (rc < 0 && errno != EINTR) return HresultFromLastErrno();
       if (rc > 0 && (p.revents & POLLOUT)) return S_OK;
       if (rc > 0) return kVanished;
     }
   }
 
-  std::unique_ptr<ExclusiveTty> fd_;
+  std::unique_ptr<TtyDescriptors> fds_;
   unsigned char buffer_[65536];
   size_t next_ = 0;
   size_t end_ = 0;
 };
+
+// A second open description of the tty behind fd, for writing without
+// blocking (O_NONBLOCK belongs to the description, not to the descriptor).
+HRESULT ReopenForWriting(int fd, UniqueFd* writer) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  writer->Reset(::open(self.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  return writer->valid() ? S_OK : HresultFromLastErrno();
+}
+
+// Raw bytes; a read request returns once a byte is there or a slice passed.
+HRESULT MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return HresultFromLastErrno();
+  ::cfmakeraw(&tio);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = kSliceTenths;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return HresultFromLastErrno();
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return HresultFromLastErrno();
+  return S_OK;
+}
 
 }  // namespace
 
@@ -128,15 +181,14 @@ HRESULT OpenSerialPort(const std::string& path, std::unique_ptr<SerialPort>* por
   if (::flock(opened.get(), LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : HresultFromLastErrno();
   }
-  auto fd = std::make_unique<ExclusiveTty>(std::move(opened));
-  HRESULT hr = fd->MakeExclusive();
+  UniqueFd writer;
+  HRESULT hr = ReopenForWriting(opened.get(), &writer);
   if (FAILED(hr)) return hr;
-  termios tio{};
-  if (::tcgetattr(fd->get(), &tio) != 0) return HresultFromLastErrno();
-  ::cfmakeraw(&tio);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd->get(), TCSANOW, &tio) != 0) return HresultFromLastErrno();
-  *port = std::make_unique<TtyPort>(std::move(fd));
+  auto fds = std::make_unique<TtyDescriptors>(std::move(opened), std::move(writer));
+  hr = fds->MakeExclusive();
+  if (FAILED(hr)) return hr;
+  hr = MakeRaw(fds->reader());
+  if (FAILED(hr)) return hr;
+  *port = std::make_unique<TtyPort>(std::move(fds));
   return S_OK;
 }

@@ -70,6 +70,7 @@ LogPlacement LogPlacement::Default() {
 LogFile::LogFile(LogPlacement placement) : placement_(std::move(placement)) {}
 
 LogFile::~LogFile() {
+  writer_.Flush();
   int fd = fd_.exchange(-1);
   if (fd >= 0) ::close(fd);
 }
@@ -96,16 +97,22 @@ int LogFile::OpenIfNeeded() {
   return fd;
 }
 
-void LogFile::WriteLine(std::string_view line) {
+std::uint64_t LogFile::Post(std::string_view line) {
   int fd = OpenIfNeeded();
-  if (fd < 0) return;
+  if (fd < 0) return 0;
   std::string bytes = Utf8ToLocale(line);
   bytes += "\r\n";
-  // One request per line; failures of the write or the flush are ignored.
-  ssize_t written = ::write(fd, bytes.data(), bytes.size());
-  (void)written;
-  ::fdatasync(fd);
+  return writer_.Post(fd, std::move(bytes));
 }
+
+void LogFile::WriteLine(std::string_view line) { Post(line); }
+
+void LogFile::WriteLineDurably(std::string_view line) {
+  std::uint64_t ticket = Post(line);
+  if (ticket != 0) writer_.WaitFlushed(ticket);
+}
+
+void LogFile::Flush(unsigned limitMs) { writer_.Flush(limitMs); }
 
 std::string LogFile::path() const {
   std::lock_guard guard(lock_);
@@ -113,6 +120,7 @@ std::string LogFile::path() const {
 }
 
 void LogFile::Redirect(LogPlacement placement) {
+  writer_.Flush();  // the lines of the current file reach it before it closes
   std::lock_guard guard(lock_);
   int fd = fd_.exchange(-1);
   if (fd >= 0) ::close(fd);
@@ -120,8 +128,20 @@ void LogFile::Redirect(LogPlacement placement) {
   placement_ = std::move(placement);
 }
 
+namespace {
+
+constexpr unsigned kExitFlushLimitMs = 3000;
+
+void FlushProcessLogAtExit() { ProcessLog().Flush(kExitFlushLimitMs); }
+
+}  // namespace
+
 LogFile& ProcessLog() {
-  static LogFile* log = new LogFile(LogPlacement::Default());  // lives until exit
+  static LogFile* log = [] {
+    auto* created = new LogFile(LogPlacement::Default());  // lives until exit
+    std::atexit(FlushProcessLogAtExit);
+    return created;
+  }();
   return *log;
 }
 
@@ -135,7 +155,8 @@ void WriteLog(const char* format, ...) {
 
 bool TraceResult(HRESULT hr, const char* operation, int line) {
   if (SUCCEEDED(hr)) return true;
-  WriteLog("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
+  ProcessLog().WriteLineDurably(
+      Format("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr)));
   return false;
 }
 

@@ -3,8 +3,12 @@
 // other file by SearchFile's default folders, so it lies beside the
 // executable unless a file of that name exists elsewhere on the search path.
 // Lines are converted to the locale's codeset and end with CR LF; each is
-// one write on an O_APPEND descriptor followed by fdatasync, so lines of
-// different threads never mix.
+// one write on an O_APPEND descriptor, so lines of different threads never
+// mix. The log's writer thread (shell/log_writer.h) does the writing and the
+// flushing, in the order the lines were logged: a phone's worker never waits
+// for the disk, except that a failure's trace line is on disk before
+// TraceResult returns, so a crash keeps the cause. At exit what is queued is
+// written (waiting at most 3 seconds for a hung disk).
 //
 // When the executable's folder is not writable (an installed program under
 // /usr/bin), the file goes to $XDG_STATE_HOME/vantor/ (default
@@ -13,6 +17,7 @@
 #pragma once
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -20,6 +25,7 @@
 #include <string_view>
 
 #include "platform/hresult.h"
+#include "shell/log_writer.h"
 
 struct LogPlacement {
   // Turns the file name into the full path to create.
@@ -39,8 +45,13 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Appends CR LF, converts, writes in one request and flushes.
+  // Appends CR LF, converts, and queues the line for the writer thread,
+  // which writes it in one request and flushes it.
   void WriteLine(std::string_view line);
+  // The same, returning once the line (and every line before it) is on disk.
+  void WriteLineDurably(std::string_view line);
+  // Waits until every line logged so far is on disk, at most limitMs.
+  void Flush(unsigned limitMs = 0xFFFFFFFFu);
   // The path of the open file, "" while none is open.
   std::string path() const;
   // Closes the current file; the next line opens one under the new placement.
@@ -48,6 +59,9 @@ class LogFile {
 
  private:
   int OpenIfNeeded();
+  // The line's ticket with the writer, 0 when no file could be opened.
+  std::uint64_t Post(std::string_view line);
+  LogWriter writer_;
   mutable std::mutex lock_;  // guards the lazy opening only
   LogPlacement placement_;
   std::atomic<int> fd_{-1};

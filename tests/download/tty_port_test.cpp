@@ -9,13 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "download/serial_port.h"
+#include "download/transport.h"
+#include "platform/timing.h"
 
 namespace {
 
@@ -130,4 +134,59 @@ TEST(TtyPort, AReadWaitsItsTimeOut) {
   late.join();
   port.reset();
   ::close(master);
+}
+
+// A port that never stops talking (bytes without a flag) and a port that
+// stays silent under a long time-out both give up within a slice of 100 ms
+// once the thread's work is asked to stop.
+TEST(TtyPort, AStopIsSeenWithinASliceWhateverThePhoneSends) {
+  for (bool talking : {true, false}) {
+    int master = -1;
+    std::string slave = OpenPty(&master);
+    ASSERT_FALSE(slave.empty());
+    std::atomic<bool> done{false};
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    std::thread phone([&] {
+      const std::vector<unsigned char> noise(4096, 0x55);
+      while (talking && !done) {
+        if (::write(master, noise.data(), noise.size()) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    std::unique_ptr<SerialPort> port;
+    ASSERT_EQ(OpenSerialPort(slave, &port), S_OK);
+    std::stop_source stop;
+    std::chrono::steady_clock::time_point asked;
+    HRESULT result = S_OK;
+    std::thread worker([&] {
+      ScopedStopToken token(stop.get_token());
+      unsigned char buffer[16];
+      result = ReceivePacket(*port, buffer, sizeof buffer, false, kIgnoreNothing);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the receive is under way
+    asked = std::chrono::steady_clock::now();
+    stop.request_stop();
+    worker.join();
+    auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(result, HRESULT_FROM_WIN32(ERROR_CANCELLED)) << (talking ? "talking" : "silent");
+    EXPECT_LT(took, std::chrono::milliseconds(600)) << (talking ? "talking" : "silent");
+    done = true;
+    port.reset();
+    ::close(master);
+    phone.join();
+  }
+}
+
+// A phone that leaves reads as gone at once, not as a read that waits out
+// its time-out.
+TEST(TtyPort, APortWhosePhoneLeftReadsAsGoneAtOnce) {
+  int master = -1;
+  std::string slave = OpenPty(&master);
+  ASSERT_FALSE(slave.empty());
+  std::unique_ptr<SerialPort> port;
+  ASSERT_EQ(OpenSerialPort(slave, &port), S_OK);
+  ::close(master);
+  unsigned char byte = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port->ReadByte(&byte, 5000), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
 }

@@ -261,6 +261,31 @@ TEST_F(Cli, ATimeLimitFailsAStuckScriptAndEndsEveryProcessOfIt) {
   EXPECT_EQ(Leftovers("411."), "") << "a process of the script was left behind";
 }
 
+// A phone whose port streams bytes without end (never a flag) keeps no job
+// past its time limit: the receive loop sees the release within 100 ms, so
+// the worker ends inside the job's one-second wait instead of being left
+// holding the port. The program runs from a folder of the test's own, so the
+// log beside it is this run's alone.
+TEST_F(Cli, ATimeLimitEndsAJobWhosePortNeverStopsTalking) {
+  StartBench("--babble-after 0");  // the first answer is an endless stream
+  std::filesystem::create_directories(dir / "cli");
+  std::filesystem::copy_file(VANTOR_CLI_BIN, dir / "cli/vantor-cli");
+  ScopedEnv unscaled{"VANTOR_TIME_SCALE", "1"};  // the job's release waits its full second
+  std::string out;
+  auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExecuteCommand(QuoteArgument(dir / "cli/vantor-cli") + " flash --json --timeout 1 -p " +
+                               QuoteArgument(dir / "package") + " -d " + Phone(1),
+                           &out),
+            1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(20));
+  EXPECT_NE(out.find("\"error\":true,\"done\":true,\"result\":\"0x800705b4\""), std::string::npos) << out;
+  std::string log;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "cli"))
+    if (entry.path().filename().string().rfind("Vantor-", 0) == 0) log += ReadFile(entry.path());
+  // The worker's receive ended at the release: cancelled, not abandoned.
+  EXPECT_TRUE(std::regex_search(log, std::regex("ReceivePacket\\([0-9]+\\): [^\r\n]*\\(0x800704c7\\)"))) << log;
+}
+
 TEST_F(Cli, TerminationSignalsReleaseTheJobsEndTheScriptsAndExitLikeCtrlC) {
   StartBench();
   WriteFile(dir / "package/stuck.sh", StuckScript("412."));

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <ctime>
 #include <map>
 #include <regex>
@@ -10,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_sync.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -24,7 +28,10 @@ class ProcessLogTest : public ::testing::Test {
  protected:
   void SetUp() override { ProcessLog().Redirect(InFolder(dir.path())); }
   void TearDown() override { ProcessLog().Redirect(LogPlacement::Default()); }
-  std::string Contents() { return ReadFile(ProcessLog().path()); }
+  std::string Contents() {
+    ProcessLog().Flush();
+    return ReadFile(ProcessLog().path());
+  }
   TempDir dir;
 };
 
@@ -43,6 +50,7 @@ TEST(LogFile, NameCarriesTheOpeningTimeAndTheHostName) {
   EXPECT_GE(stamp, before);
   EXPECT_LE(stamp, after);
   log.WriteLine("second");
+  log.Flush();
   EXPECT_EQ(ReadFile(path), "first\r\nsecond\r\n");  // CR LF, no byte-order mark
 }
 
@@ -86,6 +94,7 @@ TEST(LogFile, AnUnwritableFolderLosesLinesAndRetriesEachTime) {
   EXPECT_EQ(log.path(), "");
   target = dir.path();
   log.WriteLine("kept");
+  log.Flush();
   EXPECT_EQ(ReadFile(log.path()), "kept\r\n");
 }
 
@@ -95,6 +104,7 @@ TEST(LogFile, AnUnwritableExecutableFolderFallsBackToTheStateFolder) {
                            dir / "state/vantor", [] { return std::optional<std::string>("h"); }});
   log.WriteLine("saved");
   EXPECT_EQ(log.path().rfind(dir / "state/vantor/Vantor-", 0), 0u);
+  log.Flush();
   EXPECT_EQ(ReadFile(log.path()), "saved\r\n");
 }
 
@@ -109,6 +119,8 @@ TEST(LogFile, ASecondLogOfTheSameSecondNeverTruncatesTheFirst) {
   LogFile second(placement());
   second.WriteLine("second run");
   EXPECT_NE(first.path(), second.path());
+  first.Flush();
+  second.Flush();
   EXPECT_EQ(ReadFile(first.path()), "first run\r\n");
   EXPECT_EQ(ReadFile(second.path()), "second run\r\n");
 }
@@ -125,6 +137,7 @@ TEST(LogFile, ALogAnEndedRunLeftIsAppendedTo) {
   }
   LogFile log(placement());
   log.WriteLine("this run");
+  log.Flush();
   EXPECT_EQ(ReadFile(dir / "Vantor-1@h.log"), "earlier run\r\nthis run\r\n");
 }
 
@@ -132,6 +145,7 @@ TEST(LogFile, TextTheCodesetCannotHoldIsReplaced) {
   TempDir dir;
   LogFile log(InFolder(dir.path()));
   log.WriteLine("\xE5\x88\xB7\xE6\x96\xB0 ok");  // the tests run in the C locale
+  log.Flush();
   EXPECT_EQ(ReadFile(log.path()), "?? ok\r\n");
 }
 
@@ -146,15 +160,23 @@ TEST(LogFile, ManyThreadsWriteWholeLines) {
     });
   }
   for (auto& th : threads) th.join();
+  log.Flush();
   std::string text = ReadFile(log.path());
   std::set<std::string> seen;
+  std::map<int, int> lastOfThread;  // each thread's lines come in the order it logged them
   size_t start = 0;
-  std::regex whole("thread ([0-7]) line [0-9]+ ([a-h])\\2{99}");
+  std::regex whole("thread ([0-7]) line ([0-9]+) ([a-h])\\3{99}");
   while (start < text.size()) {
     size_t end = text.find("\r\n", start);
     ASSERT_NE(end, std::string::npos);
     std::string line = text.substr(start, end - start);
-    EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, whole)) << line;
+    if (!m.empty()) {
+      int thread = std::stoi(m[1]), number = std::stoi(m[2]);
+      EXPECT_EQ(number, lastOfThread.count(thread) ? lastOfThread[thread] + 1 : 0) << line;
+      lastOfThread[thread] = number;
+    }
     seen.insert(line);
     start = end + 2;
   }
@@ -172,6 +194,46 @@ TEST_F(ProcessLogTest, TraceLinesNameTheOperationTheLineTheTextAndTheCode) {
             "WriteFileToDiskDrive(42): The file was not found.(0x80070002)\r\n"
             "CDeviceReport::GetStatus(7): (0x8badf00d)\r\n"
             "Install Driver(0x00000005)\r\n");
+}
+
+// A line is handed to the writer thread: the thread that logs it goes on
+// while the disk is slow, and one flush covers the lines queued before it.
+// A failure's trace line is different: it is on disk (written, then flushed)
+// before TraceResult returns, so a crash right after keeps the cause.
+TEST_F(ProcessLogTest, LinesNeverWaitForTheDiskButATraceLineIsOnItBeforeTraceResultReturns) {
+  WriteLog("opened");
+  Contents();  // the file exists and the writer is idle
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  std::vector<std::string> onDiskAtFlush;  // the file as each flush found it
+  ScopedSyncHook slowDisk([&](int fd) {
+    std::unique_lock held(lock);
+    onDiskAtFlush.push_back(ReadFile(ProcessLog().path()));
+    changed.wait_for(held, std::chrono::seconds(5), [&] { return open; });
+    return RealSyncFileData(fd);
+  }, SyncKind::Data);
+  auto start = std::chrono::steady_clock::now();
+  WriteLog("status 1");
+  WriteLog("status 2");
+  WriteLog("status 3");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "a line waited for the disk";
+  {
+    std::lock_guard held(lock);
+    open = true;
+  }
+  changed.notify_all();
+  EXPECT_FALSE(TraceResult(E_FAIL, "DownloadMiniKernel", 9));
+  std::vector<std::string> flushes;
+  {
+    std::lock_guard held(lock);
+    flushes = onDiskAtFlush;
+  }
+  ASSERT_FALSE(flushes.empty());
+  EXPECT_NE(flushes.back().find("DownloadMiniKernel(9): "), std::string::npos)
+      << "TraceResult returned before a flush covered its line";
+  EXPECT_LE(flushes.size(), 3u) << "each of four lines had a flush of its own";
+  EXPECT_EQ(Contents(), "opened\r\nstatus 1\r\nstatus 2\r\nstatus 3\r\nDownloadMiniKernel(9): The operation failed.(0x80004005)\r\n");
 }
 
 TEST(HexDump, RowsOfSixteenWithNoBreakAfterTheLast) {

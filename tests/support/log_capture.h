@@ -13,7 +13,12 @@ class LogCapture {
                                        [] { return std::optional<std::string>("test"); }});
   }
   ~LogCapture() { ProcessLog().Redirect(LogPlacement::Default()); }
-  std::string Text() const { return ReadFile(ProcessLog().path()); }
+  // The log as the writer thread has written it by now, every line logged
+  // before the call included.
+  std::string Text() const {
+    ProcessLog().Flush();
+    return ReadFile(ProcessLog().path());
+  }
   // How many log lines contain `fragment`.
   int Count(const std::string& fragment) const {
     std::string text = Text();

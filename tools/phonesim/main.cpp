@@ -34,7 +34,7 @@ void Usage() {
                "  [--first-index I] [--fail-partition NAME]\n"
                "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
                "  [--disk-delay MS] [--disk-bytes N] [--never-returns] [--rate MB/s]\n"
-               "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K]\n"
+               "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K] [--babble-after K]\n"
                "          [--nak-write K] [--wrong-magic] [--hello-block N] [--hello-window W]\n"
                "          [--log-packets K] [--corrupt-readback] [--short-hello]\n"
                "diagnostic phones (running phones answering NV backup and restore):\n"
@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
     else if (flag("--silence-after")) options.link.silenceAfterFrames = static_cast<int>(number(1u << 30));
     else if (flag("--corrupt-frame")) options.link.corruptFrame = static_cast<int>(number(1u << 30));
     else if (flag("--vanish-after")) options.link.vanishAfterFrames = static_cast<int>(number(1u << 30));
+    else if (flag("--babble-after")) options.link.babbleAfterFrames = static_cast<int>(number(1u << 30));
     else if (flag("--nak-write")) options.phone.faults.nakWrite = static_cast<int>(number(1u << 30));
     else if (flag("--wrong-magic")) options.phone.faults.wrongHelloMagic = true;
     else if (flag("--hello-block")) options.phone.faults.announcedBlock = static_cast<std::uint32_t>(number(0xFFFFFFFFull));

@@ -93,6 +93,13 @@ bool PtyEmergencyPhone::Send(const Bytes& frame) {
   return done == frame.size();
 }
 
+// A line gone mad: bytes that never hold a flag, until the bench stops.
+void PtyEmergencyPhone::Babble() {
+  const Bytes noise(4096, 0x55);
+  while (!stop_ && Send(noise)) {
+  }
+}
+
 // Closing the master drops what the host has not read yet, so the reset
 // acknowledgement must have reached the slave's input queue (the pty moves
 // it there asynchronously) and left it again before the phone goes.
@@ -147,11 +154,14 @@ void PtyEmergencyPhone::Run() {
     out.clear();
   };
   while (!stop_) {
-    pollfd p{master_, POLLIN, 0};
-    int rc = ::poll(&p, 1, 50);
-    if (rc <= 0) continue;
+    // What the host sent is read at once; the phone waits in poll (and
+    // looks at its stop flag) only when nothing is there.
     ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0) continue;  // nobody holds the port open: wait for the next open
+    if (n <= 0) {  // nothing yet, or nobody holds the port open: wait for more
+      pollfd p{master_, POLLIN, 0};
+      ::poll(&p, 1, 50);
+      continue;
+    }
     Pace(static_cast<size_t>(n));
     bool left = false;
     decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
@@ -169,6 +179,12 @@ void PtyEmergencyPhone::Run() {
           flush();
           LeavePort();
           Publish("gone");
+          left = true;
+          return;
+        }
+        if (action == ReplyAction::Babble) {
+          flush();
+          Babble();
           left = true;
           return;
         }

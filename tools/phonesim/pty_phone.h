@@ -48,6 +48,7 @@ class PtyEmergencyPhone {
  private:
   void Run();
   bool Send(const Bytes& frames);
+  void Babble();
   void LeavePort();
   void WaitUntilHostRead();
   void Pace(size_t bytes);  // holds the port to its rate
