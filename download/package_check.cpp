@@ -1,5 +1,6 @@
 #include "download/package_check.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -78,6 +79,24 @@ HRESULT ReadPatch(const XmlElementReader::Element& element, PackagePatch* patch)
   return S_OK;
 }
 
+// Hands each element of that name, in document order, to read. A file that
+// cannot be read or parsed is traced under operation; read traces its own
+// failures, and the first one ends the walk.
+HRESULT ForEachElement(const std::string& path, const char* name, const char* operation,
+                       const std::function<HRESULT(const XmlElementReader::Element&)>& read) {
+  std::unique_ptr<XmlElementReader> reader;
+  HRESULT hr = CreateXmlReaderOnFile(path, &reader);
+  if (!TraceResult(hr, operation, __LINE__)) return hr;
+  XmlElementReader::Element element;
+  while ((hr = reader->NextElement(&element)) == S_OK) {
+    if (!EqualsIgnoreCase(element.localName, name)) continue;
+    hr = read(element);
+    if (FAILED(hr)) return hr;
+  }
+  TraceResult(hr, operation, __LINE__);
+  return FAILED(hr) ? hr : S_OK;
+}
+
 }  // namespace
 
 std::uint64_t PackageImage::sectorsWritten() const {
@@ -100,44 +119,30 @@ bool IsPackageRelativeName(const std::string& name) {
 
 HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths,
                             std::vector<PackageImage>* images) {
-  constexpr const char* kName = "ReadProgramElements";
-  std::unique_ptr<XmlElementReader> reader;
-  HRESULT hr = CreateXmlReaderOnFile(rawprogramXml, &reader);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  XmlElementReader::Element element;
-  while ((hr = reader->NextElement(&element)) == S_OK) {
-    if (!EqualsIgnoreCase(element.localName, "program")) continue;
-    if (Attribute(element, "filename").value_or("").empty()) continue;
+  auto read = [&](const XmlElementReader::Element& e) -> HRESULT {
+    if (Attribute(e, "filename").value_or("").empty()) return S_OK;
     PackageImage image;
-    hr = ReadProgram(element, searchPaths, &image);
-    if (FAILED(hr)) return hr;
-    images->push_back(std::move(image));
-  }
-  TraceResult(hr, kName, __LINE__);
-  return FAILED(hr) ? hr : S_OK;
+    HRESULT hr = ReadProgram(e, searchPaths, &image);
+    if (SUCCEEDED(hr)) images->push_back(std::move(image));
+    return hr;
+  };
+  return ForEachElement(rawprogramXml, "program", "ReadProgramElements", read);
 }
 
 HRESULT ReadPatchElements(const std::string& patchXml, std::vector<PackagePatch>* patches) {
-  constexpr const char* kName = "ReadPatchElements";
-  std::unique_ptr<XmlElementReader> reader;
-  HRESULT hr = CreateXmlReaderOnFile(patchXml, &reader);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  XmlElementReader::Element element;
-  while ((hr = reader->NextElement(&element)) == S_OK) {
-    if (!EqualsIgnoreCase(element.localName, "patch")) continue;
+  auto read = [&](const XmlElementReader::Element& e) -> HRESULT {
     PackagePatch patch;
     // A value of an unknown form is refused on every patch element.
-    if (std::optional<std::string> value = Attribute(element, "value")) {
-      hr = ParsePatchValue(*value, &patch.value);
-      if (!TraceResult(hr, kName, __LINE__)) return hr;
+    if (std::optional<std::string> value = Attribute(e, "value")) {
+      HRESULT hr = ParsePatchValue(*value, &patch.value);
+      if (!TraceResult(hr, "ReadPatchElements", __LINE__)) return hr;
     }
-    if (!EqualsIgnoreCase(Attribute(element, "filename").value_or(""), "DISK")) continue;
-    hr = ReadPatch(element, &patch);
-    if (FAILED(hr)) return hr;
-    patches->push_back(patch);
-  }
-  TraceResult(hr, kName, __LINE__);
-  return FAILED(hr) ? hr : S_OK;
+    if (!EqualsIgnoreCase(Attribute(e, "filename").value_or(""), "DISK")) return S_OK;
+    HRESULT hr = ReadPatch(e, &patch);
+    if (SUCCEEDED(hr)) patches->push_back(patch);
+    return hr;
+  };
+  return ForEachElement(patchXml, "patch", "ReadPatchElements", read);
 }
 
 HRESULT CheckPackage(const std::string& rawprogramXml, const std::string& patchXml, const std::string& searchPaths,
