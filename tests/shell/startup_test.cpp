@@ -151,11 +151,13 @@ TEST(Startup, RegServerInstallsAndUnregServerUninstallsForcedAndBothEndWithoutAW
   EXPECT_EQ(RunVantor("vantor", &app), 0);
   EXPECT_EQ(app.shownInstallers, std::vector<std::string>{});
   EXPECT_EQ(app.mainWindows, 1);
-  // The switch forces the installation although the marker matches.
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
+  // The switch forces the installation although the marker matches. The
+  // current folder holds no components here: both directions fail, and
+  // the exit status says so.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 1);
   EXPECT_EQ(app.shownInstallers, std::vector<std::string>{install});
   EXPECT_EQ(app.mainWindows, 1);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 1);
   EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall}));
   EXPECT_EQ(app.mainWindows, 1);
   // Followed by more text the switch is not one: an ordinary start, whose
