@@ -1,6 +1,7 @@
 #include "installer/installer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -128,10 +129,15 @@ HRESULT RecordTypeDescriptions(bool registering) {
   return first;
 }
 
-// A rules file of at most kMaxRulesFileBytes.
+// A rules file of at most kMaxRulesFileBytes. The current folder may be one
+// another user can write: a link planted there is never followed, and only
+// a regular file is read, so nothing else is ever published.
 HRESULT ReadRulesFile(const std::string& path, std::string* data) {
-  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!in.valid()) return HresultFromLastErrno();
+  struct stat st{};
+  if (::fstat(in.get(), &st) != 0) return HresultFromLastErrno();
+  if (!S_ISREG(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
   data->assign(kMaxRulesFileBytes + 1, '\0');
   ssize_t n = ::read(in.get(), data->data(), data->size());
   if (n < 0) return HresultFromLastErrno();

@@ -146,6 +146,26 @@ TEST_F(Installer, WithoutARunningUdevTheRulesAreInstalledAndNothingIsReloaded) {
   EXPECT_EQ(log.Count("udev is not running"), 1);
 }
 
+// The current folder may be writable by another user: a rules file that is
+// a link (here to a file only its owner may read) is never followed, and
+// nothing but a regular file is published.
+TEST_F(Installer, OnlyRegularRulesFilesArePublished) {
+  WriteFile(dir / "secret", "owner only\n");
+  std::filesystem::permissions(dir / "secret", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::remove(dir / "pkg/Google/Driver/51-android.rules");
+  std::filesystem::create_symlink(dir / "secret", dir / "pkg/Google/Driver/51-android.rules");
+  std::string qcser = "pkg/Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules";
+  std::filesystem::remove(dir / qcser);
+  std::filesystem::create_directory(dir / qcser);
+  LogCapture log;
+  CInstaller installer(true, false, nullptr);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-51-android.rules"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+  EXPECT_EQ(log.Count("CInstaller::InstallDriver("), 2);
+  EXPECT_FALSE(IsInstalled());
+}
+
 TEST_F(Installer, RulesAlreadyInPlaceAreLeftAsTheyAre) {
   WriteFile(dir / "rules/60-vantor-qcser.rules", "# qualcomm\n");
   struct stat st {};
