@@ -23,6 +23,8 @@ class CConsoleProgress final : public IProgressWindow {
   // Nobody can press Cancel here.
   bool HasUserCancelled() override { return false; }
   void Stop() override {}
+  // "failed: " and the step, on its own line.
+  void ShowFailedStep(const std::string& step) override { Print("failed: " + step); }
 
  private:
   void Print(const std::string& line);

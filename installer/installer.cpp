@@ -1,6 +1,7 @@
 #include "installer/installer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -128,10 +129,15 @@ HRESULT RecordTypeDescriptions(bool registering) {
   return first;
 }
 
-// A rules file of at most kMaxRulesFileBytes.
+// A rules file of at most kMaxRulesFileBytes. The current folder may be one
+// another user can write: a link planted there is never followed, and only
+// a regular file is read, so nothing else is ever published.
 HRESULT ReadRulesFile(const std::string& path, std::string* data) {
-  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!in.valid()) return HresultFromLastErrno();
+  struct stat st{};
+  if (::fstat(in.get(), &st) != 0) return HresultFromLastErrno();
+  if (!S_ISREG(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_FILE_INVALID);
   data->assign(kMaxRulesFileBytes + 1, '\0');
   ssize_t n = ::read(in.get(), data->data(), data->size());
   if (n < 0) return HresultFromLastErrno();
@@ -157,11 +163,6 @@ HRESULT WriteNoQpst() {
   LSTATUS rc = key.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
   if (rc == ERROR_SUCCESS) rc = RegSetDword(key.get(), "NoQPST", 1);
   return FromRegistry(rc);
-}
-
-
-void LogStep(const char* verb, const std::string& path, HRESULT hr) {
-  WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
 }
 
 }  // namespace
@@ -202,9 +203,9 @@ void CInstaller::Install(bool forced) {
   if (ok) {
     HRESULT hr = FromRegistry(MarkInstalled());
     ok = TraceResult(hr, "CInstaller::CInstaller", __LINE__);
+    if (!ok) NoteFailure("mark installed " + ExecutablePath(), hr);
   }
-  succeeded_ = ok;
-  window_->Stop();
+  Finish(ok);
 }
 
 void CInstaller::Uninstall() {
@@ -214,13 +215,33 @@ void CInstaller::Uninstall() {
   ok = Run(&CInstaller::InstallVcRedist, false) && ok;
   ok = Run(&CInstaller::InstallDriver, false) && ok;
   ok = Run(&CInstaller::RegisterModule, false) && ok;
-  succeeded_ = ok;
-  window_->Stop();
+  Finish(ok);
 }
 
 bool CInstaller::Run(bool (CInstaller::*step)(bool), bool install) {
-  if (window_->HasUserCancelled()) return false;
+  if (window_->HasUserCancelled()) {
+    NoteFailure("cancelled", HRESULT_FROM_WIN32(ERROR_CANCELLED));
+    return false;
+  }
   return (this->*step)(install);
+}
+
+// A failed sequence always has a failure to show, also when its step only
+// traced it (a registration call before the last).
+void CInstaller::Finish(bool ok) {
+  succeeded_ = ok;
+  if (!ok && SUCCEEDED(failure_)) failure_ = E_FAIL;
+  window_->Stop();
+}
+
+void CInstaller::LogStep(const char* verb, const std::string& path, HRESULT hr) {
+  WriteLog("%s %s(0x%08x)", verb, path.c_str(), static_cast<unsigned>(hr));
+  if (FAILED(hr)) NoteFailure(std::string(verb) + " " + path, hr);
+}
+
+void CInstaller::NoteFailure(const std::string& step, HRESULT hr) {
+  if (SUCCEEDED(failure_)) failure_ = hr;
+  window_->ShowFailedStep(Format("%s(0x%08x)", step.c_str(), static_cast<unsigned>(hr)));
 }
 
 void CInstaller::Advance() { window_->SetPosition(++counter_); }
@@ -302,14 +323,15 @@ HRESULT CInstaller::UninstallDriver(const std::string& driverFile) {
   return S_OK;
 }
 
+// The runtime package is a Windows installer package: this platform has no
+// installer to hand it to, and nothing here needs it. The step keeps its
+// place, its progress step and its log line, and starts nothing.
 bool CInstaller::InstallVcRedist(bool install) {
   if (!Exists(kRuntimePackage)) return true;
   window_->SetLine(2, kRuntimePackage, true);
-  HRESULT hr = Execute(Format("msiexec.exe %s \"%s\" /quiet", install ? "/i" : "/x", kRuntimePackage));
   Advance();
-  bool ok = TraceResult(hr, "CInstaller::InstallVcRedist", __LINE__);
-  LogStep(install ? "install" : "uninstall", kRuntimePackage, hr);
-  return ok;
+  LogStep(install ? "install" : "uninstall", kRuntimePackage, S_OK);
+  return true;
 }
 
 bool CInstaller::RegisterModule(bool install) {
@@ -344,17 +366,17 @@ bool CInstaller::RegisterServer(bool install) {
   for (const char* module : kQpstModules) {
     std::string path = std::string("Qualcomm/QPST/") + module;
     if (!Exists(path)) {
-      ok = TraceResult(WriteNoQpst(), kName, __LINE__) && ok;
+      HRESULT hr = WriteNoQpst();
+      if (!TraceResult(hr, kName, __LINE__)) NoteFailure("NoQPST " + path, hr);
+      ok = SUCCEEDED(hr) && ok;
       continue;
     }
+    // The modules are Windows programs and libraries, which this platform
+    // cannot start: each keeps its progress step and log line, and nothing
+    // is run.
     window_->SetLine(2, path, true);
-    std::string command = path.find(".exe") != std::string::npos
-                              ? Format("\"%s\" %s", path.c_str(), install ? "/RegServer" : "/UnregServer")
-                              : Format("regsvr32.exe %s /s \"%s\"", install ? "" : "/u", path.c_str());
-    HRESULT hr = Execute(command);
     Advance();
-    ok = TraceResult(hr, kName, __LINE__) && ok;
-    LogStep(install ? "register" : "unregister", path, hr);
+    LogStep(install ? "register" : "unregister", path, S_OK);
   }
   return ok;
 }

@@ -5,9 +5,10 @@
 //     keep ModemManager away from them ("Google/Driver/51-android.rules",
 //     "Qualcomm/Driver/<architecture>/qcser.rules"), copied into the rules
 //     folder (the driver store);
-//   - the runtime package "Qualcomm/QPST/vcredist.msi" (absent here);
-//   - the eleven automation-server modules under "Qualcomm/QPST/": each one
-//     missing sets the machine switch "NoQPST";
+//   - the runtime package "Qualcomm/QPST/vcredist.msi" and the eleven
+//     automation-server modules under "Qualcomm/QPST/": Windows files that
+//     nothing here can run, so each present one is only counted and logged;
+//     each module missing sets the machine switch "NoQPST";
 //   - the program's own registration: the registration script and the type
 //     descriptions under HKEY_CLASSES_ROOT.
 // Component paths are relative to the current folder. Failures are logged
@@ -40,6 +41,8 @@ class CInstaller {
   unsigned Counter() const { return counter_; }
   // Whether every step that ran succeeded (and none was cancelled).
   bool Succeeded() const { return succeeded_; }
+  // S_OK after a sequence that succeeded, else the first failure.
+  HRESULT Result() const { return succeeded_ ? S_OK : failure_; }
 
   bool InstallDriver(bool install);
   bool InstallVcRedist(bool install);
@@ -52,6 +55,11 @@ class CInstaller {
   // One step unless the user has cancelled.
   bool Run(bool (CInstaller::*step)(bool), bool install);
   void Advance();
+  void Finish(bool ok);
+  // The step's log line, "%s %s(0x%08x)"; a failure is also noted.
+  void LogStep(const char* verb, const std::string& path, HRESULT hr);
+  // Keeps the first failure and shows the failed step in the window.
+  void NoteFailure(const std::string& step, HRESULT hr);
   // An outside command's exit code, run while the window keeps answering.
   HRESULT Execute(const std::string& command);
   HRESULT RunUdevadm(const char* arguments);
@@ -64,4 +72,5 @@ class CInstaller {
   IProgressWindow* window_;
   unsigned counter_ = 0;
   bool succeeded_ = false;
+  HRESULT failure_ = S_OK;
 };

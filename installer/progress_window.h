@@ -26,4 +26,6 @@ class IProgressWindow {
   // answering meanwhile (it repaints, and Cancel is taken at once); without
   // one the command simply runs.
   virtual HRESULT Await(const std::function<HRESULT()>& command) { return command(); }
+  // A step that failed, "what(0x%08x)": a window that can show it does.
+  virtual void ShowFailedStep(const std::string& /*step*/) {}
 };

@@ -116,9 +116,14 @@ HRESULT KillProcessTree(const CProcessList& list, const ProcessHandle& process) 
 }
 
 HRESULT KillProcessTree(const CProcessList& list, const char* exeName) {
+  return KillProcessTreesOf(list, exeName, nullptr);
+}
+
+HRESULT KillProcessTreesOf(const CProcessList& list, const char* exeName, const uid_t* owner) {
   HRESULT first = S_OK;
   for (const ProcessRecord& r : list.processes()) {
     if (!SameName(r, exeName) || r.pid == ::getpid()) continue;
+    if (owner && (!r.ownerKnown || r.owner != *owner)) continue;
     ProcessHandle process;
     HRESULT hr = OpenRecorded(r.pid, &process, "KillProcessTree");
     if (hr == S_OK) hr = KillProcessTree(list, process);
@@ -135,8 +140,12 @@ HRESULT KillProcessTrees(const char* const* exeNames) {
   ProcessRecord self;
   ReadProcessRecord(::getpid(), &self);
   for (const char* const* name = exeNames; *name; ++name) {
-    Keep(&first, KillProcessTree(list, *name));
-    if (SameName(self, *name)) endSelf = true;
+    // The program's own name ends only this user's instances: another
+    // user's window on the same machine is none of this process's business.
+    bool own = SameName(self, *name);
+    endSelf = endSelf || own;
+    uid_t owner = self.ownerKnown ? self.owner : ::geteuid();
+    Keep(&first, KillProcessTreesOf(list, *name, own ? &owner : nullptr));
   }
   if (endSelf) {
     // This program is one of them: its own children go, then it leaves.

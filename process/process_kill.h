@@ -40,7 +40,10 @@ HRESULT KillProcess(const CProcessList& list, const char* exeName);
 HRESULT KillProcessTree(const CProcessList& list, const ProcessHandle& process);
 // The tree of every process of that name.
 HRESULT KillProcessTree(const CProcessList& list, const char* exeName);
+// The same, limited to the processes of one owner when owner is given.
+HRESULT KillProcessTreesOf(const CProcessList& list, const char* exeName, const uid_t* owner);
 // One snapshot; the trees of every process with any of the names (the list
-// ends with a null entry). When a name matches this program itself, every
-// other process is ended first and the program then exits with code 0.
+// ends with a null entry). When a name matches this program itself, only
+// the processes of that name that belong to this process's owner are
+// ended, and the program then exits with code 0.
 HRESULT KillProcessTrees(const char* const* exeNames);

@@ -42,11 +42,13 @@ void MakeFolders(const std::string& folder) {
 // the file is open, keeps a process that starts in the same second out of a
 // log in use (it goes to the fallback folder); a log of the same name that
 // an ended run left is appended to, never truncated, so no run's lines are
-// lost.
+// lost. The folder may be one another user can write: a link planted at
+// the name is never followed, and only a regular file is written to.
 int CreateLogFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return -1;
   }

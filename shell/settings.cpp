@@ -93,9 +93,9 @@ bool IsInstalled() {
   if (key.Open(HKEY_LOCAL_MACHINE, kSettingsKey) != ERROR_SUCCESS) return false;
   std::string exe = ExecutablePath();
   unsigned char stamp[8];
-  if (exe.empty() || CharCount(exe) >= 260 || !ExecutableStamp(exe, stamp)) return false;
+  if (exe.empty() || !ExecutableStamp(exe, stamp)) return false;
   std::string recorded;
-  if (!ReadEntry(key.get(), "ExeFile", &recorded, 260)) return false;
+  if (!ReadEntry(key.get(), "ExeFile", &recorded, kMaxMarkerPathChars)) return false;
   unsigned char stored[8];
   DWORD type = 0, size = sizeof stored;
   if (RegQueryValueEx(key.get(), "ExeStamp", &type, stored, &size) != ERROR_SUCCESS || size != 8) return false;
@@ -106,9 +106,12 @@ long MarkInstalled() {
   CRegKey key;
   LSTATUS rc = key.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
   if (rc != ERROR_SUCCESS) return rc;
+  // The marker holds any path the system allows; an executable whose path
+  // or time cannot be read cannot be marked, and the install says so.
   std::string exe = ExecutablePath();
   unsigned char stamp[8];
-  if (exe.empty() || CharCount(exe) >= 260 || !ExecutableStamp(exe, stamp)) return ERROR_SUCCESS;
+  if (exe.empty() || CharCount(exe) > kMaxMarkerPathChars) return ERROR_FILENAME_EXCED_RANGE;
+  if (!ExecutableStamp(exe, stamp)) return ERROR_FILE_NOT_FOUND;
   rc = RegSetString(key.get(), "ExeFile", exe);
   if (rc == ERROR_SUCCESS) rc = RegSetValueEx(key.get(), "ExeStamp", REG_BINARY, stamp, 8);
   return rc;

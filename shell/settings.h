@@ -58,8 +58,11 @@ bool SaveMru(const MruList& list, const char* registryName);
 // Whether the components were installed for this very executable (its path
 // and last-write time match the marker).
 bool IsInstalled();
-// Records this executable as installed; a Win32 error code.
+// Records this executable as installed; a Win32 error code, also when the
+// executable's path or last-write time cannot be read.
 long MarkInstalled();
+// The longest executable path the marker records: the system's own limit.
+inline constexpr size_t kMaxMarkerPathChars = 4095;
 
 // The executable's last-write time as a FILETIME (100 ns units since
 // 1601-01-01), low 32 bits first; false when it cannot be read.

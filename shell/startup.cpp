@@ -24,9 +24,11 @@
 
 namespace {
 
-void RunInstaller(IApplication* app, bool install, bool forced) {
+// S_OK, or the installation's first failure.
+HRESULT RunInstaller(IApplication* app, bool install, bool forced) {
   std::unique_ptr<IProgressWindow> window = app->CreateProgressWindow();
   CInstaller installer(install, forced, window.get());
+  return installer.Result();
 }
 
 // Everything from the single instance to the exit pause; the exit code.
@@ -37,16 +39,18 @@ int Serve(const std::string& commandLine, IApplication* app) {
 
   CServerAppModule module([app] { app->PostQuit(0); });
   StartSwitch start = ScanCommandLine(commandLine);
+  // A person or a package script must be able to tell a failed install.
   if (start == StartSwitch::RegServer || start == StartSwitch::UnregServer) {
-    RunInstaller(app, start == StartSwitch::RegServer, true);
-    return 0;
+    HRESULT hr = RunInstaller(app, start == StartSwitch::RegServer, true);
+    if (FAILED(hr)) app->ShowStartupError(hr);
+    return FAILED(hr) ? 1 : 0;
   }
   bool automation = start == StartSwitch::Automation;
-  if (!automation) {
-    HRESULT elevated = InstallAsRootWhenNeeded();
-    if (FAILED(elevated)) app->ShowStartupError(elevated);
-  }
-  RunInstaller(app, true, false);
+  HRESULT startError = S_OK;
+  if (!automation) startError = InstallAsRootWhenNeeded();
+  HRESULT installed = RunInstaller(app, true, false);
+  if (SUCCEEDED(startError)) startError = installed;
+  if (FAILED(startError)) app->ShowStartupError(startError);
   std::unique_ptr<CAutoExecutor> monitor = MonitorDevice();
   module.StartMonitor();
 

@@ -47,7 +47,7 @@ struct Session {
   std::string Marker() {
     CRegKey key;
     std::string file;
-    if (key.Open(HKEY_LOCAL_MACHINE, kSettingsKey) == ERROR_SUCCESS) RegGetString(key.get(), "ExeFile", 260, &file);
+    if (key.Open(HKEY_LOCAL_MACHINE, kSettingsKey) == ERROR_SUCCESS) RegGetString(key.get(), "ExeFile", kMaxMarkerPathChars, &file);
     return file;
   }
 
@@ -84,5 +84,40 @@ TEST(RegisterSwitch, InstallsAndUninstallsWithoutADisplayAndPrintsTheSteps) {
   EXPECT_EQ(s.Run("-unregserver", &output), 0) << output;
   EXPECT_NE(output.find("卸载相关刷机组件\n"), std::string::npos) << output;
   EXPECT_FALSE(std::filesystem::exists(s.dir / "rules/60-vantor-qcser.rules"));
+  EXPECT_EQ(s.Marker(), "");
+}
+
+// A package made for Windows in the current folder, an executable path of
+// 300 characters: the install succeeds and is marked, so the next start
+// does not install again and keeps the user's settings.
+TEST(RegisterSwitch, AWindowsPackageAndALongPathAreInstalledAndMarked) {
+  Session s;
+  WriteFile(s.dir / "pkg/Qualcomm/QPST/vcredist.msi", "msi");
+  WriteFile(s.dir / "pkg/Qualcomm/QPST/PhoneLib.dll", "dll");
+  WriteFile(s.dir / "pkg/Qualcomm/QPST/QPSTServer.exe", "exe");
+  std::string output;
+  EXPECT_EQ(s.Run("/RegServer", &output), 0) << output;
+  EXPECT_EQ(output.find("failed"), std::string::npos) << output;
+  EXPECT_EQ(s.Marker(), VANTOR_BIN);
+
+  std::string folder = s.dir.path();
+  while (folder.size() < 290) folder += "/a-long-folder-name";
+  std::filesystem::create_directories(folder);
+  std::string program = folder + "/vantor";
+  std::filesystem::copy_file(VANTOR_BIN, program);
+  ASSERT_GE(program.size(), 300u);
+  output.clear();
+  EXPECT_EQ(ExecuteCommand(QuoteArgument(program) + " /RegServer", &output), 0) << output;
+  EXPECT_EQ(s.Marker(), program);
+}
+
+// A step that fails (the rules folder is missing) is printed, and the exit
+// status says the installation failed.
+TEST(RegisterSwitch, AFailedInstallationIsPrintedAndEndsWithAFailureStatus) {
+  Session s;
+  ScopedEnv rules("VANTOR_RULES_DIR", (s.dir / "no-such-folder").c_str());
+  std::string output;
+  EXPECT_EQ(s.Run("/RegServer", &output), 1) << output;
+  EXPECT_NE(output.find("failed: install Google/Driver/51-android.rules(0x80070002)"), std::string::npos) << output;
   EXPECT_EQ(s.Marker(), "");
 }

@@ -146,6 +146,26 @@ TEST_F(Installer, WithoutARunningUdevTheRulesAreInstalledAndNothingIsReloaded) {
   EXPECT_EQ(log.Count("udev is not running"), 1);
 }
 
+// The current folder may be writable by another user: a rules file that is
+// a link (here to a file only its owner may read) is never followed, and
+// nothing but a regular file is published.
+TEST_F(Installer, OnlyRegularRulesFilesArePublished) {
+  WriteFile(dir / "secret", "owner only\n");
+  std::filesystem::permissions(dir / "secret", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::remove(dir / "pkg/Google/Driver/51-android.rules");
+  std::filesystem::create_symlink(dir / "secret", dir / "pkg/Google/Driver/51-android.rules");
+  std::string qcser = "pkg/Qualcomm/Driver/" + GetNativeArchitecture() + "/qcser.rules";
+  std::filesystem::remove(dir / qcser);
+  std::filesystem::create_directory(dir / qcser);
+  LogCapture log;
+  CInstaller installer(true, false, nullptr);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-51-android.rules"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "rules/60-vantor-qcser.rules"));
+  EXPECT_EQ(log.Count("CInstaller::InstallDriver("), 2);
+  EXPECT_FALSE(IsInstalled());
+}
+
 TEST_F(Installer, RulesAlreadyInPlaceAreLeftAsTheyAre) {
   WriteFile(dir / "rules/60-vantor-qcser.rules", "# qualcomm\n");
   struct stat st {};
@@ -157,15 +177,81 @@ TEST_F(Installer, RulesAlreadyInPlaceAreLeftAsTheyAre) {
   EXPECT_EQ(after.st_ino, st.st_ino) << "the file was replaced";
 }
 
-TEST_F(Installer, PresentQpstModulesAreRegisteredAndCounted) {
+TEST_F(Installer, PresentQpstModulesAreCountedAndLogged) {
   WriteFile(dir / "pkg/Qualcomm/QPST/PhoneLib.dll", "x");
   LogCapture log;
   FakeWindow window;
   CInstaller installer(true, true, &window);
   EXPECT_EQ(window.position, 4u);
   EXPECT_EQ(StepLines(log).back(), "register Qualcomm/QPST/PhoneLib.dll(0x00000000)");
-  EXPECT_NE(ReadFile(dir / "commands").find("regsvr32.exe /s Qualcomm/QPST/PhoneLib.dll"), std::string::npos);
   EXPECT_EQ(Machine("NoQPST"), "1");  // ten modules are still missing
+}
+
+// A package made for Windows (the runtime package, libraries and programs)
+// holds nothing this platform can run: each is counted and logged, nothing
+// is started, and the installation is marked, so the next start neither
+// installs again nor wipes the user's settings.
+TEST_F(Installer, AWindowsPackageIsCountedAndLoggedAndTheInstallIsMarked) {
+  const char* modules[] = {"AtmnServer.exe", "ConfigAgentLib.dll", "ConfigAgentMarshal.dll", "DownloadAgentLib.dll",
+                           "PhoneLib.dll", "PhoneMarshal.dll", "QpstMarshal.dll", "QPSTools.dll",
+                           "QPSTProxyComponents.dll", "QPSTServer.exe", "SerialPortLib.dll"};
+  for (std::string module : modules) {
+    WriteFile(dir / ("pkg/Qualcomm/QPST/" + module), "#!/bin/sh\necho \"$0 $*\" >> \"" + dir / "commands" + "\"\n");
+    std::filesystem::permissions(dir / ("pkg/Qualcomm/QPST/" + module), std::filesystem::perms::owner_all);
+  }
+  WriteFile(dir / "pkg/Qualcomm/QPST/vcredist.msi", "msi");
+  for (const char* tool : {"msiexec.exe", "regsvr32.exe"}) {
+    WriteFile(dir / ("bin/" + std::string(tool)), "#!/bin/sh\necho \"$0 $*\" >> \"" + dir / "commands" + "\"\nexit 1\n");
+    std::filesystem::permissions(dir / ("bin/" + std::string(tool)), std::filesystem::perms::owner_all);
+  }
+  LogCapture log;
+  FakeWindow window;
+  CInstaller installer(true, false, &window);
+  EXPECT_TRUE(installer.Succeeded());
+  EXPECT_EQ(installer.Result(), S_OK);
+  EXPECT_TRUE(IsInstalled());
+  EXPECT_EQ(window.position, 15u);
+  EXPECT_EQ(Machine("NoQPST"), "<none>");
+  std::vector<std::string> lines = StepLines(log);
+  ASSERT_EQ(lines.size(), 15u);
+  EXPECT_EQ(lines[3], "install Qualcomm/QPST/vcredist.msi(0x00000000)");
+  EXPECT_EQ(lines[4], "register Qualcomm/QPST/AtmnServer.exe(0x00000000)");
+  EXPECT_EQ(lines[14], "register Qualcomm/QPST/SerialPortLib.dll(0x00000000)");
+  std::string commands = std::filesystem::exists(dir / "commands") ? ReadFile(dir / "commands") : "";
+  EXPECT_EQ(commands.find("QPST"), std::string::npos) << commands;
+  EXPECT_EQ(commands.find("msiexec"), std::string::npos) << commands;
+  EXPECT_EQ(commands.find("regsvr32"), std::string::npos) << commands;
+}
+
+// The marker cannot be written (the machine hive is locked after the last
+// step): the installation fails, says which step, and is not marked.
+TEST_F(Installer, AMarkerThatCannotBeWrittenFailsTheInstallVisibly) {
+  for (const char* module : {"AtmnServer.exe", "ConfigAgentLib.dll", "ConfigAgentMarshal.dll", "DownloadAgentLib.dll",
+                             "PhoneLib.dll", "PhoneMarshal.dll", "QpstMarshal.dll", "QPSTools.dll",
+                             "QPSTProxyComponents.dll", "QPSTServer.exe", "SerialPortLib.dll"})
+    WriteFile(dir / ("pkg/Qualcomm/QPST/" + std::string(module)), "x");
+  WriteFile(dir / "pkg/Qualcomm/QPST/vcredist.msi", "msi");
+  struct LockingWindow : FakeWindow {
+    std::string lock = RegistryHivePath(HKEY_LOCAL_MACHINE) + ".lock";
+    std::vector<std::string> failed;
+    void SetPosition(unsigned v) override {
+      FakeWindow::SetPosition(v);
+      if (v != CInstaller::kSteps) return;
+      std::filesystem::remove(lock);
+      std::filesystem::create_directory(lock);
+    }
+    void ShowFailedStep(const std::string& step) override { failed.push_back(step); }
+  } window;
+  LogCapture log;
+  CInstaller installer(true, false, &window);
+  EXPECT_EQ(window.position, 15u);
+  EXPECT_FALSE(installer.Succeeded());
+  EXPECT_TRUE(FAILED(installer.Result()));
+  ASSERT_EQ(window.failed.size(), 1u);
+  EXPECT_EQ(window.failed[0].rfind("mark installed " + ExecutablePath() + "(0x", 0), 0u) << window.failed[0];
+  EXPECT_EQ(log.Count("CInstaller::CInstaller("), 1);
+  std::filesystem::remove(window.lock);
+  EXPECT_FALSE(IsInstalled());
 }
 
 TEST_F(Installer, TheWindowShowsWhatIsDoneAndEachComponentInTurn) {
@@ -184,11 +270,9 @@ TEST_F(Installer, TheWindowShowsWhatIsDoneAndEachComponentInTurn) {
   EXPECT_EQ(uninstall.headings, std::vector<std::string>{"卸载相关刷机组件"});
   EXPECT_EQ(uninstall.paths, (std::vector<std::string>{"Qualcomm/QPST/PhoneLib.dll", "Qualcomm/QPST/QPSTServer.exe",
                                                        "Google/Driver/51-android.rules", qcser, ExecutablePath()}));
-  // A program registers itself with a switch; a library through regsvr32.
+  // Neither module is started in either direction.
   std::string commands = ReadFile(dir / "commands");
-  for (const char* line : {"regsvr32.exe /s Qualcomm/QPST/PhoneLib.dll\n", "Qualcomm/QPST/QPSTServer.exe /RegServer\n",
-                           "regsvr32.exe /u /s Qualcomm/QPST/PhoneLib.dll\n", "Qualcomm/QPST/QPSTServer.exe /UnregServer\n"})
-    EXPECT_NE(commands.find(line), std::string::npos) << line << " in\n" << commands;
+  EXPECT_EQ(commands.find("QPST"), std::string::npos) << commands;
 }
 
 TEST_F(Installer, EveryMissingModuleWritesNoQpstAndAFailedWriteFailsTheStep) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
@@ -139,6 +140,20 @@ TEST(LogFile, ALogAnEndedRunLeftIsAppendedTo) {
   log.WriteLine("this run");
   log.Flush();
   EXPECT_EQ(ReadFile(dir / "Vantor-1@h.log"), "earlier run\r\nthis run\r\n");
+}
+
+// The folder beside the executable or the current folder may be writable
+// by another user: a link planted at the log's name is never followed.
+TEST(LogFile, ALinkPlantedAtTheLogsNameIsNeverFollowed) {
+  TempDir dir;
+  WriteFile(dir / "victim", "precious\n");
+  std::filesystem::create_symlink(dir / "victim", dir / "Vantor-1@h.log");
+  LogFile log(LogPlacement{[&](const std::string&) { return dir / "Vantor-1@h.log"; }, dir / "state",
+                           [] { return std::optional<std::string>("h"); }});
+  log.WriteLine("a line");
+  EXPECT_EQ(ReadFile(dir / "victim"), "precious\n");
+  EXPECT_EQ(log.path().rfind(dir / "state/Vantor-", 0), 0u) << log.path();
+  EXPECT_EQ(ReadFile(log.path()), "a line\r\n");
 }
 
 TEST(LogFile, TextTheCodesetCannotHoldIsReplaced) {

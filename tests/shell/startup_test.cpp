@@ -151,11 +151,13 @@ TEST(Startup, RegServerInstallsAndUnregServerUninstallsForcedAndBothEndWithoutAW
   EXPECT_EQ(RunVantor("vantor", &app), 0);
   EXPECT_EQ(app.shownInstallers, std::vector<std::string>{});
   EXPECT_EQ(app.mainWindows, 1);
-  // The switch forces the installation although the marker matches.
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 0);
+  // The switch forces the installation although the marker matches. The
+  // current folder holds no components here: both directions fail, and
+  // the exit status says so.
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" /REGSERVER", &app), 1);
   EXPECT_EQ(app.shownInstallers, std::vector<std::string>{install});
   EXPECT_EQ(app.mainWindows, 1);
-  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 0);
+  EXPECT_EQ(RunVantor("\"/usr/bin/vantor\" -unregserver", &app), 1);
   EXPECT_EQ(app.shownInstallers, (std::vector<std::string>{install, uninstall}));
   EXPECT_EQ(app.mainWindows, 1);
   // Followed by more text the switch is not one: an ordinary start, whose
@@ -220,11 +222,13 @@ TEST(ForcedTerminationChild, EndsTheServersAndItself) {
 
 namespace {
 
-// Starts a copy of sleep under the given name; its pid once it runs.
-pid_t StartNamed(const std::string& path) {
+// Starts a copy of sleep under the given name, as the user uid when given;
+// its pid once it runs.
+pid_t StartNamed(const std::string& path, uid_t uid = 0) {
   std::filesystem::copy_file("/bin/sleep", path);
   pid_t pid = ::fork();
   if (pid == 0) {
+    if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(126);
     ::execl(path.c_str(), FileName(path).c_str(), "60", nullptr);
     ::_exit(127);
   }
@@ -249,6 +253,15 @@ TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
   ASSERT_GT(server, 0);
   pid_t otherWindow = StartNamed(dir / "vantor");
   ASSERT_GT(otherWindow, 0);
+  // Another user's instance of the same executable name lives on.
+  pid_t otherUser = -1;
+  if (::geteuid() == 0) {
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    std::filesystem::create_directories(dir / "other");
+    std::filesystem::permissions(dir / "other", std::filesystem::perms::all);
+    otherUser = StartNamed(dir / "other/vantor-forced", 65534);
+    ASSERT_GT(otherUser, 0);
+  }
   std::filesystem::copy_file("/proc/self/exe", dir / "vantor-forced");
   pid_t child = ::fork();
   if (child == 0) {
@@ -267,6 +280,11 @@ TEST(Startup, AfterAForcedTerminationTheServersAndTheProgramEndWithCodeZero) {
   EXPECT_EQ(::waitpid(otherWindow, nullptr, WNOHANG), 0) << "the other \"vantor\" was ended";
   ::kill(otherWindow, SIGKILL);
   ::waitpid(otherWindow, nullptr, 0);
+  if (otherUser > 0) {
+    EXPECT_EQ(::waitpid(otherUser, nullptr, WNOHANG), 0) << "another user's \"vantor-forced\" was ended";
+    ::kill(otherUser, SIGKILL);
+    ::waitpid(otherUser, nullptr, 0);
+  }
 }
 
 namespace {
