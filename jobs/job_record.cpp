@@ -15,6 +15,7 @@
 #include "flashers/fastboot_flasher.h"
 #include "flashers/nv_item_jobs.h"
 #include "jobs/discovery.h"
+#include "jobs/status_text.h"
 #include "platform/error_text.h"
 #include "platform/path_name.h"
 #include "platform/text.h"
@@ -106,6 +107,16 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
   }
 }
 
+// The status a completed job ended on, in English as records keep it (the
+// rows show it in the user's language).
+std::string EnglishFinalStatus(IDeviceReport* job, const std::string& shown) {
+  ComPtr<IJobStory> story;
+  if (FAILED(job->QueryInterface(IJobStory::kIid, reinterpret_cast<void**>(story.ReleaseAndGetAddressOf())))) return shown;
+  JobStory told;
+  story->GetStory(&told);
+  return FinalStatusText(told.result, GetEnglishErrorText(told.result), told.Newest());
+}
+
 // Completes the record from the job as it is now and hands it over.
 void HandOver(IDeviceReport* job, Pending pending) {
   FlashRecord& r = pending.record;
@@ -113,9 +124,9 @@ void HandOver(IDeviceReport* job, Pending pending) {
   bool completed = job->IsCompleted();
   r.result = job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();
-  r.resultText = GetErrorText(r.result);
+  r.resultText = GetEnglishErrorText(r.result);
   r.outcome = !completed ? kOutcomeReleased : FAILED(r.result) ? kOutcomeFailed : kOutcomeSucceeded;
-  r.lastStatus = std::move(pending.lastStatus);
+  r.lastStatus = completed ? EnglishFinalStatus(job, pending.lastStatus) : std::move(pending.lastStatus);
   r.logFile = FileName(ProcessLog().path());
   Recorder().Submit(std::move(r));
 }

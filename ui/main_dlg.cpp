@@ -31,6 +31,8 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/resource_ids.h"
+#include "ui/run_verdict.h"
+#include "ui/story_dlg.h"
 
 // The resources of a static library are registered by hand.
 static void InitResources() { Q_INIT_RESOURCE(ui); }
@@ -117,6 +119,8 @@ void CMainDlg::OnInitDialog() {
   devices_.AddColumn(Text(res::IDS_COLUMN_TIME), 50, CellFormat::Text);
   devices_.AddColumn(Text(res::IDS_COLUMN_STATUS), 250, CellFormat::Text);
   devices_.viewport()->installEventFilter(this);
+  connect(&devices_, &CListImpl::RowActivated, this,
+          [this](int row) { ShowRowStory(&devices_, row, kDeviceColumn, kIndexColumn, this); });
   status_.setObjectName(QString::number(res::IDC_STATUSBAR));
 
   // The arrangement of the dialog: the top row keeps its buttons at the
@@ -166,6 +170,7 @@ void CMainDlg::ReportError(HRESULT hr) {
 }
 
 void CMainDlg::SetPrompt(int stringId) {
+  if (verdictShown_) return;
   if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
   status_.SetPaneText(CMPSBarWithProgress::kMessagePane, Text(stringId));
 }
@@ -179,6 +184,7 @@ void CMainDlg::OnRefresh() {
     return;
   }
   WaitCursor wait;
+  verdictShown_ = false;
   status_.Progress()->setValue(0);
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, "");
   devices_.DeleteAllItems();
@@ -203,6 +209,7 @@ bool CMainDlg::AnyJobRunning() {
 }
 
 void CMainDlg::StartJobs(bool backup) {
+  verdictShown_ = false;
   if (refresh_.isEnabled()) {
     timer_.start(100, this);
     startTick_ = GetTickCount();
@@ -249,7 +256,14 @@ void CMainDlg::OnTimer() {
   if (allCompleted && !refresh_.isEnabled()) {
     timer_.stop();
     refresh_.setEnabled(true);
+    ShowVerdict();
   }
+}
+
+void CMainDlg::ShowVerdict() {
+  if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
+  status_.SetPaneText(CMPSBarWithProgress::kMessagePane, VerdictText(CountRun(devices_)));
+  verdictShown_ = true;
 }
 
 void CMainDlg::OnIdle() {

@@ -42,6 +42,7 @@ class CMainDlg : public QWidget {
   void OnTimer();
 
   void ReportError(HRESULT hr);
+  // Shows the prompt unless an error text or the run's verdict is shown.
   void SetPrompt(int stringId);
 
   // The current values of the six file settings, edited by the advanced
@@ -86,6 +87,8 @@ class CMainDlg : public QWidget {
   // least 50 pixels.
   void OnSize();
   void OnDestroy();
+  // The run's verdict in the message pane, until the next refresh or start.
+  void ShowVerdict();
 
   DWORD startTick_ = 0;
   FileSettings settings_;
@@ -99,5 +102,6 @@ class CMainDlg : public QWidget {
   QBasicTimer timer_;
   QPointer<QDialog> readMe_;
   bool destroyed_ = false;
+  bool verdictShown_ = false;
   CServerAppModule* module_ = nullptr;
 };
