@@ -5,6 +5,7 @@
 #include "flashers/fastboot_flasher.h"
 #include "flashers/nv_item_jobs.h"
 #include "jobs/discovery.h"
+#include "jobs/refused_job.h"
 #include "shell/log.h"
 
 namespace {
@@ -36,10 +37,17 @@ void StartFlash(const std::string* deviceId, const JobSettings* settings, IDevic
   if (!TraceResult(hr, "StartFlash", __LINE__)) Placeholder(placeholder, out);
 }
 
+// A phone in any other mode than a running phone's gets a refused job that
+// says so, rather than the placeholder's "out of memory".
 void StartBackup(const std::string* deviceId, const std::string* searchPaths, IDeviceReport** out) {
   static CComObjectGlobal<COOMReport> placeholder;
   HRESULT hr = E_INVALIDARG;
-  if (deviceId && searchPaths && GetDeviceType(*deviceId) == kDeviceDiagnostic)
-    hr = CNvItemBackup::StartBackup(*deviceId, *searchPaths, out);
-  if (!TraceResult(hr, "StartBackup", __LINE__)) Placeholder(placeholder, out);
+  bool refused = false;
+  if (deviceId && searchPaths) {
+    refused = GetDeviceType(*deviceId) != kDeviceDiagnostic;
+    hr = refused ? HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) : CNvItemBackup::StartBackup(*deviceId, *searchPaths, out);
+  }
+  if (TraceResult(hr, "StartBackup", __LINE__)) return;
+  if (refused && out && SUCCEEDED(CRefusedJob::Create(hr, kNotARunningPhone, out))) return;
+  Placeholder(placeholder, out);
 }

@@ -1,7 +1,8 @@
 // Method selection: the phone's mode decides which job flashes it. Both
 // functions always hand back a job; when none can be started it is a shared
 // placeholder that reads as failed (E_OUTOFMEMORY), and the real cause is in
-// the log under "StartFlash" or "StartBackup".
+// the log under "StartFlash" or "StartBackup". A backup refused for the
+// phone's mode says so instead.
 #pragma once
 #include <string>
 
@@ -20,4 +21,9 @@ struct JobSettings {
 };
 
 void StartFlash(const std::string* deviceId, const JobSettings* settings, IDeviceReport** out);
+// A phone that is not a running phone in diagnostic mode gets a job that has
+// already failed with HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) and says why.
 void StartBackup(const std::string* deviceId, const std::string* searchPaths, IDeviceReport** out);
+
+// Why a backup was refused.
+inline constexpr char kNotARunningPhone[] = "the phone is not a running phone in diagnostic mode";

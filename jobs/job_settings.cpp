@@ -48,6 +48,12 @@ JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& 
   return s;
 }
 
+std::string FirstMissingFolder(const std::string& folderList) {
+  for (const std::string& folder : SplitPathList(TruncateChars(folderList, kMaxFolderListChars)))
+    if (!IsFolder(folder)) return folder;
+  return "";
+}
+
 void StartRowJob(bool backup, const std::string& deviceId, const std::string& folderList, const FileSettings& files,
                  IDeviceReport** out) {
   JobSettings settings = BuildJobSettings(folderList, files);

@@ -26,6 +26,14 @@ inline constexpr size_t kMaxFolderListChars = 1039;
 // candidates; the search paths are the candidates joined by ";".
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files);
 
+// The first entry of the folder list that is no existing folder; "" when
+// every entry is one (an empty list names none). The list is split at each
+// ";", so a folder whose name holds one is reported by its first part that
+// does not exist. A front end refuses such a list before it starts a job:
+// BuildJobSettings would widen the missing entry to its parent and the
+// default folders and flash whatever package lies there.
+std::string FirstMissingFolder(const std::string& folderList);
+
 // Starts the job of one row, as both front ends do: builds the record, then
 // StartFlash (or StartBackup with the search paths). A value the record
 // cannot hold is never cut: the row then gets a job that has already

@@ -10,3 +10,11 @@ HRESULT CRefusedJob::Create(HRESULT result, IDeviceReport** out) {
   job->SetResult(result);
   return hold.CopyTo(out);
 }
+
+HRESULT CRefusedJob::Create(HRESULT result, const std::string& reason, IDeviceReport** out) {
+  ComPtr<IDeviceReport> job;
+  HRESULT hr = Create(result, job.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  static_cast<CRefusedJob*>(job.Get())->ReportStatus("%s", reason.c_str());
+  return job.CopyTo(out);
+}

@@ -8,4 +8,7 @@ class CRefusedJob : public CDeviceReport {
   // Hands out a new refused job with one reference; E_OUTOFMEMORY when it
   // cannot be made.
   static HRESULT Create(HRESULT result, IDeviceReport** out);
+  // The same, with reason as its last status message: the row reads the
+  // result's text, its code and the reason.
+  static HRESULT Create(HRESULT result, const std::string& reason, IDeviceReport** out);
 };

@@ -32,8 +32,8 @@ CAdvancedDlg::CMruComboCtrl::CMruComboCtrl(const char* registryName, QWidget* pa
   lineEdit()->installEventFilter(this);
 }
 
-CAdvancedDlg::CMruComboCtrl::~CMruComboCtrl() {
-  AddToMru(Text());
+void CAdvancedDlg::CMruComboCtrl::Store(const std::string& value) {
+  AddToMru(QString::fromStdString(value));
   SaveMru(registryName_);
 }
 
@@ -119,7 +119,8 @@ QString CAdvancedDlg::ChooseFile(const QString& initial) {
 
 // Fields are taken in row order; a text that does not fit takes its first
 // 259 characters, beeps, gets the focus, and the fields after it keep their
-// values. The dialog closes either way.
+// values. Then each list stores the value now in effect, so the next start
+// of the program reads what this one uses. The dialog closes either way.
 void CAdvancedDlg::accept() {
   for (size_t k = 0; k < kRows.size(); ++k) {
     std::string text = combos_[k]->Text().toStdString();
@@ -131,5 +132,6 @@ void CAdvancedDlg::accept() {
     }
     settings_->*kRows[k].field = text;
   }
+  for (size_t k = 0; k < kRows.size(); ++k) combos_[k]->Store(settings_->*kRows[k].field);
   QDialog::accept();
 }

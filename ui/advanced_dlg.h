@@ -1,7 +1,7 @@
 // The advanced settings dialog: the six file names the main window resolves
 // against the package folders. Each is typed, picked from its list, browsed
-// for or dropped. OK writes them into the main window's settings block; every
-// combo box saves its list when the dialog goes away, after Cancel as well.
+// for or dropped. OK writes them into the main window's settings block and
+// stores each as the newest entry of its list; Cancel changes nothing.
 #pragma once
 #include <QDialog>
 #include <array>
@@ -13,12 +13,12 @@ class CAdvancedDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // A settings combo box: owns its registry name, takes dropped paths, and
-  // stores its text as the newest entry of its list when it is destroyed.
+  // A settings combo box: owns its registry name and takes dropped paths.
   class CMruComboCtrl : public ::CMruComboCtrl {
    public:
     CMruComboCtrl(const char* registryName, QWidget* parent);
-    ~CMruComboCtrl() override;
+    // Makes value the newest entry of the list and saves the list.
+    void Store(const std::string& value);
     // The first of paths that exists (file or folder) becomes the text.
     void OnDropFiles(const QStringList& paths);
 

@@ -11,6 +11,8 @@ int CVantorApplication::RunMainWindow(CServerAppModule* module) {
   CMainDlg window;
   window_ = &window;
   QObject::connect(&window, &CMainDlg::Closed, app_, [] { QCoreApplication::exit(0); });
+  // The session is ending: the window closes without asking.
+  QObject::connect(app_, &QGuiApplication::commitDataRequest, &window, &CMainDlg::CloseForSystem);
   window.SetModule(module);
   if (FAILED(startupError_)) window.ReportError(startupError_);
   module->Lock();
@@ -43,6 +45,6 @@ bool CVantorApplication::RaiseMainWindow() {
 }
 
 void CVantorApplication::RequestClose() {
-  if (window_) window_->close();
+  if (window_) window_->CloseForSystem();
   else QCoreApplication::exit(0);
 }

@@ -18,8 +18,8 @@ class CVantorApplication : public IApplication {
   int RunMessageLoop() override;
   void PostQuit(int code) override;
   bool RaiseMainWindow() override;
-  // The polite close request: closes the main window, or ends a loop
-  // without one.
+  // The polite close request (SIGTERM): closes the main window without
+  // asking, or ends a loop without one.
   void RequestClose();
 
  private:

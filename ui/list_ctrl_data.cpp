@@ -40,6 +40,13 @@ void CListCtrlData::SetColours(int row, int column, const QColor& background, co
   emit dataChanged(index(row, column), index(row, column));
 }
 
+void CListCtrlData::ClearColours(int row, int column) {
+  Cell& cell = rows_[row].cells[column];
+  if (!cell.coloured) return;
+  cell.coloured = false;
+  emit dataChanged(index(row, column), index(row, column));
+}
+
 void CListCtrlData::SetJob(int row, IDeviceReport* job) { rows_[row].job = ComPtr<IDeviceReport>(job); }
 
 int CListCtrlData::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : RowCount(); }

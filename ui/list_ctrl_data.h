@@ -47,6 +47,8 @@ class CListCtrlData : public QAbstractTableModel {
   const Cell& CellAt(int row, int column) const { return rows_[row].cells[column]; }
   void SetText(int row, int column, const QString& text);
   void SetColours(int row, int column, const QColor& background, const QColor& foreground);
+  // The cell takes the list's own colours again.
+  void ClearColours(int row, int column);
   IDeviceReport* Job(int row) const { return rows_[row].job.Get(); }
   // Stores job in the row (a reference of its own), releasing the old one.
   void SetJob(int row, IDeviceReport* job);

@@ -24,6 +24,7 @@ class CListImpl : public QTableView {
   void SetItemText(int row, int column, const QString& text) { data_.SetText(row, column, text); }
   // Colours as COLORREF values (0x00BBGGRR).
   void SetItemColours(int row, int column, unsigned background, unsigned foreground);
+  void SetItemDefaultColours(int row, int column) { data_.ClearColours(row, column); }
   IDeviceReport* GetItemData(int row) const { return data_.Job(row); }
   void SetItemData(int row, IDeviceReport* job) { data_.SetJob(row, job); }
   const CListCtrlData& Data() const { return data_; }

@@ -19,6 +19,7 @@
 
 #include "jobs/discovery.h"
 #include "jobs/job_record.h"
+#include "jobs/job_settings.h"
 #include "platform/error_text.h"
 #include "platform/format.h"
 #include "platform/text.h"
@@ -29,6 +30,7 @@
 #include "shell/settings.h"
 #include "ui/advanced_dlg.h"
 #include "ui/app_icon.h"
+#include "ui/close_question.h"
 #include "ui/dialog_units.h"
 #include "ui/resource_ids.h"
 #include "ui/run_verdict.h"
@@ -160,12 +162,13 @@ void CMainDlg::OnInitDialog() {
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainDlg::OnIdle);
 }
 
-void CMainDlg::ReportError(HRESULT hr) {
+void CMainDlg::ReportError(HRESULT hr, const std::string& subject) {
   if (TraceResult(hr, "CMainDlg::ReportError", __LINE__)) {
     status_.SetPaneText(CMPSBarWithProgress::kMessagePane, "");
     return;
   }
   std::string text = res::LoadString(res::IDS_ERROR) + GetErrorText(hr) + Format("(0x%08x)", static_cast<unsigned>(hr));
+  if (!subject.empty()) text += ": " + subject;
   status_.SetPaneText(CMPSBarWithProgress::kMessagePane, QString::fromStdString(text));
 }
 
@@ -179,7 +182,7 @@ void CMainDlg::OnRefresh() {
   // A refresh releases every row's job, which stops a running one with its
   // phone half written. The button is disabled during a run; F5 reaches
   // here all the same, and only beeps until the run is over.
-  if (AnyJobRunning()) {
+  if (RunningJobCount() > 0) {
     QApplication::beep();
     return;
   }
@@ -198,25 +201,39 @@ void CMainDlg::OnRefresh() {
     }
   }
   ReportError(hr);
+  folderErrorShown_ = false;
 }
 
-bool CMainDlg::AnyJobRunning() {
+int CMainDlg::RunningJobCount() {
+  int running = 0;
   for (int row = 0; row < devices_.GetItemCount(); ++row) {
     IDeviceReport* job = devices_.GetItemData(row);
-    if (job && !job->IsCompleted()) return true;
+    if (job && !job->IsCompleted()) ++running;
   }
-  return false;
+  return running;
 }
 
+// A row's job is released only once it has ended: a job released while it
+// runs leaves its phone half written and keeps the phone's lock, so the new
+// job fails as busy. A press while any started job runs (a second click
+// that reached the button before the idle handler disabled it) only beeps,
+// and the buttons are disabled here, in the press itself.
 void CMainDlg::StartJobs(bool backup) {
+  if (RunningJobCount() > 0) {
+    QApplication::beep();
+    return;
+  }
+  flash_.setEnabled(false);
+  backup_.setEnabled(false);
+  // The combo box's text as it stands now serves every row of this start.
+  std::string folders = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
+  if (!CheckPackageFolders(folders)) return;
   verdictShown_ = false;
   if (refresh_.isEnabled()) {
     timer_.start(100, this);
     startTick_ = GetTickCount();
     refresh_.setEnabled(false);
   }
-  // The combo box's text as it stands now serves every row of this start.
-  std::string folders = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
   for (int row = 0; row < devices_.GetItemCount(); ++row) {
     if (devices_.GetItemText(row, kCheckColumn) != "1") continue;
     folderList_ = folders;
@@ -224,7 +241,22 @@ void CMainDlg::StartJobs(bool backup) {
     StartRowJob(backup, devices_.GetItemText(row, kDeviceColumn).toStdString(), folderList_, settings_,
                 job.ReleaseAndGetAddressOf());
     devices_.SetItemData(row, job.Get());
+    devices_.SetItemDefaultColours(row, kStatusColumn);
   }
+}
+
+// A mistyped package folder starts nothing: it would be widened to its
+// parent and the default folders, and a package lying there flashed. The
+// error names the folder and stays until a start or a refresh succeeds.
+bool CMainDlg::CheckPackageFolders(const std::string& folders) {
+  std::string missing = FirstMissingFolder(folders);
+  if (missing.empty()) {
+    if (std::exchange(folderErrorShown_, false)) ReportError(S_OK);
+    return true;
+  }
+  ReportError(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), missing);
+  folderErrorShown_ = true;
+  return false;
 }
 
 void CMainDlg::OnTimer() {
@@ -241,7 +273,10 @@ void CMainDlg::OnTimer() {
     devices_.SetItemText(row, kStatusColumn, QString::fromStdString(status.str()));
     RecordJobIfEnded(job, devices_.GetItemText(row, kDeviceColumn).toStdString(),
                      devices_.GetItemText(row, kIndexColumn).toUInt(), status.str());
+    // The colours follow the job: a row that failed before and succeeds now
+    // does not read its success in red.
     if (job->HasError()) devices_.SetItemColours(row, kStatusColumn, kWhite, kRed);
+    else devices_.SetItemDefaultColours(row, kStatusColumn);
     if (!job->IsCompleted()) allCompleted = false;
     sum += static_cast<unsigned>(percent);
     ++count;
@@ -363,9 +398,21 @@ void CMainDlg::timerEvent(QTimerEvent* event) {
   else QWidget::timerEvent(event);
 }
 
-// Closing, also during a run, closes at once; the list is saved now so that
-// it survives whatever happens to the process afterwards.
+void CMainDlg::CloseForSystem() {
+  closingForSystem_ = true;
+  close();
+}
+
+// Closing while jobs write phones asks first: the jobs end with the window,
+// their phones half written. A close the system asks for does not wait for
+// an answer. The list is saved at the close itself so that it survives
+// whatever happens to the process afterwards.
 void CMainDlg::closeEvent(QCloseEvent* event) {
+  int writing = RunningJobCount();
+  if (writing > 0 && !closingForSystem_ && !AskToCloseWhileWriting(this, writing)) {
+    event->ignore();
+    return;
+  }
   OnDestroy();
   event->accept();
   emit Closed();

@@ -41,7 +41,9 @@ class CMainDlg : public QWidget {
   void OnIdle();
   void OnTimer();
 
-  void ReportError(HRESULT hr);
+  // Shows "错误: ", the text and code of hr and, when given, what it is
+  // about; S_OK clears the message pane.
+  void ReportError(HRESULT hr, const std::string& subject = "");
   // Shows the prompt unless an error text or the run's verdict is shown.
   void SetPrompt(int stringId);
 
@@ -62,6 +64,9 @@ class CMainDlg : public QWidget {
   // The module whose lock this window holds while it is shown; released
   // when the window closes.
   void SetModule(CServerAppModule* module) { module_ = module; }
+  // A close the system requests (SIGTERM, the session ending): it does not
+  // ask, even while jobs write phones.
+  void CloseForSystem();
 
  signals:
   // The window was closed: the main loop ends.
@@ -82,7 +87,10 @@ class CMainDlg : public QWidget {
  private:
   void OnInitDialog();
   void StartJobs(bool backup);
-  bool AnyJobRunning();
+  // The rows whose started job has not completed yet.
+  int RunningJobCount();
+  // Whether every package folder exists; shows the one that does not.
+  bool CheckPackageFolders(const std::string& folders);
   // Gives the status column the rest of the list's width when that is at
   // least 50 pixels.
   void OnSize();
@@ -102,6 +110,8 @@ class CMainDlg : public QWidget {
   QBasicTimer timer_;
   QPointer<QDialog> readMe_;
   bool destroyed_ = false;
+  bool folderErrorShown_ = false;
+  bool closingForSystem_ = false;
   bool verdictShown_ = false;
   CServerAppModule* module_ = nullptr;
 };

@@ -57,6 +57,7 @@ inline constexpr int IDS_PRESS_REFRESH = 152;
 inline constexpr int IDS_SELECT_DEVICE = 153;
 inline constexpr int IDS_PRESS_FLASH = 154;
 inline constexpr int IDS_BROWSE_TITLE = 160;
+inline constexpr int IDS_CLOSE_WHILE_WRITING = 180;
 inline constexpr StringEntry kStringTable[] = {
     {IDS_COLUMN_INDEX, "索引号"},
     {IDS_COLUMN_DEVICE, "设备ID"},
@@ -69,6 +70,7 @@ inline constexpr StringEntry kStringTable[] = {
     {IDS_SELECT_DEVICE, "从第一列选择您要刷机的设备"},
     {IDS_PRESS_FLASH, "按执行刷机或备份系统按钮选择操作"},
     {IDS_BROWSE_TITLE, "请选择一个存放设备刷机包的文件夹:"},
+    {IDS_CLOSE_WHILE_WRITING, "%1 部设备正在刷机。现在关闭会中断刷机，设备只写了一半。仍要关闭吗？"},
 };
 
 // The text of a string id; "" for an id the table does not hold.

@@ -54,7 +54,7 @@ TEST(BenchDispatch, FastbootAndDiagnosticPhonesGetTheirJobs) {
   EXPECT_GT(std::filesystem::file_size(dir / "359999000011112.qcn"), 0u);
   EXPECT_EQ(log.Count("\tstart backup " + dir / "359999000011112.qcn"), 1);
   EXPECT_TRUE(std::filesystem::exists(dir / "359999000011112.qcn"));
-  EXPECT_EQ(refused->GetResult(), E_OUTOFMEMORY);  // a fastboot phone gets no backup
+  EXPECT_EQ(refused->GetResult(), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));  // a fastboot phone gets no backup
   flash.Reset();
   backup.Reset();
   RevokeServerObjects(&cookies);

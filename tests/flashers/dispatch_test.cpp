@@ -285,10 +285,18 @@ TEST_F(Tools, TheModeChoosesTheJobAndFailuresShareAPlaceholder) {
   EXPECT_EQ(unknown.Get(), again.Get());  // the same placeholder, a reference each
   EXPECT_EQ(unknown.Get(), none.Get());
   EXPECT_EQ(Status(unknown.Get()), "Out of memory.(0x8007000e)");
-  EXPECT_NE(backup.Get(), unknown.Get());  // the backup placeholder is another one
-  EXPECT_EQ(backup->GetResult(), E_OUTOFMEMORY);
+  // A fastboot phone is no running phone: its backup is refused as such.
+  EXPECT_NE(backup.Get(), unknown.Get());
+  EXPECT_EQ(backup->GetResult(), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(Status(backup.Get()),
+            "The request is not supported.(0x80070032: the phone is not a running phone in diagnostic mode)");
   EXPECT_EQ(log.Count("StartFlash("), 3);
   EXPECT_EQ(log.Count("StartBackup("), 1);
+  // Without a phone to ask about, the backup placeholder.
+  ComPtr<IDeviceReport> noPhone;
+  StartBackup(nullptr, &settings.searchPaths, noPhone.ReleaseAndGetAddressOf());
+  EXPECT_EQ(noPhone->GetResult(), E_OUTOFMEMORY);
+  EXPECT_NE(noPhone.Get(), unknown.Get());
   StartFlash(&otherId, &settings, nullptr);  // no out-pointer: only the trace line
   EXPECT_EQ(log.Count("StartFlash("), 4);
 

@@ -83,3 +83,14 @@ TEST(StartRowJob, AFittingRecordGoesToTheDispatcher) {
   ASSERT_TRUE(job);
   EXPECT_EQ(job->GetResult(), E_OUTOFMEMORY);
 }
+
+TEST(FirstMissingFolder, NamesTheFirstEntryThatIsNoFolder) {
+  Package p;
+  EXPECT_EQ(FirstMissingFolder(""), "");
+  EXPECT_EQ(FirstMissingFolder(" ;" + p.folder + ";;" + p.folder + "/images"), "");
+  EXPECT_EQ(FirstMissingFolder(p.folder + ";" + p.folder + "/mistyped;" + p.folder + "/other"), p.folder + "/mistyped");
+  EXPECT_EQ(FirstMissingFolder(p.folder + "/rawprogram0.xml"), p.folder + "/rawprogram0.xml");  // a file
+  // A folder whose name holds ";" is split there: the part that is missing.
+  std::filesystem::create_directories(p.dir / "bench;2");
+  EXPECT_EQ(FirstMissingFolder(p.dir / "bench;2"), p.dir / "bench");
+}

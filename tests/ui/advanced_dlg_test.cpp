@@ -73,28 +73,32 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(dialog.findChild<QPushButton*>("2")->geometry(), at(293, 129, 50, 14));
   }
 
-  void cancelKeepsTheBlockButStoresEachTextAsNewest() {
-    FileSettings block;
+  // Only OK stores: an edit cancelled is neither used now nor read back at
+  // the next start of the program.
+  void cancelChangesNeitherTheBlockNorTheStoredLists() {
     {
       FileSettings earlier;
       earlier.nvItemFile = "old.qcn";
       CAdvancedDlg seed(&earlier, nullptr);
+      seed.accept();
     }
+    FileSettings block;
     FileSettings original = block;
     {
       CAdvancedDlg dialog(&block, nullptr);
       QCOMPARE(dialog.Combo(0)->count(), 1);  // the list of the earlier opening
       dialog.Combo(1)->SetText("edited.sh");
+      dialog.Combo(0)->SetText("cancelled.qcn");
       dialog.reject();
     }
     QCOMPARE(block.fastbootScript, original.fastbootScript);
     QCOMPARE(block.nvItemFile, original.nvItemFile);
     // What the next start of the program reads.
-    QCOMPARE(Stored(kBatchFileSetting), std::string("edited.sh"));
-    QCOMPARE(Stored(kNvItemFileSetting), std::string("kelva-factory.qcn"));
+    QCOMPARE(Stored(kBatchFileSetting), std::string("flash_all.sh"));
+    QCOMPARE(Stored(kNvItemFileSetting), std::string("old.qcn"));
     MruList nv;
     QVERIFY(LoadMru(&nv, "NvItemFile"));
-    QCOMPARE(nv.NewestFirst(), (std::vector<std::string>{"kelva-factory.qcn", "old.qcn"}));
+    QCOMPARE(nv.NewestFirst(), (std::vector<std::string>{"old.qcn"}));
   }
 
   void okWritesTheBlockAndAnEmptyFieldMakesNoEntry() {

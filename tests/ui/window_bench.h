@@ -1,5 +1,5 @@
-// The main window's tests share a virtual bench and a few readings of the
-// window.
+// The virtual bench the main window's tests flash: phones of the bench and a
+// package folder; and a few readings of the window.
 #pragma once
 #include <filesystem>
 #include <string>
