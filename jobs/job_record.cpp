@@ -108,10 +108,11 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
 }
 
 // The status a completed job ended on, in English as records keep it (the
-// rows show it in the user's language).
+// rows show it in the user's language). No reference is taken: the record
+// of a released job is handed over while its last reference goes.
 std::string EnglishFinalStatus(IDeviceReport* job, const std::string& shown) {
-  ComPtr<IJobStory> story;
-  if (FAILED(job->QueryInterface(IJobStory::kIid, reinterpret_cast<void**>(story.ReleaseAndGetAddressOf())))) return shown;
+  auto* story = dynamic_cast<IJobStory*>(job);
+  if (!story) return shown;
   JobStory told;
   story->GetStory(&told);
   return FinalStatusText(told.result, GetEnglishErrorText(told.result), told.Newest());
