@@ -10,21 +10,14 @@
 
 #include "cli/run_signals.h"
 #include "jobs/job_record.h"
+#include "jobs/status_text.h"
 #include "platform/error_text.h"
-#include "platform/format.h"
 #include "process/process_kill.h"
 #include "shell/log.h"
 
 namespace {
 
 constexpr int kPollPeriodMs = 100;
-
-// A row's status as the job's own would read for a result the program gave
-// it: the system's text, the code and the newest message.
-std::string FailedStatus(HRESULT hr, const std::string& newest) {
-  unsigned code = static_cast<unsigned>(hr);
-  return GetErrorText(hr) + (newest.empty() ? Format("(0x%08x)", code) : Format("(0x%08x: %s)", code, newest.c_str()));
-}
 
 void TakeBacklog(IDeviceReport* job, std::vector<std::string>* messages) {
   ComPtr<IStatusBacklog> backlog;
@@ -51,6 +44,7 @@ bool PollRow(RunEntry* entry, JobView* view) {
   row.error = completed && job->HasError();
   row.done = completed;
   row.result = completed ? job->GetResult() : S_FALSE;
+  row.englishStatus = completed ? FinalStatusText(row.result, GetEnglishErrorText(row.result), entry->newest) : row.status;
   return completed;
 }
 
@@ -58,12 +52,13 @@ bool PollRow(RunEntry* entry, JobView* view) {
 void ReleaseRow(RunEntry* entry, HRESULT hr, JobView* view) {
   JobRow& row = entry->row;
   TraceResult(hr, "RunJobs", __LINE__);
-  WriteLog("%s\t%.2f\t%s", row.device.c_str(), row.elapsed, GetErrorText(hr).c_str());
+  WriteLog("%s\t%.2f\t%s", row.device.c_str(), row.elapsed, GetEnglishErrorText(hr).c_str());
   row.done = true;
   row.error = true;
   row.result = hr;
-  row.status = FailedStatus(hr, entry->newest);
-  RecordStoppedJob(entry->job.Get(), row.device, hr, row.status);  // failed with hr, not released
+  row.status = FinalStatusText(hr, GetErrorText(hr), entry->newest);
+  row.englishStatus = FinalStatusText(hr, GetEnglishErrorText(hr), entry->newest);
+  RecordStoppedJob(entry->job.Get(), row.device, hr, row.englishStatus);  // failed with hr, not released
   entry->job.Reset();
   view->Finished(row);
 }

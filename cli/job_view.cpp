@@ -64,7 +64,9 @@ void JobView::Message(const JobRow& row, const std::string& message) {
 
 void JobView::Finished(const JobRow& row) {
   if (mode_ == ViewMode::Table) return;
-  std::string line = mode_ == ViewMode::Json ? JsonRow(row, row.status) : PlainLine(row, row.status);
+  // A row with no English text of its own has one text for both.
+  const std::string& english = row.englishStatus.empty() ? row.status : row.englishStatus;
+  std::string line = mode_ == ViewMode::Json ? JsonRow(row, english) : PlainLine(row, row.status);
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
 }
@@ -123,7 +125,7 @@ void JobView::Error(const std::string& message, HRESULT hr) {
   std::string text = message;
   char code[16] = "";
   if (FAILED(hr)) {
-    text += ": " + GetErrorText(hr);
+    text += ": " + (mode_ == ViewMode::Json ? GetEnglishErrorText(hr) : GetErrorText(hr));
     std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
   }
   if (mode_ == ViewMode::Json) {

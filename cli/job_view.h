@@ -13,7 +13,8 @@ struct JobRow {
   std::string device;
   int percent = 0;
   double elapsed = 0;
-  std::string status;
+  std::string status;         // in the user's language, as a row shows it
+  std::string englishStatus;  // the same in English, for --json
   bool error = false;
   bool done = false;
   HRESULT result = S_FALSE;  // S_FALSE while running, then the final result

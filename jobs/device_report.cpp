@@ -8,6 +8,7 @@
 #include "jobs/forced_termination.h"
 #include "jobs/phone_lock.h"
 #include "jobs/job_record.h"
+#include "jobs/status_text.h"
 #include "platform/com/apartment.h"
 #include "platform/com/marshal.h"
 #include "platform/error_text.h"
@@ -43,6 +44,7 @@ HRESULT CDeviceReport::InternalQueryInterface(REFIID iid, void** object) {
   if (iid == IUnknown::kIid || iid == IDeviceReport::kIid)
     return ReturnInterface(static_cast<IDeviceReport*>(this), object);
   if (iid == IStatusBacklog::kIid) return ReturnInterface(static_cast<IStatusBacklog*>(this), object);
+  if (iid == IJobStory::kIid) return ReturnInterface(static_cast<IJobStory*>(this), object);
   return marshaler_.QueryInterface(iid, object);
 }
 
@@ -60,7 +62,9 @@ BOOL CDeviceReport::HasError() {
 }
 
 void CDeviceReport::TraceFailureOnce(const char* operation, int line) {
-  if (!std::exchange(failureTraced_, true)) TraceResult(result_, operation, line);
+  if (std::exchange(failureTraced_, true)) return;
+  ScopedTraceCapture capture(&story_);
+  TraceResult(result_, operation, line);
 }
 
 double CDeviceReport::GetElapsedTime() {
@@ -98,15 +102,19 @@ HRESULT CDeviceReport::GetStatus(Bstr* status) {
       }
     }
   } else {
-    text = GetErrorText(result_);
-    if (FAILED(result_)) {
-      TraceFailureOnce("CDeviceReport::GetStatus", __LINE__);
-      unsigned code = static_cast<unsigned>(result_);
-      text += statusQueue_.empty() ? Format("(0x%08x)", code)
-                                   : Format("(0x%08x: %s)", code, statusQueue_.back().c_str());
-    }
+    if (FAILED(result_)) TraceFailureOnce("CDeviceReport::GetStatus", __LINE__);
+    text = FinalStatusText(result_, GetErrorText(result_), statusQueue_.empty() ? std::string() : statusQueue_.back());
   }
   *status = Bstr(std::move(text));
+  return S_OK;
+}
+
+HRESULT CDeviceReport::GetStory(JobStory* story) {
+  if (!story) return E_POINTER;
+  std::lock_guard guard(lock_);
+  *story = JobStory();
+  story_.CopyTo(story);
+  story->result = result_;
   return S_OK;
 }
 
@@ -133,6 +141,7 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
   statusQueue_.clear();
   backlogTaken_ = 0;
   backlogOnly_.clear();
+  story_.Clear();
   {
     std::lock_guard run(runMutex_);
     running_ = true;
@@ -150,6 +159,7 @@ void CDeviceReport::StartWork(const std::string& deviceId) {
 
 void CDeviceReport::ThreadProc(CDeviceReport* job) {
   ScopedStopToken stop(job->StopToken());
+  ScopedTraceCapture capture(&job->story_);
   HRESULT hr;
   {
     // One job per phone: a phone another job works on is not touched, in
@@ -209,7 +219,9 @@ void CDeviceReport::ReportStatus(const char* format, ...) {
   std::string message = FormatV(format, args);
   va_end(args);
   std::lock_guard guard(lock_);
-  std::string line = Format("%s\t%.2f\t", deviceId_.c_str(), GetElapsedTime()) + message;
+  double elapsed = GetElapsedTime();
+  std::string line = Format("%s\t%.2f\t", deviceId_.c_str(), elapsed) + message;
+  story_.AddStatus(elapsed, message);
   statusQueue_.push_back(std::move(message));
   WriteLog("%s", line.c_str());
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/job_story.h"
 #include "jobs/status_sink.h"
 #include "platform/com/bstr.h"
 #include "platform/com/comptr.h"
@@ -47,12 +48,15 @@ struct IStatusBacklog : IUnknown {
 // running, the final result afterwards. Every operation takes the job's
 // re-entrant lock.
 //
+// GetStatus reads in the user's language (GetErrorText); the story gives
+// what the English text is composed of.
+//
 // A job is stopped only by releasing its last reference: the worker is asked
 // to stop (StopToken), given 1000 ms (scaled by the timing seam), and when it
 // is still running it is left to finish on its own. The object then stays
 // alive until the worker ends and deletes it, and the forced-termination flag
 // is set; nothing the worker touches is ever freed under it.
-class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComObjectRoot {
+class CDeviceReport : public IDeviceReport, public IStatusBacklog, public IJobStory, public CComObjectRoot {
  public:
   // IDeviceReport
   BOOL IsCompleted() override;
@@ -65,6 +69,9 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   HRESULT GetStatus(Bstr* status) override;
   // IStatusBacklog
   HRESULT TakeStatusBacklog(std::vector<std::string>* messages) override;
+  // IJobStory: every status message, the trace lines its worker wrote (and
+  // the one of its failure), and the result.
+  HRESULT GetStory(JobStory* story) override;
 
   virtual IUnknown* GetControllingUnknown();
   ~CDeviceReport() override;
@@ -122,6 +129,7 @@ class CDeviceReport : public IDeviceReport, public IStatusBacklog, public CComOb
   bool backlogReader_ = false;
   std::deque<std::string> backlogOnly_;
   std::vector<ComPtr<CJobSink>> sinks_;
+  CJobStoryKeeper story_;
 
   // The worker's lifetime, apart from the object lock so that waiting for
   // the worker never holds the lock the worker needs.

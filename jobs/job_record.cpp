@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "jobs/job_description.h"
+#include "jobs/job_story.h"
+#include "jobs/status_text.h"
 #include "platform/error_text.h"
 #include "platform/path_name.h"
 #include "records/recorder.h"
@@ -77,6 +79,17 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
   for (const std::string& file : d.files) AddFile(r, file);
 }
 
+// The status a completed job ended on, in English as records keep it (the
+// rows show it in the user's language). No reference is taken: the record
+// of a released job is handed over while its last reference goes.
+std::string EnglishFinalStatus(IDeviceReport* job, const std::string& shown) {
+  auto* story = dynamic_cast<IJobStory*>(job);
+  if (!story) return shown;
+  JobStory told;
+  story->GetStory(&told);
+  return FinalStatusText(told.result, GetEnglishErrorText(told.result), told.Newest());
+}
+
 // Completes the record from the job as it is now and hands it over. A
 // front end that stopped the job gives the result it failed the row with.
 void HandOver(IDeviceReport* job, Pending pending, HRESULT stoppedWith = S_OK) {
@@ -85,9 +98,9 @@ void HandOver(IDeviceReport* job, Pending pending, HRESULT stoppedWith = S_OK) {
   bool completed = job->IsCompleted();
   r.result = FAILED(stoppedWith) ? stoppedWith : job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();
-  r.resultText = GetErrorText(r.result);
+  r.resultText = GetEnglishErrorText(r.result);
   r.outcome = FAILED(r.result) ? kOutcomeFailed : !completed ? kOutcomeReleased : kOutcomeSucceeded;
-  r.lastStatus = std::move(pending.lastStatus);
+  r.lastStatus = completed ? EnglishFinalStatus(job, pending.lastStatus) : std::move(pending.lastStatus);
   r.logFile = FileName(ProcessLog().path());
   Recorder().Submit(std::move(r));
 }

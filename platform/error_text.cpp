@@ -1,5 +1,7 @@
 #include "platform/error_text.h"
 
+#include "platform/message_catalogue.h"
+
 namespace {
 
 struct CodeText {
@@ -95,9 +97,20 @@ constexpr CodeText kTexts[] = {
 
 }  // namespace
 
-std::string GetErrorText(HRESULT hr) {
+std::string GetEnglishErrorText(HRESULT hr) {
   for (const CodeText& entry : kTexts) {
     if (entry.code == hr) return entry.text;
   }
   return "";
+}
+
+std::string GetErrorText(HRESULT hr) {
+  std::string english = GetEnglishErrorText(hr);
+  return english.empty() ? english : TranslateMessage(english);
+}
+
+std::vector<HRESULT> ErrorTextCodes() {
+  std::vector<HRESULT> codes;
+  for (const CodeText& entry : kTexts) codes.push_back(entry.code);
+  return codes;
 }

@@ -152,7 +152,7 @@ void CRecorder::Drop(HRESULT hr) {
 }
 
 void CRecorder::ReportLocalFault(HRESULT hr, const std::string& consequence) {
-  WriteLog("Records: \"%s\" cannot be written (%s(0x%08x)); %s", config_.localPath.c_str(), GetErrorText(hr).c_str(),
+  WriteLog("Records: \"%s\" cannot be written (%s(0x%08x)); %s", config_.localPath.c_str(), GetEnglishErrorText(hr).c_str(),
            static_cast<unsigned>(hr), consequence.c_str());
   std::lock_guard guard(lock_);
   if (SUCCEEDED(fault_)) {
@@ -168,7 +168,7 @@ void CRecorder::ReportServerFault(HRESULT hr, const std::string& message) {
   std::string words = message;
   while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
   WriteLog("Records: the records server cannot take records (%s(0x%08x)) %s; they wait in \"%s\"",
-           GetErrorText(hr).c_str(), static_cast<unsigned>(hr), words.c_str(), config_.localPath.c_str());
+           GetEnglishErrorText(hr).c_str(), static_cast<unsigned>(hr), words.c_str(), config_.localPath.c_str());
   std::lock_guard guard(lock_);
   if (SUCCEEDED(fault_)) fault_ = hr;
 }

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "platform/error_text.h"
 #include "platform/executable.h"
@@ -155,12 +156,21 @@ void WriteLog(const char* format, ...) {
   ProcessLog().WriteLine(line);
 }
 
+namespace {
+thread_local ITraceSink* t_traceSink = nullptr;
+}
+
 bool TraceResult(HRESULT hr, const char* operation, int line) {
   if (SUCCEEDED(hr)) return true;
-  ProcessLog().WriteLineDurably(
-      Format("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr)));
+  std::string text = Format("%s(%d): %s(0x%08x)", operation, line, GetEnglishErrorText(hr).c_str(), static_cast<unsigned>(hr));
+  ProcessLog().WriteLineDurably(text);
+  if (t_traceSink) t_traceSink->TraceLine(text);
   return false;
 }
+
+ScopedTraceCapture::ScopedTraceCapture(ITraceSink* sink) : previous_(std::exchange(t_traceSink, sink)) {}
+
+ScopedTraceCapture::~ScopedTraceCapture() { t_traceSink = previous_; }
 
 bool DumpSwitchFromValue(const char* value) { return value != nullptr && std::string_view(value) == "1"; }
 

@@ -75,9 +75,32 @@ LogFile& ProcessLog();
 void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The result-checking convention: a failure code writes one line
-// "%s(%d): %s(0x%08x)" (operation, line, system text, code) and returns
-// false; any other code writes nothing and returns true.
+// "%s(%d): %s(0x%08x)" (operation, line, the code's English text, code) and
+// returns false; any other code writes nothing and returns true.
 bool TraceResult(HRESULT hr, const char* operation, int line);
+
+// Where a thread's trace lines also go while a ScopedTraceCapture is in scope.
+class ITraceSink {
+ public:
+  virtual void TraceLine(const std::string& line) = 0;
+
+ protected:
+  ~ITraceSink() = default;
+};
+
+// For its life, every trace line the constructing thread writes is also
+// handed to sink (a job keeps the lines of its worker for its story). Nests:
+// the previous capture of the thread returns when this one ends.
+class ScopedTraceCapture {
+ public:
+  explicit ScopedTraceCapture(ITraceSink* sink);
+  ~ScopedTraceCapture();
+  ScopedTraceCapture(const ScopedTraceCapture&) = delete;
+  ScopedTraceCapture& operator=(const ScopedTraceCapture&) = delete;
+
+ private:
+  ITraceSink* previous_;
+};
 
 // True when the environment variable DumpVantor held exactly "1" when the
 // process started.

@@ -74,11 +74,15 @@ CListImpl::CListImpl(QWidget* parent) : QTableView(parent) {
   verticalHeader()->hide();
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   horizontalHeader()->setHighlightSections(false);
-  horizontalHeader()->setSectionsClickable(false);
+  horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setStretchLastSection(false);
   horizontalHeader()->setMinimumSectionSize(kImageWidth + 5);
   setCursor(Qt::ArrowCursor);
   connect(this, &QAbstractItemView::clicked, this, &CListImpl::OnClicked);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &CListImpl::TickAll);
+  connect(this, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
+    if (index.isValid()) emit RowActivated(index.row());
+  });
 }
 
 int CListImpl::AddColumn(const QString& title, int width, CellFormat format, const QIcon& headerImage) {
@@ -115,4 +119,12 @@ void CListImpl::OnClicked(const QModelIndex& index) {
   if (!index.isValid() || data_.ColumnAt(index.column()).format != CellFormat::Check) return;
   QString text = GetItemText(index.row(), index.column());
   SetItemText(index.row(), index.column(), text.toInt() > 0 ? "0" : "1");
+}
+
+void CListImpl::TickAll(int column) {
+  if (column < 0 || column >= data_.columnCount() || data_.ColumnAt(column).format != CellFormat::Check) return;
+  bool allTicked = true;
+  for (int row = 0; row < GetItemCount(); ++row)
+    if (GetItemText(row, column).toInt() <= 0) allTicked = false;
+  for (int row = 0; row < GetItemCount(); ++row) SetItemText(row, column, allTicked ? "0" : "1");
 }

@@ -1,6 +1,9 @@
 // The device list: a table of check-box, progress-bar and text cells with
 // per-cell colours, and one job per row. Clicking a check cell toggles it:
-// a cell whose number is above 0 becomes "0", any other "1".
+// a cell whose number is above 0 becomes "0", any other "1". Clicking the
+// check column's header ticks every row, or unticks every row when all are
+// ticked. A double-click on a row, or Enter on the current row, reports the
+// row (RowActivated).
 #pragma once
 #include <QTableView>
 
@@ -29,6 +32,12 @@ class CListImpl : public QTableView {
   // The image shown in the check column's header: a ticked box.
   static QIcon CheckHeaderImage();
   static constexpr int kImageWidth = 16;
+
+  // What a click on the header of a check column does.
+  void TickAll(int column);
+
+ signals:
+  void RowActivated(int row);
 
  private:
   void OnClicked(const QModelIndex& index);

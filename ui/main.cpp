@@ -10,6 +10,7 @@
 #include "shell/command_line_switch.h"
 #include "shell/console_application.h"
 #include "ui/application.h"
+#include "ui/qt_translations.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  LoadQtTranslations(&app);
   app.setQuitOnLastWindowClosed(false);
   CVantorApplication vantor(&app);
 

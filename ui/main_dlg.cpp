@@ -33,6 +33,8 @@
 #include "ui/close_question.h"
 #include "ui/dialog_units.h"
 #include "ui/resource_ids.h"
+#include "ui/run_verdict.h"
+#include "ui/story_dlg.h"
 
 // The resources of a static library are registered by hand.
 static void InitResources() { Q_INIT_RESOURCE(ui); }
@@ -119,6 +121,8 @@ void CMainDlg::OnInitDialog() {
   devices_.AddColumn(Text(res::IDS_COLUMN_TIME), 50, CellFormat::Text);
   devices_.AddColumn(Text(res::IDS_COLUMN_STATUS), 250, CellFormat::Text);
   devices_.viewport()->installEventFilter(this);
+  connect(&devices_, &CListImpl::RowActivated, this,
+          [this](int row) { ShowRowStory(&devices_, row, kDeviceColumn, kIndexColumn, this); });
   status_.setObjectName(QString::number(res::IDC_STATUSBAR));
 
   // The arrangement of the dialog: the top row keeps its buttons at the
@@ -176,6 +180,7 @@ void CMainDlg::ReportRecordsFault(HRESULT hr) {
 }
 
 void CMainDlg::SetPrompt(int stringId) {
+  if (verdictShown_) return;
   if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
   status_.SetPaneText(CMPSBarWithProgress::kMessagePane, Text(stringId));
 }
@@ -189,6 +194,7 @@ void CMainDlg::OnRefresh() {
     return;
   }
   WaitCursor wait;
+  verdictShown_ = false;
   status_.Progress()->setValue(0);
   status_.SetPaneText(CMPSBarWithProgress::kTimePane, "");
   devices_.DeleteAllItems();
@@ -229,6 +235,7 @@ void CMainDlg::StartJobs(bool backup) {
   // The combo box's text as it stands now serves every row of this start.
   std::string folders = TruncateChars(folders_.Text().toStdString(), kMaxFolderListChars);
   if (!CheckPackageFolders(folders)) return;
+  verdictShown_ = false;
   if (refresh_.isEnabled()) {
     timer_.start(100, this);
     startTick_ = GetTickCount();
@@ -291,10 +298,19 @@ void CMainDlg::OnTimer() {
   HRESULT fault = TakeRecordsFault(&notKept);
   if (FAILED(fault) && notKept) ReportRecordsFault(fault);
   else if (FAILED(fault)) ReportError(fault);  // a server's: the records wait in the local file
-  if (allCompleted && !refresh_.isEnabled()) refresh_.setEnabled(true);
+  if (allCompleted && !refresh_.isEnabled()) {
+    refresh_.setEnabled(true);
+    ShowVerdict();
+  }
   // A job's record is written after the job ends: the timer runs on until
   // the records are, so a store that fails the last ones is still reported.
   if (allCompleted && JobRecordsWritten()) timer_.stop();
+}
+
+void CMainDlg::ShowVerdict() {
+  if (status_.GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR))) return;
+  status_.SetPaneText(CMPSBarWithProgress::kMessagePane, VerdictText(CountRun(devices_)));
+  verdictShown_ = true;
 }
 
 void CMainDlg::OnIdle() {

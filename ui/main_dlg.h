@@ -46,6 +46,7 @@ class CMainDlg : public QWidget {
   void ReportError(HRESULT hr, const std::string& subject = "");
   // The run's flash records could not be kept: said in the message pane.
   void ReportRecordsFault(HRESULT hr);
+  // Shows the prompt unless an error text or the run's verdict is shown.
   void SetPrompt(int stringId);
 
   // The current values of the six file settings, edited by the advanced
@@ -96,6 +97,8 @@ class CMainDlg : public QWidget {
   // least 50 pixels.
   void OnSize();
   void OnDestroy();
+  // The run's verdict in the message pane, until the next refresh or start.
+  void ShowVerdict();
 
   DWORD startTick_ = 0;
   FileSettings settings_;
@@ -111,5 +114,6 @@ class CMainDlg : public QWidget {
   bool destroyed_ = false;
   bool folderErrorShown_ = false;
   bool closingForSystem_ = false;
+  bool verdictShown_ = false;
   CServerAppModule* module_ = nullptr;
 };

@@ -15,6 +15,7 @@
 #include "platform/timing.h"
 #include "tests/support/memory_output.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/user_locale.h"
 
 namespace {
 
@@ -164,4 +165,39 @@ TEST(JobRun, ARowFailedByTheTimeLimitIsRecordedAsFailed) {
   EXPECT_EQ(records[0].result, HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   EXPECT_EQ(records[0].resultText, GetErrorText(HRESULT_FROM_WIN32(ERROR_TIMEOUT)));
   EXPECT_EQ(records[0].lastStatus, status);
+}
+
+// Under a zh_CN locale the lines a technician reads carry the Chinese texts;
+// --json keeps the English ones, for a job's own failure and for a row the
+// time limit failed.
+TEST(JobRun, RowTextsFollowTheLocaleAndJsonStaysEnglish) {
+  ScopedUserLocale chinese("zh_CN.UTF-8");
+  ScopedTimeScale fast(0.05);
+  for (ViewMode mode : {ViewMode::Lines, ViewMode::Json}) {
+    std::vector<RunEntry> entries;
+    entries.push_back(Start("denied", [](CScriptedJob* self) {
+      self->ReportStatus("Open disk");
+      return E_ACCESSDENIED;
+    }));
+    entries.push_back(Start("stuck", [](CScriptedJob* self) {
+      self->ReportStatus("waiting");
+      std::stop_token stop = self->StopToken();
+      while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return S_OK;
+    }));
+    MemoryOutput out;
+    JobView view(mode, out.file());
+    RunOptions options;
+    options.timeoutSeconds = 0.3;
+    EXPECT_EQ(RunJobs(&entries, options, RunHooks{}, &view), 1);
+    std::string text = out.Text();
+    if (mode == ViewMode::Lines) {
+      EXPECT_NE(text.find("拒绝访问。(0x80070005: Open disk) [failed]"), std::string::npos) << text;
+      EXPECT_NE(text.find("操作超时。(0x800705b4: waiting) [failed]"), std::string::npos) << text;
+    } else {
+      EXPECT_NE(text.find("\"status\":\"Access is denied.(0x80070005: Open disk)\""), std::string::npos) << text;
+      EXPECT_NE(text.find("\"status\":\"The operation timed out.(0x800705b4: waiting)\""), std::string::npos) << text;
+      EXPECT_EQ(text.find("拒绝"), std::string::npos) << text;
+    }
+  }
 }

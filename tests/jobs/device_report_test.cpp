@@ -14,6 +14,7 @@
 #include "jobs/phone_lock.h"
 #include "jobs/refused_job.h"
 #include "jobs/status_report.h"
+#include "jobs/status_text.h"
 #include "platform/error_text.h"
 #include "platform/ticks.h"
 #include "platform/timing.h"
@@ -22,6 +23,7 @@
 #include "shell/log.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/user_locale.h"
 
 namespace {
 
@@ -455,4 +457,67 @@ TEST_F(JobTest, ARefusedJobTookNoTime) {
   EXPECT_TRUE(refused->IsCompleted());
   EXPECT_LT(refused->GetElapsedTime(), 0.5);  // not the time since the machine started
   EXPECT_GE(refused->GetElapsedTime(), 0.0);
+}
+
+// What the story window shows: every message in order with its time, the
+// trace lines of the job's own worker and of its failure, nothing traced by
+// other threads; the row's text in the user's language, the story's parts
+// composing the English one.
+TEST_F(JobTest, AJobKeepsItsWholeStoryAndItsRowFollowsTheLocale) {
+  ScopedUserLocale chinese("zh_CN.UTF-8");
+  Gate gate;
+  auto job = NewJob([&](CTestJob* self) {
+    self->ReportStatus("Open disk \"%s\"", "/dev/sdz");
+    gate.Wait();
+    self->ReportStatus("Write sector %d", 16);
+    TraceResult(E_ACCESSDENIED, "WriteFileToDiskDrive", 88);
+    return E_ACCESSDENIED;
+  });
+  job->StartWork("disk-7");
+  ComPtr<IJobStory> story;
+  ASSERT_EQ(job->QueryInterface(IJobStory::kIid, reinterpret_cast<void**>(story.ReleaseAndGetAddressOf())), S_OK);
+  JobStory told;
+  ASSERT_TRUE(WaitUntil([&] {
+    story->GetStory(&told);
+    return told.statuses.size() == 1;
+  }));
+  EXPECT_FALSE(told.completed());
+  TraceResult(E_FAIL, "SomebodyElse", 1);  // another thread's trace is not this job's
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return job->IsCompleted() != 0; }));
+  EXPECT_EQ(Status(job.Get()), "拒绝访问。(0x80070005: Write sector 16)");
+
+  ASSERT_EQ(story->GetStory(&told), S_OK);
+  EXPECT_EQ(told.result, E_ACCESSDENIED);
+  ASSERT_EQ(told.statuses.size(), 2u);
+  EXPECT_EQ(told.statuses[0].text, "Open disk \"/dev/sdz\"");
+  EXPECT_EQ(told.statuses[1].text, "Write sector 16");
+  EXPECT_LE(told.statuses[0].elapsed, told.statuses[1].elapsed);
+  EXPECT_EQ(FinalStatusText(told.result, GetEnglishErrorText(told.result), told.Newest()),
+            "Access is denied.(0x80070005: Write sector 16)");
+  ASSERT_EQ(told.traces.size(), 2u);
+  EXPECT_EQ(told.traces[0], "WriteFileToDiskDrive(88): Access is denied.(0x80070005)");
+  EXPECT_EQ(told.traces[1].rfind("CDeviceReport::GetStatus(", 0), 0u) << told.traces[1];
+  EXPECT_EQ(story->GetStory(nullptr), E_POINTER);
+  // The log has the same lines, in English.
+  EXPECT_NE(Log().find("WriteFileToDiskDrive(88): Access is denied.(0x80070005)"), std::string::npos);
+}
+
+TEST(JobStoryKeeper, KeepsTheNewestMessagesAndCountsTheOnesItDropped) {
+  CJobStoryKeeper keeper;
+  size_t extra = 5;
+  for (size_t i = 0; i < CJobStoryKeeper::kMaxStatuses + extra; ++i) keeper.AddStatus(0, std::to_string(i));
+  for (size_t i = 0; i < CJobStoryKeeper::kMaxTraces + 1; ++i) keeper.TraceLine("t" + std::to_string(i));
+  JobStory story;
+  keeper.CopyTo(&story);
+  EXPECT_EQ(story.statuses.size(), CJobStoryKeeper::kMaxStatuses);
+  EXPECT_EQ(story.statusesDropped, extra);
+  EXPECT_EQ(story.statuses.front().text, std::to_string(extra));
+  EXPECT_EQ(story.Newest(), std::to_string(CJobStoryKeeper::kMaxStatuses + extra - 1));
+  EXPECT_EQ(story.traces.size(), CJobStoryKeeper::kMaxTraces);
+  EXPECT_EQ(story.traces.front(), "t1");
+  keeper.Clear();
+  keeper.CopyTo(&story);
+  EXPECT_TRUE(story.statuses.empty());
+  EXPECT_EQ(story.statusesDropped, 0u);
 }

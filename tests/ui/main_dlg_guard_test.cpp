@@ -12,13 +12,6 @@
 
 namespace {
 
-bool RunOver(CMainDlg& w) {
-  return WaitFor([&] { return w.RefreshButton()->isEnabled() && !w.TimerActive(); }, 30000);
-}
-
-QString Prompt(CMainDlg& w) { return w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane); }
-QString Text(int id) { return QString::fromUtf8(res::LoadString(id)); }
-
 bool ShownInRed(CListImpl* list, int row) {
   QModelIndex status = list->model()->index(row, CMainDlg::kStatusColumn);
   return list->model()->data(status, Qt::ForegroundRole).isValid() ||

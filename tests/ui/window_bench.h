@@ -1,11 +1,14 @@
 // The virtual bench the main window's tests flash: phones of the bench and a
-// package folder.
+// package folder; and a few readings of the window.
 #pragma once
 #include <filesystem>
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/ui/ui_support.h"
 #include "tools/bench_state/bench_state.h"
+#include "ui/main_dlg.h"
+#include "ui/resource_ids.h"
 
 // A bench of USB-disk phones (and running phones, whose NV jobs fail here
 // for want of a server), and a package that writes one image.
@@ -34,3 +37,10 @@ struct Bench {
     bench::WritePhoneState(dir / "bench", {index, "diagnostic", "/dev/null", "", "VB" + std::to_string(index), ""});
   }
 };
+
+inline QString Prompt(CMainDlg& w) { return w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane); }
+inline QString Text(int id) { return QString::fromUtf8(res::LoadString(id)); }
+
+inline bool RunOver(CMainDlg& w) {
+  return WaitFor([&] { return w.RefreshButton()->isEnabled() && !w.TimerActive(); }, 30000);
+}

@@ -1,6 +1,8 @@
 // vantor-screenshot: opens the main window at its default size on whatever
 // bench the device helper sees, presses Refresh and Flash, and saves pictures
-// of the window mid-run and at the end, and of the advanced dialog.
+// of the window mid-run and at the end (with the run's verdict), of the story
+// of the first failed row, and of the advanced dialog. Texts are in the
+// user's language, as the program shows them.
 //
 //   vantor-screenshot OUTDIR PACKAGE
 #include <QApplication>
@@ -15,6 +17,8 @@
 #include "platform/com/class_registry.h"
 #include "ui/advanced_dlg.h"
 #include "ui/main_dlg.h"
+#include "ui/qt_translations.h"
+#include "ui/story_dlg.h"
 
 namespace {
 
@@ -45,12 +49,21 @@ bool MidRun(CMainDlg& window) {
   return false;
 }
 
+// The first row whose job failed; -1 when none did.
+int FirstFailedRow(CMainDlg& window) {
+  CListImpl* list = window.Devices();
+  for (int row = 0; row < list->GetItemCount(); ++row)
+    if (IDeviceReport* job = list->GetItemData(row); job && job->HasError()) return row;
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  LoadQtTranslations(&app);
   if (argc != 3) {
     std::fprintf(stderr, "usage: vantor-screenshot OUTDIR PACKAGE\n");
     return 2;
@@ -75,6 +88,14 @@ int main(int argc, char** argv) {
     bool over = RunUntil([&] { return window.RefreshButton()->isEnabled(); }, 120000);
     RunUntil([] { return false; }, 300);  // one more tick and idle update
     ok = Save(&window, out + "/main-window-done.png") && ok && over;
+
+    if (int row = FirstFailedRow(window); row >= 0) {
+      CStoryDlg* story = ShowRowStory(window.Devices(), row, CMainDlg::kDeviceColumn, CMainDlg::kIndexColumn, &window);
+      RunUntil([&] { return story && story->isVisible(); }, 5000);
+      RunUntil([] { return false; }, 200);
+      ok = story && Save(story, out + "/story-window.png") && ok;
+      if (story) story->close();
+    }
 
     CAdvancedDlg advanced(&window.Settings(), &window);
     advanced.show();
