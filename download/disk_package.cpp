@@ -96,6 +96,8 @@ HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string&
     program.fileSectorOffset = Number(element, "file_sector_offset");
     program.path = SearchFile(searchPaths, filename);
     hr = OpenImage(&program);
+    // The failure then names the image, not the program file that named it.
+    if (FAILED(hr)) NotifyStatus(sink, "Open image file \"%s\"", program.path.c_str());
     if (!TraceResult(hr, kName, __LINE__)) return hr;
     if (!InsideDisk(program.startSector, program.sectorsWritten(), disk))
       return Fail(E_INVALIDARG, kName, __LINE__);

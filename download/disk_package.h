@@ -36,7 +36,7 @@ struct PatchWrite {
 // for a start sector that is not a number (see ParseStartSector), E_INVALIDARG
 // for a file name that is absolute or climbs out of its folder ("..") and for
 // an element that does not lie inside the disk, and with the open error of an
-// image that cannot be read.
+// image that cannot be read (after the status "Open image file", naming it).
 // A disk with no end to check against (a character device) has
 // DiskSize::bounded false: its length reads as 0 for the values, and no
 // element is outside it.

@@ -13,6 +13,8 @@
 #include "platform/error_text.h"
 #include "platform/executable.h"
 #include "platform/format.h"
+#include "platform/home_folder.h"
+#include "platform/path_name.h"
 #include "platform/text.h"
 #include "process/search_file.h"
 
@@ -20,9 +22,8 @@ namespace {
 
 std::string StateFolder() {
   if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor";
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return std::string();
-  return std::string(home) + "/.local/state/vantor";
+  std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/.local/state/vantor";
 }
 
 std::optional<std::string> SystemHostName() {
@@ -92,19 +93,32 @@ int LogFile::OpenIfNeeded() {
   }
   if (fd < 0) return -1;
   path_ = path;
+  budget_.Restart(placement_.maxBytes);
+  PruneLogFolder(ParentFolder(path), path, std::time(nullptr));
   fd_.store(fd, std::memory_order_release);
   return fd;
 }
 
-void LogFile::WriteLine(std::string_view line) {
+void LogFile::WriteLine(std::string_view line, LogLineKind kind) {
   int fd = OpenIfNeeded();
   if (fd < 0) return;
   std::string bytes = Utf8ToLocale(line);
   bytes += "\r\n";
+  std::string notice;
+  if (!budget_.Admit(bytes.size(), kind, &notice)) {
+    if (!notice.empty()) WriteLine(notice, LogLineKind::Trace);
+    return;
+  }
   // One request per line; failures of the write or the flush are ignored.
   ssize_t written = ::write(fd, bytes.data(), bytes.size());
   (void)written;
   ::fdatasync(fd);
+}
+
+void LogFile::WriteLeftOutCount() {
+  if (fd_.load(std::memory_order_acquire) < 0) return;
+  std::string line = budget_.LeftOutLine();
+  if (!line.empty()) WriteLine(line, LogLineKind::Trace);
 }
 
 std::string LogFile::path() const {
@@ -121,7 +135,10 @@ void LogFile::Redirect(LogPlacement placement) {
 }
 
 LogFile& ProcessLog() {
-  static LogFile* log = new LogFile(LogPlacement::Default());  // lives until exit
+  static LogFile* log = [] {
+    std::atexit([] { ProcessLog().WriteLeftOutCount(); });
+    return new LogFile(LogPlacement::Default());  // lives until exit
+  }();
   return *log;
 }
 
@@ -135,7 +152,8 @@ void WriteLog(const char* format, ...) {
 
 bool TraceResult(HRESULT hr, const char* operation, int line) {
   if (SUCCEEDED(hr)) return true;
-  WriteLog("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
+  ProcessLog().WriteLine(Format("%s(%d): %s(0x%08x)", operation, line, GetErrorText(hr).c_str(), static_cast<unsigned>(hr)),
+                         LogLineKind::Trace);
   return false;
 }
 

@@ -9,7 +9,8 @@
 // When the executable's folder is not writable (an installed program under
 // /usr/bin), the file goes to $XDG_STATE_HOME/vantor/ (default
 // ~/.local/state/vantor/) instead of being lost. When neither can be
-// created, the line is dropped and the next line tries again.
+// created, the line is dropped and the next line tries again. Opening a log
+// prunes the old ones beside it, and a log is bounded (shell/log_limits.h).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -20,6 +21,7 @@
 #include <string_view>
 
 #include "platform/hresult.h"
+#include "shell/log_limits.h"
 
 struct LogPlacement {
   // Turns the file name into the full path to create.
@@ -28,6 +30,8 @@ struct LogPlacement {
   std::string fallbackFolder;
   // The host name, or nullopt when it cannot be obtained ("unknown" is used).
   std::function<std::optional<std::string>()> hostName;
+  // Past this many bytes only trace lines are written.
+  std::uint64_t maxBytes = kMaxLogBytes;
 
   static LogPlacement Default();
 };
@@ -39,8 +43,11 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Appends CR LF, converts, writes in one request and flushes.
-  void WriteLine(std::string_view line);
+  // Appends CR LF, converts, writes in one request and flushes; past the
+  // bound only a trace line is written, another is counted.
+  void WriteLine(std::string_view line, LogLineKind kind = LogLineKind::Message);
+  // Writes how many lines the bound left out, if any (at the end of a run).
+  void WriteLeftOutCount();
   // The path of the open file, "" while none is open.
   std::string path() const;
   // Closes the current file; the next line opens one under the new placement.
@@ -52,6 +59,7 @@ class LogFile {
   LogPlacement placement_;
   std::atomic<int> fd_{-1};
   std::string path_;
+  LogBudget budget_;  // restarted for each file opened
 };
 
 // The process's log.

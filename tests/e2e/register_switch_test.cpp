@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/registry/registry.h"
+#include "platform/version.h"
 #include "process/command_line.h"
 #include "process/executor.h"
 #include "process/search_file.h"
@@ -85,4 +86,12 @@ TEST(RegisterSwitch, InstallsAndUninstallsWithoutADisplayAndPrintsTheSteps) {
   EXPECT_NE(output.find("卸载相关刷机组件\n"), std::string::npos) << output;
   EXPECT_FALSE(std::filesystem::exists(s.dir / "rules/60-vantor-qcser.rules"));
   EXPECT_EQ(s.Marker(), "");
+}
+
+TEST(RegisterSwitch, VersionIsOneLineWithoutADisplayAndTouchesNothing) {
+  Session s;
+  std::string output;
+  EXPECT_EQ(s.Run("--version", &output), 0) << output;
+  EXPECT_EQ(output, "vantor " VANTOR_VERSION "\n");
+  EXPECT_FALSE(std::filesystem::exists(s.dir / "registry")) << "the version installed something";
 }

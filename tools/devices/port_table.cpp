@@ -10,6 +10,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/home_folder.h"
+
 namespace devices {
 
 namespace {
@@ -38,8 +40,8 @@ std::string PortTablePath() {
   if (const char* path = std::getenv("VANTOR_PORT_TABLE"); path && *path) return path;
   if (::geteuid() == 0) return "/var/lib/vantor/usb-ports";
   if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor/usb-ports";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "/tmp") + "/.local/state/vantor/usb-ports";
+  std::string home = HomeFolder();
+  return (home.empty() ? std::string("/nonexistent") : home) + "/.local/state/vantor/usb-ports";
 }
 
 unsigned IndexOfPort(const std::string& portPath) {

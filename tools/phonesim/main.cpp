@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/diagnostic_phone.h"
 #include "tools/phonesim/fastboot_phone.h"
@@ -48,7 +49,8 @@ void Usage() {
                "          --diag-bad-readback      items written read back different\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
                "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
-               "  rewritten shortly after each change, and before any answer other than an NV read or write\n");
+               "  rewritten shortly after each change, and before any answer other than an NV read or write\n"
+               "--help prints this text, --version the version.\n");
 }
 
 bool Number(const char* text, unsigned long long max, unsigned long long* out) {
@@ -85,7 +87,11 @@ int main(int argc, char** argv) {
     auto flag = [&](const char* name) { return arg == name; };
     bool needsValue = !(flag("--wrong-magic") || flag("--corrupt-readback") || flag("--never-returns") ||
                         flag("--short-hello") || flag("--help") || flag("--diag-refuse-spc") ||
-                        flag("--diag-bad-readback") || flag("--diag-leading-flag"));
+                        flag("--diag-bad-readback") || flag("--diag-leading-flag") || flag("--version"));
+    if (flag("--version")) {
+      std::printf("vantor-phonesim %s\n", VANTOR_VERSION);
+      return 0;
+    }
     if (flag("--help")) {
       Usage();
       return 0;
