@@ -15,8 +15,8 @@
 
 namespace {
 
-int Failed(HRESULT hr) {
-  std::printf("error: %s(0x%08x)\n", GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
+int Failed(HRESULT hr, const CPrintSink* sink = nullptr) {
+  PrintCommandFailure("download", hr, sink ? sink->newest() : std::string());
   return 1;
 }
 
@@ -32,11 +32,11 @@ int RunDownload(const ParsedOptions& parsed) {
 
   std::unique_ptr<SerialPort> serial;
   hr = OpenSerialPort(port, &serial);
-  if (!TraceResult(hr, "RunDownloadCommand", __LINE__)) return Failed(hr);
+  if (!TraceResult(hr, "RunDownloadCommand", __LINE__)) return Failed(hr, raw);
   hr = DownloadFlashProgrammer(programmer, sink.Get(), *serial);
-  if (FAILED(hr)) return Failed(hr);
+  if (FAILED(hr)) return Failed(hr, raw);
   hr = DownloadMiniKernel(boot, sink.Get(), *serial);
-  if (FAILED(hr)) return Failed(hr);
+  if (FAILED(hr)) return Failed(hr, raw);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "cli/output_status.h"
 #include "cli/run_signals.h"
 #include "jobs/job_record.h"
 #include "jobs/status_text.h"
@@ -107,7 +108,10 @@ int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const Run
   std::vector<JobRow> rows(entries->size());
   std::vector<bool> finished(entries->size(), false);
   for (;;) {
+    // A termination signal, or output that can no longer be written, ends
+    // the run: its unfinished jobs are released.
     int signal = PendingStopSignal();
+    bool stopping = signal != 0 || view->outputError() != 0;
     size_t left = 0;
     for (size_t i = 0; i < entries->size(); ++i) {
       RunEntry& entry = (*entries)[i];
@@ -115,7 +119,7 @@ int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const Run
         if (PollRow(&entry, view)) {
           finished[i] = true;
           view->Finished(entry.row);
-        } else if (signal != 0) {
+        } else if (stopping) {
           ReleaseRow(&entry, HRESULT_FROM_WIN32(ERROR_CANCELLED), view);
           finished[i] = true;
         } else if (options.timeoutSeconds > 0 && entry.row.elapsed >= options.timeoutSeconds) {
@@ -131,6 +135,7 @@ int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const Run
       EndLeftoverProcesses();
       view->Finish(rows);
       if (signal != 0) return 128 + signal;
+      if (view->outputError() != 0) return OutputFailureStatus(view->outputError());
       for (const JobRow& r : rows)
         if (r.error) return 1;
       return 0;

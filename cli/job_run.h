@@ -1,6 +1,7 @@
 // The polling loop of a run: every 100 ms each started job is read into its
 // row and shown, until every row has reached its final state, a time limit
-// has released a job, or a termination signal has ended the run.
+// has released a job, or a termination signal or lost output has ended the
+// run.
 #pragma once
 #include <functional>
 #include <string>
@@ -30,7 +31,9 @@ struct RunHooks {
 };
 
 // Polls the entries until each has finished. Returns 0 when every row
-// succeeded, 1 when one failed, or 128 plus the signal's number when a
-// termination signal ended the run (its unfinished jobs are then released
-// and their rows fail with HRESULT_FROM_WIN32(ERROR_CANCELLED)).
+// succeeded, 1 when one failed, 128 plus the signal's number when a
+// termination signal ended the run, or OutputFailureStatus when the view's
+// output failed (a closed pipe, a full disk). Those two end the run at once:
+// its unfinished jobs are released and their rows fail with
+// HRESULT_FROM_WIN32(ERROR_CANCELLED).
 int RunJobs(std::vector<RunEntry>* entries, const RunOptions& options, const RunHooks& hooks, JobView* view);

@@ -3,6 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <string_view>
+
+#include "cli/output_status.h"
 #include "cli/text_output.h"
 #include "platform/error_text.h"
 
@@ -35,7 +38,25 @@ std::string Bar(int percent) {
   return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(20 - filled), '.') + "]";
 }
 
+// Below the last table: what the width cut off the failures, in full.
+std::string FailureTexts(const std::vector<JobRow>& rows) {
+  std::string text;
+  for (const JobRow& r : rows)
+    if (r.error) text += std::to_string(r.index) + " " + PrintableText(r.device) + ": " + PrintableText(r.status) + "\n";
+  return text;
+}
+
 }  // namespace
+
+ViewMode ChooseViewMode(bool json, bool terminal, const char* term) {
+  if (json) return ViewMode::Json;
+  bool dumb = term && std::string_view(term) == "dumb";
+  return terminal && !dumb ? ViewMode::Table : ViewMode::Lines;
+}
+
+bool ColourWanted(const char* noColor, const char* term) {
+  return !(noColor && *noColor) && !(term && std::string_view(term) == "dumb");
+}
 
 TerminalSize MeasureTerminal(int fd) {
   TerminalSize size;
@@ -57,18 +78,18 @@ void JobView::Message(const JobRow& row, const std::string& message) {
   JobRow running = row;
   running.done = false;
   running.error = false;
-  std::string line = mode_ == ViewMode::Json ? JsonRow(running, message) : PlainLine(running, message);
-  std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
+  Emit((mode_ == ViewMode::Json ? JsonRow(running, message) : PlainLine(running, message)) + "\n");
 }
 
 void JobView::Finished(const JobRow& row) {
   if (mode_ == ViewMode::Table) return;
   // A row with no English text of its own has one text for both.
   const std::string& english = row.englishStatus.empty() ? row.status : row.englishStatus;
-  std::string line = mode_ == ViewMode::Json ? JsonRow(row, english) : PlainLine(row, row.status);
-  std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
+  Emit((mode_ == ViewMode::Json ? JsonRow(row, english) : PlainLine(row, row.status)) + "\n");
+}
+
+void JobView::Emit(const std::string& text) {
+  if (outputError_ == 0) outputError_ = WriteOutput(out_, text);
 }
 
 void JobView::Update(const std::vector<JobRow>& rows) {
@@ -90,35 +111,36 @@ std::string JobView::TableLine(const JobRow& r, unsigned columns) const {
 // the terminal has lines, the rows that fit and a line "... and N more".
 void JobView::DrawTable(const std::vector<JobRow>& rows) {
   TerminalSize size = measure_();
-  if (drawnLines_ > 0) std::fprintf(out_, "\x1b[%zuA\r", drawnLines_);
-  std::fprintf(out_, "\x1b[J");
+  std::string text = drawnLines_ > 0 ? "\x1b[" + std::to_string(drawnLines_) + "A\r" : "";
+  text += "\x1b[J";
   size_t room = size.lines > 1 ? size.lines - 1 : 1;  // the cursor's line stays free
   size_t shown = rows.size() <= room ? rows.size() : room - 1;
   for (size_t i = 0; i < shown; ++i) {
-    const JobRow& r = rows[i];
-    std::string line = TableLine(r, size.columns);
-    std::fprintf(out_, "%s%s%s\n", r.error ? "\x1b[31m" : "", line.c_str(), r.error ? "\x1b[0m" : "");
+    bool red = colour_ && rows[i].error;
+    text += (red ? "\x1b[31m" : "") + TableLine(rows[i], size.columns) + (red ? "\x1b[0m\n" : "\n");
   }
   drawnLines_ = shown;
   if (shown < rows.size()) {
-    std::string more = FitToColumns("... and " + std::to_string(rows.size() - shown) + " more", size.columns);
-    std::fprintf(out_, "%s\n", more.c_str());
+    text += FitToColumns("... and " + std::to_string(rows.size() - shown) + " more", size.columns) + "\n";
     ++drawnLines_;
   }
-  std::fflush(out_);
+  Emit(text);
 }
+
 
 void JobView::Finish(const std::vector<JobRow>& rows) {
   Update(rows);
   int failed = 0;
   for (const JobRow& r : rows) failed += r.error;
   int succeeded = static_cast<int>(rows.size()) - failed;
+  char summary[128];
   if (mode_ == ViewMode::Json) {
-    std::fprintf(out_, "{\"summary\":{\"phones\":%zu,\"succeeded\":%d,\"failed\":%d}}\n", rows.size(), succeeded, failed);
+    std::snprintf(summary, sizeof summary, "{\"summary\":{\"phones\":%zu,\"succeeded\":%d,\"failed\":%d}}\n",
+                  rows.size(), succeeded, failed);
   } else {
-    std::fprintf(out_, "%zu phones: %d succeeded, %d failed\n", rows.size(), succeeded, failed);
+    std::snprintf(summary, sizeof summary, "%zu phones: %d succeeded, %d failed\n", rows.size(), succeeded, failed);
   }
-  std::fflush(out_);
+  Emit((mode_ == ViewMode::Table ? FailureTexts(rows) : std::string()) + summary);
 }
 
 void JobView::Error(const std::string& message, HRESULT hr) {
@@ -129,10 +151,9 @@ void JobView::Error(const std::string& message, HRESULT hr) {
     std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
   }
   if (mode_ == ViewMode::Json) {
-    std::fprintf(out_, "{\"error\":{\"message\":%s%s%s%s}}\n", JsonString(text).c_str(), *code ? ",\"code\":\"" : "",
-                 code, *code ? "\"" : "");
+    Emit("{\"error\":{\"message\":" + JsonString(text) + (*code ? ",\"code\":\"" + std::string(code) + "\"" : "") +
+         "}}\n");
   } else {
     std::fprintf(stderr, "vantor-cli: %s%s%s%s\n", PrintableText(text).c_str(), *code ? "(" : "", code, *code ? ")" : "");
   }
-  std::fflush(out_);
 }

@@ -11,57 +11,31 @@
 
 #include "cli/job_run.h"
 #include "cli/records_notice.h"
+#include "cli/package_options.h"
 #include "cli/phone_choice.h"
 #include "cli/run_signals.h"
 #include "download/server_objects.h"
 #include "jobs/discovery.h"
 #include "jobs/job_settings.h"
 #include "platform/com/class_registry.h"
+#include "platform/format.h"
+#include "platform/text.h"
 #include "process/path_list.h"
 #include "shell/log.h"
 #include "shell/settings.h"
 
 namespace {
 
-const OptionSpec kPackage{"package", 'p', "DIR[;DIR]", "the package folders (default: the folder list stored by the window)"};
 const OptionSpec kDevice{"device", 'd', "ID|INDEX",
                          "a phone by its identifier or its location index (default: every attached phone)", true};
 const OptionSpec kTimeout{"timeout", 0, "SECONDS", "fail a job still running after this long (default: no limit)"};
 const OptionSpec kJson{"json", 0, nullptr, "one JSON object per status message, per finished phone and for the summary"};
 
-struct FileOption {
-  OptionSpec spec;
-  std::string FileSettings::*field;
-  const SettingName* setting;
-};
-
-const FileOption kFileOptions[] = {
-    {{"nv", 0, "FILE", "the NV item file (default: the stored setting, kelva-factory.qcn)"}, &FileSettings::nvItemFile,
-     &kNvItemFileSetting},
-    {{"script", 0, "FILE", "the fastboot script (default: the stored setting, flash_all.sh)"},
-     &FileSettings::fastbootScript, &kBatchFileSetting},
-    {{"programmer", 0, "FILE", "the flash programmer (default: the stored setting, MPRG8660.hex)"},
-     &FileSettings::flashProgrammer, &kProgrammerSetting},
-    {{"boot", 0, "FILE", "the boot image (default: the stored setting, 8660_msimage.mbn)"}, &FileSettings::bootImage,
-     &kBootImageSetting},
-    {{"rawprogram", 0, "FILE", "the rawprogram XML (default: the stored setting, rawprogram0.xml)"},
-     &FileSettings::rawprogramXml, &kRawFileSetting},
-    {{"patch", 0, "FILE", "the patch XML (default: the stored setting, patch0.xml)"}, &FileSettings::patchXml,
-     &kPatchFileSetting},
-};
-
 std::vector<OptionSpec> FlashOptions() {
-  std::vector<OptionSpec> options = {kPackage, kDevice};
-  for (const FileOption& f : kFileOptions) options.push_back(f.spec);
+  std::vector<OptionSpec> options = {kPackageOption, kDevice};
+  for (const OptionSpec& o : FileOptionSpecs()) options.push_back(o);
   options.insert(options.end(), {kTimeout, kJson});
   return options;
-}
-
-// The stored settings (never written here), then the options over them.
-FileSettings ReadFileOptions(const ParsedOptions& parsed) {
-  FileSettings files;
-  for (const FileOption& f : kFileOptions) files.*f.field = parsed.Value(f.spec.longName, ReadSetting(*f.setting));
-  return files;
 }
 
 // A positive number of seconds; false for anything else.
@@ -88,14 +62,23 @@ const char* ModeName(DWORD type) {
                                           : "unknown";
 }
 
-int RunList(const ParsedOptions&) {
+std::string PhoneLine(const AttachedPhone& p, bool json) {
+  std::string type = Format("0x%07x", p.type);
+  if (json)
+    return Format("{\"index\":%u,\"device\":%s,\"mode\":\"%s\",\"type\":\"%s\"}\n", p.index,
+                  JsonString(p.id).c_str(), ModeName(p.type), type.c_str());
+  return Format("%u %s %s %s\n", p.index, p.id.c_str(), ModeName(p.type), type.c_str());
+}
+
+int RunList(const ParsedOptions& parsed) {
+  bool json = parsed.Has("json");
   std::vector<AttachedPhone> phones;
   HRESULT hr = ListAttachedPhones(&phones);
   if (!TraceResult(hr, "RunListCommand", __LINE__)) {
-    JobView(ViewMode::Lines, stdout).Error("the phones cannot be listed", hr);
+    JobView(json ? ViewMode::Json : ViewMode::Lines, stdout).Error("the phones cannot be listed", hr);
     return 1;
   }
-  for (const AttachedPhone& p : phones) std::printf("%u %s %s 0x%07x\n", p.index, p.id.c_str(), ModeName(p.type), p.type);
+  for (const AttachedPhone& p : phones) std::fputs(PhoneLine(p, json).c_str(), stdout);
   return 0;
 }
 
@@ -103,16 +86,15 @@ int RunList(const ParsedOptions&) {
 // polling loop until every job has finished.
 int RunJobsCommand(bool backup, const ParsedOptions& parsed) {
   const char* name = backup ? "backup" : "flash";
-  std::string package = parsed.Value("package", ReadSetting(kSearchPathSetting));
+  std::string package = ReadPackageOption(parsed);
   FileSettings files = ReadFileOptions(parsed);
   double timeout = 0;
   if (parsed.Has("timeout") && !ParseSeconds(parsed.Value("timeout"), &timeout))
     return UsageError(name, "--timeout \"" + parsed.Value("timeout") + "\" is not a positive number of seconds");
-  bool anyFolder = false;
-  for (const std::string& folder : SplitPathList(package)) anyFolder = anyFolder || ::access(folder.c_str(), F_OK) == 0;
-  if (!anyFolder) return UsageError(name, "no package folder of \"" + package + "\" exists");
+  if (!AnyPackageFolderExists(package)) return UsageError(name, "no package folder of \"" + package + "\" exists");
 
-  JobView view(parsed.Has("json") ? ViewMode::Json : ::isatty(STDOUT_FILENO) ? ViewMode::Table : ViewMode::Lines, stdout);
+  JobView view(ChooseViewMode(parsed.Has("json"), ::isatty(STDOUT_FILENO), std::getenv("TERM")), stdout);
+  view.SetColour(ColourWanted(std::getenv("NO_COLOR"), std::getenv("TERM")));
   InstallRunSignals();
   std::vector<AttachedPhone> attached;
   HRESULT hr = ListAttachedPhones(&attached);
@@ -155,7 +137,10 @@ int RunJobsCommand(bool backup, const ParsedOptions& parsed) {
 
 }  // namespace
 
-const CommandSpec kListCommand{"list", "the attached phones: index, identifier, mode, type code", {}, RunList};
+const CommandSpec kListCommand{"list",
+                               "the attached phones: index, identifier, mode, type code",
+                               {{"json", 0, nullptr, "one JSON object per phone"}},
+                               RunList};
 
 const CommandSpec kFlashCommand{
     "flash", "flash every attached phone (or the -d ones) by the method its mode calls for", FlashOptions(),
@@ -163,5 +148,5 @@ const CommandSpec kFlashCommand{
 
 const CommandSpec kBackupCommand{"backup",
                                  "back up the NV items of the running phones (or the -d ones)",
-                                 {kPackage, kDevice, kTimeout, kJson},
+                                 {kPackageOption, kDevice, kTimeout, kJson},
                                  [](const ParsedOptions& parsed) { return RunJobsCommand(true, parsed); }};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/version.h"
+
 namespace {
 
 const OptionSpec kHelpOption{"help", 'h', nullptr, "print this help and exit"};
@@ -49,13 +51,22 @@ std::vector<std::string> ParsedOptions::Values(const std::string& longName) cons
 
 ParseOutcome ParseOptions(const CommandSpec& command, const std::vector<std::string>& words, ParsedOptions* parsed,
                           std::string* error) {
-  if (std::any_of(words.begin(), words.end(), [](const std::string& w) { return w == "-h" || w == "--help"; }))
+  auto optionsEnd = std::find(words.begin(), words.end(), "--");
+  if (std::any_of(words.begin(), optionsEnd, [](const std::string& w) { return w == "-h" || w == "--help"; }))
     return ParseOutcome::Help;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     const OptionSpec* option = nullptr;
     std::string value;
     bool inlineValue = false;
+    if (word == "--") {
+      // The options end here; no command takes operands.
+      if (i + 1 < words.size()) {
+        *error = "unexpected argument " + Quoted(words[i + 1]);
+        return ParseOutcome::UsageError;
+      }
+      break;
+    }
     if (word.rfind("--", 0) == 0 && word.size() > 2) {
       size_t equals = word.find('=');
       option = FindLong(command, word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
@@ -63,8 +74,17 @@ ParseOutcome ParseOptions(const CommandSpec& command, const std::vector<std::str
         value = word.substr(equals + 1);
         inlineValue = true;
       }
-    } else if (word.size() == 2 && word[0] == '-' && word[1] != '-') {
+    } else if (word.size() >= 2 && word[0] == '-' && word[1] != '-') {
+      // "-x", or "-xVALUE" for an option that takes a value.
       option = FindShort(command, word[1]);
+      if (option && word.size() > 2) {
+        if (!option->valueName) {
+          *error = "unknown option " + Quoted(word);
+          return ParseOutcome::UsageError;
+        }
+        value = word.substr(2);
+        inlineValue = true;
+      }
     } else {
       *error = "unexpected argument " + Quoted(word);
       return ParseOutcome::UsageError;
@@ -113,7 +133,7 @@ void PrintProgramHelp(const std::vector<const CommandSpec*>& commands, std::FILE
   size_t column = 0;
   for (const CommandSpec* c : commands) column = std::max(column, std::strlen(c->name));
   for (const CommandSpec* c : commands) std::fprintf(out, "  %-*s  %s\n", static_cast<int>(column), c->name, c->summary);
-  std::fprintf(out, "\n\"vantor-cli COMMAND --help\" prints the options of a command.\n");
+  std::fprintf(out, "\n\"vantor-cli COMMAND --help\" prints the options of a command, \"vantor-cli --version\" the version.\n");
 }
 
 int RunCommandLine(const std::vector<const CommandSpec*>& commands, int argc, char** argv) {
@@ -125,6 +145,10 @@ int RunCommandLine(const std::vector<const CommandSpec*>& commands, int argc, ch
   std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintProgramHelp(commands, stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    std::printf("vantor-cli %s\n", VANTOR_VERSION);
     return 0;
   }
   auto it = std::find_if(commands.begin(), commands.end(), [&](const CommandSpec* c) { return name == c->name; });

@@ -38,9 +38,10 @@ struct CommandSpec {
 
 enum class ParseOutcome { Run, Help, UsageError };
 
-// Reads the words after the command's name. "--name VALUE", "--name=VALUE"
-// and "-x VALUE" set an option; "-h" or "--help" anywhere asks for help. On
-// a usage error, *error names the offending word.
+// Reads the words after the command's name. "--name VALUE", "--name=VALUE",
+// "-x VALUE" and "-xVALUE" set an option; "-h" or "--help" anywhere before
+// "--" asks for help; "--" ends the options. On a usage error, *error names
+// the offending word.
 ParseOutcome ParseOptions(const CommandSpec& command, const std::vector<std::string>& words, ParsedOptions* parsed,
                           std::string* error);
 
@@ -49,6 +50,6 @@ void PrintCommandHelp(const CommandSpec& command, std::FILE* out);
 // The commands, one line each.
 void PrintProgramHelp(const std::vector<const CommandSpec*>& commands, std::FILE* out);
 
-// Runs argv against the table: help (exit 0), a usage error naming the
-// offending word (exit 2), or the command's own exit status.
+// Runs argv against the table: help or the version (exit 0), a usage error
+// naming the offending word (exit 2), or the command's own exit status.
 int RunCommandLine(const std::vector<const CommandSpec*>& commands, int argc, char** argv);

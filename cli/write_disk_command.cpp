@@ -18,13 +18,15 @@ int RunWriteDisk(const ParsedOptions& parsed) {
   std::string search = parsed.Value("search", ParentFolder(rawprogram));
   CComObject<CPrintSink>* raw = nullptr;
   HRESULT hr = CComObject<CPrintSink>::CreateInstance(&raw);
-  if (SUCCEEDED(hr)) {
-    ComPtr<IQStatusReport> sink(raw);
-    raw->Init(disk, stdout);
-    hr = DownloadToDiskDrive(disk, rawprogram, parsed.Value("patch"), search, sink.Get());
-  }
   if (FAILED(hr)) {
-    std::printf("error: %s(0x%08x)\n", GetErrorText(hr).c_str(), static_cast<unsigned>(hr));
+    PrintCommandFailure("write-disk", hr, "");
+    return 1;
+  }
+  ComPtr<IQStatusReport> sink(raw);
+  raw->Init(disk, stdout);
+  hr = DownloadToDiskDrive(disk, rawprogram, parsed.Value("patch"), search, sink.Get());
+  if (FAILED(hr)) {
+    PrintCommandFailure("write-disk", hr, raw->newest());
     return 1;
   }
   return 0;

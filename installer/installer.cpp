@@ -31,6 +31,12 @@ constexpr const char* kQpstModules[] = {
     "QPSTProxyComponents.dll", "QPSTServer.exe", "SerialPortLib.dll",
 };
 constexpr size_t kMaxRulesFileBytes = 1 << 20;
+// The devices the rules match, by the vendors they name (the USB devices and,
+// through the properties udev copies to them, their ports and disks) and by
+// the fastboot and adb interfaces of any vendor. Property matches add up.
+constexpr char kTriggerPhones[] =
+    "trigger --property-match=ID_VENDOR_ID=05c6 --property-match=ID_VENDOR_ID=18d1 "
+    "--property-match=ID_USB_INTERFACES=*:ff42??:*";
 constexpr size_t kMaxPathChars = 260;
 
 // The type descriptions the program carries, recorded under
@@ -292,8 +298,9 @@ bool CInstaller::InstallDriver(bool install) {
     ok = TraceResult(hr, kName, __LINE__) && ok;
     LogStep(install ? "install" : "uninstall", path, hr);
   }
-  // The devices already attached get the new rules now.
-  if (udevRunning) TraceResult(RunUdevadm("trigger"), kName, __LINE__);
+  // The phones already attached get the new rules now; no other device of
+  // the machine is touched.
+  if (udevRunning) TraceResult(RunUdevadm(kTriggerPhones), kName, __LINE__);
   return ok;
 }
 

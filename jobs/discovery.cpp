@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "platform/executable.h"
 #include "platform/format.h"
+#include "platform/path_name.h"
 #include "platform/text.h"
 #include "process/command_line.h"
 #include "process/search_file.h"
@@ -37,8 +39,14 @@ std::string AdbPath() {
 
 }  // namespace
 
+std::string InstalledHelperPath(const std::string& executableFolder) {
+  return AppendPath(ParentFolder(executableFolder), "libexec/vantor/vantor-devices");
+}
+
 std::string DeviceHelperPath() {
   if (const char* helper = std::getenv("VANTOR_DEVICE_HELPER"); helper && *helper) return helper;
+  std::string installed = InstalledHelperPath(ExecutableFolder());
+  if (::access(installed.c_str(), X_OK) == 0) return installed;
   return SearchFile(std::string_view(), "vantor-devices");
 }
 

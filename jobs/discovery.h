@@ -25,9 +25,13 @@ enum : DWORD {
 
 inline constexpr char kUnknownImei[] = "000000000000000";
 
-// The helper: VANTOR_DEVICE_HELPER when set, else vantor-devices found by
-// SearchFile over the default folders (the executable's folder first).
+// The helper: VANTOR_DEVICE_HELPER when set; else the installed internal
+// program, ../libexec/vantor/vantor-devices from the executable's folder,
+// when it is there; else vantor-devices found by SearchFile over the default
+// folders (the executable's folder first).
 std::string DeviceHelperPath();
+// The installed helper's place for programs in executableFolder.
+std::string InstalledHelperPath(const std::string& executableFolder);
 
 HRESULT GetDeviceList(std::vector<std::string>* devices);
 HRESULT GetVolumeList(const std::string& deviceId, std::vector<std::string>* volumes);

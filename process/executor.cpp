@@ -34,6 +34,26 @@ class SpawnActions {
   posix_spawn_file_actions_t actions_;
 };
 
+// A child starts with SIGPIPE's default action, even when this program
+// ignores it (vantor-cli does, to outlive a closed output pipe): ignored
+// signals would otherwise stay ignored across exec.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attributes_);
+    sigset_t byDefault;
+    sigemptyset(&byDefault);
+    sigaddset(&byDefault, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes_, &byDefault);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
 // Reads what is there without blocking; false at the end of the data.
 // *overflow is set once the output passed kMaxOutputBytes.
 bool ReadAvailable(int fd, std::string* into, bool* overflow) {
@@ -81,7 +101,8 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
     posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
   }
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
+  SpawnAttributes attributes;
+  int rc = posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
   if (rc != 0) return HresultFromErrno(rc);
   // The write end closes here, so the pipe ends once the child's tree has.
   writeEnd.Reset();

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "platform/format.h"
+#include "platform/home_folder.h"
 #include "platform/path_name.h"
 #include "records/schema.h"
 #include "shell/log.h"
@@ -89,9 +90,9 @@ int StepToEnd(SqliteStatement& s) {
 std::string DefaultRecordsPath() {
   if (const char* db = std::getenv("VANTOR_RECORDS_DB"); db && *db) return db;
   if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor/records.db";
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return std::string();
-  return std::string(home) + "/.local/state/vantor/records.db";
+  std::string home = HomeFolder();
+  if (home.empty()) return std::string();
+  return home + "/.local/state/vantor/records.db";
 }
 
 HRESULT CLocalRecords::Open(const std::string& path, int busyTimeoutMs) {

@@ -30,6 +30,10 @@ bool AsksForHelp(int argc, const char* const* argv) {
   return argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h");
 }
 
+bool AsksForVersion(int argc, const char* const* argv) {
+  return argc == 2 && std::string_view(argv[1]) == "--version";
+}
+
 const char kStartSwitchHelp[] =
     "usage: vantor [/RegServer | /UnregServer | /Automation | /Embedding]\n"
     "  Without a switch: the main window (a second start raises the running one's window).\n"
@@ -38,4 +42,5 @@ const char kStartSwitchHelp[] =
     "  /UnregServer   remove the components and end\n"
     "  /Automation    serve the program's own automation objects, without a window, until no client is left\n"
     "  /Embedding     the same as /Automation\n"
-    "  --help, -h     print this help and end\n";
+    "  --help, -h     print this help and end\n"
+    "  --version      print the version and end\n";

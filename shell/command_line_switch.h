@@ -16,5 +16,7 @@ std::string JoinCommandLine(int argc, const char* const* argv);
 // "--help" or "-h" as the only argument: the switches are printed instead of
 // starting the program.
 bool AsksForHelp(int argc, const char* const* argv);
+// "--version" as the only argument: the version is printed instead.
+bool AsksForVersion(int argc, const char* const* argv);
 // The switches, one line each.
 extern const char kStartSwitchHelp[];

@@ -14,6 +14,8 @@
 #include "platform/error_text.h"
 #include "platform/executable.h"
 #include "platform/format.h"
+#include "platform/home_folder.h"
+#include "platform/path_name.h"
 #include "platform/text.h"
 #include "process/search_file.h"
 
@@ -21,9 +23,8 @@ namespace {
 
 std::string StateFolder() {
   if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor";
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return std::string();
-  return std::string(home) + "/.local/state/vantor";
+  std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/.local/state/vantor";
 }
 
 std::optional<std::string> SystemHostName() {
@@ -96,26 +97,38 @@ int LogFile::OpenIfNeeded() {
   }
   if (fd < 0) return -1;
   path_ = path;
+  budget_.Restart(placement_.maxBytes);
+  PruneLogFolder(ParentFolder(path), path, std::time(nullptr));
   fd_.store(fd, std::memory_order_release);
   return fd;
 }
 
-std::uint64_t LogFile::Post(std::string_view line) {
+std::uint64_t LogFile::Post(std::string_view line, LogLineKind kind) {
   int fd = OpenIfNeeded();
   if (fd < 0) return 0;
   std::string bytes = Utf8ToLocale(line);
   bytes += "\r\n";
+  std::string notice;
+  if (!budget_.Admit(bytes.size(), kind, &notice)) {
+    return notice.empty() ? 0 : Post(notice, LogLineKind::Trace);
+  }
   return writer_.Post(fd, std::move(bytes));
 }
 
-void LogFile::WriteLine(std::string_view line) { Post(line); }
+void LogFile::WriteLine(std::string_view line, LogLineKind kind) { Post(line, kind); }
 
 void LogFile::WriteLineDurably(std::string_view line) {
-  std::uint64_t ticket = Post(line);
+  std::uint64_t ticket = Post(line, LogLineKind::Trace);
   if (ticket != 0) writer_.WaitFlushed(ticket);
 }
 
 void LogFile::Flush(unsigned limitMs) { writer_.Flush(limitMs); }
+
+void LogFile::WriteLeftOutCount() {
+  if (fd_.load(std::memory_order_acquire) < 0) return;
+  std::string line = budget_.LeftOutLine();
+  if (!line.empty()) WriteLine(line, LogLineKind::Trace);
+}
 
 std::string LogFile::path() const {
   std::lock_guard guard(lock_);
@@ -142,7 +155,8 @@ void FlushProcessLogAtExit() { ProcessLog().Flush(kExitFlushLimitMs); }
 LogFile& ProcessLog() {
   static LogFile* log = [] {
     auto* created = new LogFile(LogPlacement::Default());  // lives until exit
-    std::atexit(FlushProcessLogAtExit);
+    std::atexit(FlushProcessLogAtExit);  // runs after the count below is logged
+    std::atexit([] { ProcessLog().WriteLeftOutCount(); });
     return created;
   }();
   return *log;

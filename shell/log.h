@@ -13,7 +13,8 @@
 // When the executable's folder is not writable (an installed program under
 // /usr/bin), the file goes to $XDG_STATE_HOME/vantor/ (default
 // ~/.local/state/vantor/) instead of being lost. When neither can be
-// created, the line is dropped and the next line tries again.
+// created, the line is dropped and the next line tries again. Opening a log
+// prunes the old ones beside it, and a log is bounded (shell/log_limits.h).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -25,6 +26,7 @@
 #include <string_view>
 
 #include "platform/hresult.h"
+#include "shell/log_limits.h"
 #include "shell/log_writer.h"
 
 struct LogPlacement {
@@ -34,6 +36,8 @@ struct LogPlacement {
   std::string fallbackFolder;
   // The host name, or nullopt when it cannot be obtained ("unknown" is used).
   std::function<std::optional<std::string>()> hostName;
+  // Past this many bytes only trace lines are written.
+  std::uint64_t maxBytes = kMaxLogBytes;
 
   static LogPlacement Default();
 };
@@ -46,12 +50,15 @@ class LogFile {
   LogFile& operator=(const LogFile&) = delete;
 
   // Appends CR LF, converts, and queues the line for the writer thread,
-  // which writes it in one request and flushes it.
-  void WriteLine(std::string_view line);
-  // The same, returning once the line (and every line before it) is on disk.
+  // which writes it in one request and flushes it; past the run's bound only
+  // a trace line is queued, another is counted.
+  void WriteLine(std::string_view line, LogLineKind kind = LogLineKind::Message);
+  // The same for a trace line, returning once it (and every line before it) is on disk.
   void WriteLineDurably(std::string_view line);
   // Waits until every line logged so far is on disk, at most limitMs.
   void Flush(unsigned limitMs = 0xFFFFFFFFu);
+  // Writes how many lines the bound left out, if any (at the end of a run).
+  void WriteLeftOutCount();
   // The path of the open file, "" while none is open.
   std::string path() const;
   // Closes the current file; the next line opens one under the new placement.
@@ -60,12 +67,13 @@ class LogFile {
  private:
   int OpenIfNeeded();
   // The line's ticket with the writer, 0 when no file could be opened.
-  std::uint64_t Post(std::string_view line);
+  std::uint64_t Post(std::string_view line, LogLineKind kind);
   LogWriter writer_;
   mutable std::mutex lock_;  // guards the lazy opening only
   LogPlacement placement_;
   std::atomic<int> fd_{-1};
   std::string path_;
+  LogBudget budget_;  // restarted for each file opened
 };
 
 // The process's log.

@@ -2,7 +2,8 @@
 // progress window), and the outside automation-server processes it clears
 // away.
 #pragma once
+#include "platform/version.h"
 
-inline constexpr char kProgramCaption[] = "Vantor 6.0.0.1";
+inline constexpr char kProgramCaption[] = "Vantor " VANTOR_VERSION;
 // Null-terminated, as KillProcessTrees takes them.
 inline constexpr const char* kServerImageNames[] = {"ATMNSE~1.EXE", "AtmnServer.exe", "QPSTServer.exe", nullptr};

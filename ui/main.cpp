@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/version.h"
 #include "shell/command_line_switch.h"
 #include "shell/console_application.h"
 #include "ui/application.h"
@@ -26,6 +27,10 @@ void OnTerminate(int) {
 int main(int argc, char** argv) {
   if (AsksForHelp(argc, argv)) {
     std::fputs(kStartSwitchHelp, stdout);
+    return 0;
+  }
+  if (AsksForVersion(argc, argv)) {
+    std::printf("vantor %s\n", VANTOR_VERSION);
     return 0;
   }
   std::string commandLine = JoinCommandLine(argc, argv);

@@ -41,7 +41,8 @@ std::mutex& ProcessWriteMutex() {
 
 }  // namespace
 
-HiveFile::HiveFile(std::string path, std::string rootName) : path_(std::move(path)), rootName_(std::move(rootName)) {}
+HiveFile::HiveFile(std::string path, std::string rootName, mode_t mode)
+    : path_(std::move(path)), rootName_(std::move(rootName)), mode_(mode) {}
 
 LSTATUS HiveFile::Load(Hive* hive) const {
   *hive = Hive();
@@ -67,7 +68,7 @@ LSTATUS HiveFile::Load(Hive* hive) const {
 LSTATUS HiveFile::CheckWritable() const {
   std::string folder = ParentFolder(path_);
   if (int rc = MakeDirectories(folder); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));
-  UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode_));
   if (lock.get() < 0) return LastError();
   // Saving writes a temporary beside the hive and renames it over the hive.
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return LastError();
@@ -78,7 +79,7 @@ LSTATUS HiveFile::Modify(const std::function<LSTATUS(Hive&, bool*)>& change) con
   std::lock_guard processLock(ProcessWriteMutex());
   if (int rc = MakeDirectories(ParentFolder(path_)); rc != 0) return static_cast<LSTATUS>(Win32ErrorFromErrno(rc));
   std::string lockPath = path_ + ".lock";
-  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode_));
   if (lock.get() < 0) return LastError();
   while (::flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return LastError();
@@ -93,6 +94,6 @@ LSTATUS HiveFile::Modify(const std::function<LSTATUS(Hive&, bool*)>& change) con
 }
 
 LSTATUS HiveFile::Save(const Hive& hive) const {
-  int err = ReplaceFileDurably(path_, SerializeHive(hive, rootName_), 0644);
+  int err = ReplaceFileDurably(path_, SerializeHive(hive, rootName_), mode_);
   return static_cast<LSTATUS>(err == 0 ? ERROR_SUCCESS : Win32ErrorFromErrno(err));
 }

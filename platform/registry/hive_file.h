@@ -4,6 +4,7 @@
 // writers lose nothing and a writer killed mid-save leaves the previous
 // file intact.
 #pragma once
+#include <sys/types.h>
 #include <functional>
 #include <string>
 
@@ -11,7 +12,8 @@
 
 class HiveFile {
  public:
-  HiveFile(std::string path, std::string rootName);
+  // mode: the permissions of the file written (and of its lock file).
+  HiveFile(std::string path, std::string rootName, mode_t mode = 0644);
 
   // The hive as stored; a missing file is an empty hive. Returns a Win32
   // error: ERROR_BAD_FORMAT for a file that is not a hive.
@@ -34,4 +36,5 @@ class HiveFile {
   LSTATUS Save(const Hive& hive) const;
   std::string path_;
   std::string rootName_;
+  mode_t mode_;
 };

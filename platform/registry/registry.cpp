@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/home_folder.h"
 #include "platform/registry/hive_file.h"
 #include "platform/text.h"
 
@@ -27,11 +28,17 @@ std::string HiveDirectory(int hive) {
   if (const char* dir = std::getenv("VANTOR_REGISTRY_DIR"); dir && *dir) return dir;
   if (hive != 1) return "/var/lib/vantor";
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) return std::string(config) + "/vantor";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.config/vantor";
+  // A user with no home at all keeps no settings (writes there fail), rather
+  // than sharing a folder with every other user.
+  std::string home = HomeFolder();
+  return (home.empty() ? std::string("/nonexistent") : home) + "/.config/vantor";
 }
 
-HiveFile FileOf(int hive) { return HiveFile(HiveDirectory(hive) + "/" + kFileNames[hive], kRootNames[hive]); }
+// The user's hive is the user's alone: it may hold the records server's
+// connection string with its password.
+HiveFile FileOf(int hive) {
+  return HiveFile(HiveDirectory(hive) + "/" + kFileNames[hive], kRootNames[hive], hive == 1 ? 0600 : 0644);
+}
 
 bool ValidHandle(HKEY key) {
   return key != nullptr && key->hive >= 0 && key->hive <= 2;

@@ -37,6 +37,17 @@ RunEntry Start(const std::string& device, std::function<HRESULT(CScriptedJob*)> 
 }
 
 
+// A job that waits for its phone until it is released; *stopped is set then.
+RunEntry StartStuck(std::atomic<bool>* stopped) {
+  return Start("stuck", [stopped](CScriptedJob* self) {
+    self->ReportStatus("waiting for the phone");
+    std::stop_token stop = self->StopToken();
+    while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    *stopped = true;
+    return S_OK;
+  });
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
@@ -101,13 +112,7 @@ TEST(JobRun, AJobPastTheTimeLimitIsReleasedAndItsRowFailsWithTimeout) {
   ScopedTimeScale fast(0.05);
   std::atomic<bool> stopped{false};
   std::vector<RunEntry> entries;
-  entries.push_back(Start("stuck", [&](CScriptedJob* self) {
-    self->ReportStatus("waiting for the phone");
-    std::stop_token stop = self->StopToken();
-    while (!stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stopped = true;
-    return S_OK;
-  }));
+  entries.push_back(StartStuck(&stopped));
   entries.push_back(Start("quick", [](CScriptedJob*) { return S_OK; }));
   MemoryOutput out;
   JobView view(ViewMode::Lines, out.file());
@@ -200,4 +205,26 @@ TEST(JobRun, RowTextsFollowTheLocaleAndJsonStaysEnglish) {
       EXPECT_EQ(text.find("拒绝"), std::string::npos) << text;
     }
   }
+}
+
+// A full disk (or a closed pipe) under the output ends the run as a
+// termination signal does: the jobs are released, their rows fail as
+// cancelled, and the status tells what happened.
+TEST(JobRun, OutputThatCannotBeWrittenReleasesTheJobsAndEndsTheRun) {
+  std::atomic<bool> stopped{false};
+  std::vector<RunEntry> entries;
+  entries.push_back(StartStuck(&stopped));
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  JobView view(ViewMode::Json, full);
+  std::vector<JobRow> finished;
+  RunHooks hooks;
+  hooks.rowFinished = [&](const JobRow& row) { finished.push_back(row); };
+  auto begun = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunJobs(&entries, RunOptions{}, hooks, &view), 74);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+  std::fclose(full);
+  EXPECT_TRUE(stopped) << "the job was not released";
+  ASSERT_EQ(finished.size(), 1u);
+  EXPECT_EQ(finished[0].result, HRESULT_FROM_WIN32(ERROR_CANCELLED));
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -125,4 +126,54 @@ TEST(JobJson, MessagesFinalObjectsSummaryAndErrorsAreOneObjectPerLine) {
             "{\"error\":{\"message\":\"the phones cannot be listed: Access is denied.\",\"code\":\"0x80070005\"}}\n"
             "{\"error\":{\"message\":\"no phone is attached\"}}\n")
       << text;
+}
+
+TEST(JobTable, AtTheEndEveryFailedRowsStatusIsPrintedWhole) {
+  MemoryOutput out;
+  TerminalSize size{30, 24};
+  JobView view(ViewMode::Table, out.file(), [&] { return size; });
+  std::vector<JobRow> rows = Rows(3, "The operation completed successfully.");
+  rows[1].error = rows[1].done = true;
+  rows[1].status = "The file was not found.(0x80070002: Open image file \"/srv/pkg/system.img\")\x1b[2J";
+  view.Finish(rows);
+  std::string text = out.Text();
+  EXPECT_NE(text.find("\n2 /dev/ttyUSB1: The file was not found.(0x80070002: Open image file "
+                      "\"/srv/pkg/system.img\")?[2J\n3 phones: 2 succeeded, 1 failed\n"),
+            std::string::npos) << text;
+  EXPECT_EQ(text.find("/dev/ttyUSB0: "), std::string::npos) << "a row that succeeded is not repeated";
+}
+
+TEST(JobTable, ColourIsLeftOutWhenSwitchedOffAndChosenByTheEnvironment) {
+  std::vector<JobRow> rows = Rows(2, "x");
+  rows[0].error = true;
+  for (bool colour : {true, false}) {
+    MemoryOutput out;
+    JobView view(ViewMode::Table, out.file(), [] { return TerminalSize{80, 24}; });
+    view.SetColour(colour);
+    view.Update(rows);
+    EXPECT_EQ(out.Text().find("\x1b[31m") != std::string::npos, colour) << out.Text();
+  }
+  EXPECT_TRUE(ColourWanted(nullptr, "xterm-256color"));
+  EXPECT_TRUE(ColourWanted("", "xterm"));  // an empty NO_COLOR does not count
+  EXPECT_FALSE(ColourWanted("1", "xterm"));
+  EXPECT_FALSE(ColourWanted(nullptr, "dumb"));
+  // A dumb terminal cannot move its cursor back over the table: lines.
+  EXPECT_EQ(ChooseViewMode(false, true, "dumb"), ViewMode::Lines);
+  EXPECT_EQ(ChooseViewMode(false, true, "xterm"), ViewMode::Table);
+  EXPECT_EQ(ChooseViewMode(false, true, nullptr), ViewMode::Table);
+  EXPECT_EQ(ChooseViewMode(false, false, "xterm"), ViewMode::Lines);
+  EXPECT_EQ(ChooseViewMode(true, true, "xterm"), ViewMode::Json);
+}
+
+TEST(JobJson, TheErrorOfTheFirstWriteThatFailedIsKept) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  JobView view(ViewMode::Json, full);
+  EXPECT_EQ(view.outputError(), 0);
+  JobRow row = Rows(1, "")[0];
+  view.Message(row, "Send hello command 1");
+  EXPECT_EQ(view.outputError(), ENOSPC);
+  view.Message(row, "Send hello command 2");
+  EXPECT_EQ(view.outputError(), ENOSPC);
+  std::fclose(full);
 }

@@ -111,3 +111,25 @@ TEST(Options, TheCommandLineRunsTheNamedCommandOrExitsTwo) {
   EXPECT_EQ(run({"vantor-cli"}), 2);
   EXPECT_EQ(g_runs, 1);
 }
+
+TEST(Options, AValueMayJoinItsShortOptionAndDoubleDashEndsTheOptions) {
+  Outcome o = Parse({"-p/a;/b", "-d3", "-d", "-4", "--port", "x", "--"});
+  ASSERT_EQ(o.outcome, ParseOutcome::Run) << o.error;
+  EXPECT_EQ(o.parsed.Value("package"), "/a;/b");
+  EXPECT_EQ(o.parsed.Values("device"), (std::vector<std::string>{"3", "-4"}));
+  EXPECT_EQ(Parse({"-p", "--", "--port", "x"}).parsed.Value("package"), "--");  // a value, as getopt takes it
+
+  struct Case {
+    std::vector<std::string> words;
+    std::string named;
+  } cases[] = {
+      {{"--port", "x", "--", "-h"}, "unexpected argument \"-h\""},  // no help after the options' end
+      {{"--", "--port", "x"}, "unexpected argument \"--port\""},
+      {{"--port", "x", "-xvalue"}, "unknown option \"-xvalue\""},
+  };
+  for (const Case& c : cases) {
+    o = Parse(c.words);
+    EXPECT_EQ(o.outcome, ParseOutcome::UsageError) << c.named;
+    EXPECT_NE(o.error.find(c.named), std::string::npos) << o.error;
+  }
+}

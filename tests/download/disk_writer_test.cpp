@@ -162,6 +162,9 @@ TEST_F(DiskWriter, ImagesAreLookedForInEachSearchFolder) {
   EXPECT_EQ(DownloadToDiskDrive(disk(), raw, Xml("patch.xml", ""), other.path(), &status),
             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(status.Count("Writing file"), 0);
+  // The newest text, which a failed row shows, names the image that is missing.
+  ASSERT_FALSE(status.texts.empty());
+  EXPECT_EQ(status.texts.back(), "Open image file \"" + other / "userdata.img" + "\"");
 }
 
 TEST_F(DiskWriter, ARunSendsItsTextsInOrder) {

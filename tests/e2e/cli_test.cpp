@@ -1,9 +1,11 @@
 // vantor-cli against the virtual bench, as an engineer's script runs it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <regex>
 #include <filesystem>
 
+#include "platform/unique_fd.h"
+#include "platform/version.h"
 #include "process/command_line.h"
 #include "process/path_list.h"
 #include "process/executor.h"
@@ -391,4 +395,162 @@ TEST_F(Cli, OnATerminalTheTableFitsItsSizeAndFollowsAResize) {
   std::string pids;
   if (ExecuteCommand("pgrep -f \"^sleep 413\\.\"", &pids) == 0)
     for (const std::string& pid : SplitPathList(std::regex_replace(pids, std::regex("\\s+"), ";"))) ::kill(std::stoi(pid), SIGKILL);
+}
+
+namespace {
+
+// Starts vantor-cli with its standard output on outFd and its standard error
+// on errFd; the pid.
+pid_t StartCli(const std::vector<std::string>& args, int outFd, int errFd) {
+  std::vector<std::string> words = {VANTOR_CLI_BIN};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Runs vantor-cli to its end with its output in files; the wait status.
+int RunToFiles(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
+  UniqueFd out(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd err(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  pid_t pid = StartCli(args, out.get(), err.get());
+  int status = -1;
+  if (pid > 0) ::waitpid(pid, &status, 0);
+  return status;
+}
+
+std::string ExitText(int status) {
+  if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  return "status " + std::to_string(status);
+}
+
+}  // namespace
+
+TEST_F(Cli, EveryProgramPrintsItsVersion) {
+  for (const char* program : {VANTOR_CLI_BIN, VANTOR_DEVICES_BIN, VANTOR_PHONESIM_BIN}) {
+    std::string out;
+    EXPECT_EQ(ExecuteCommand(QuoteArgument(program) + " --version", &out), 0) << program;
+    EXPECT_EQ(out, std::filesystem::path(program).filename().string() + " " VANTOR_VERSION "\n");
+  }
+}
+
+// `vantor-cli flash ... | head -1`: the reader goes after one line. The run
+// ends as SIGTERM ends it: the script's processes end, the row is released
+// (and recorded), and the exit status is that of a closed pipe.
+TEST_F(Cli, AClosedOutputPipeEndsTheRunLikeATerminationSignal) {
+  ScopedEnv records("VANTOR_RECORDS_DB", (dir / "records.db").c_str());
+  StartBench();
+  WriteFile(dir / "package/endless.sh",
+            "echo started\nsleep 414.1 &\nwhile :; do echo tick; sleep 0.02; done\n");
+  std::string fastboot = Phone(2);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  UniqueFd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
+  UniqueFd err(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  pid_t pid = StartCli({"flash", "--json", "--script", "endless.sh", "-p", dir / "package", "-d",
+                        fastboot.substr(1, fastboot.size() - 2)},
+                       writeEnd.get(), err.get());
+  ASSERT_GT(pid, 0);
+  writeEnd.Reset();
+  std::string first;
+  char c;
+  while (::read(readEnd.get(), &c, 1) == 1 && c != '\n') first += c;  // head -1
+  EXPECT_NE(first.find("\"device\":"), std::string::npos) << first;
+  ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 414.1\"") == 0; }, std::chrono::seconds(20)));
+  readEnd.Reset();
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << ExitText(status);
+  EXPECT_EQ(Leftovers("414."), "") << "a process of the script was left behind";
+  std::string out;
+  EXPECT_EQ(Run("records --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"method\":\"fastboot\""), std::string::npos) << "the released row left no record:\n" << out;
+  EXPECT_NE(out.find("\"outcome\":\"released\""), std::string::npos) << out;
+}
+
+TEST_F(Cli, OutputToAFullDiskIsAFailureAndListSpeaksJson) {
+  StartBench();
+  std::string disk = dir / "bench/disk-3.img";
+  int status = RunToFiles({"flash", "--json", "-p", dir / "package", "-d", disk}, "/dev/full", dir / "err.txt");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 74) << ExitText(status);
+  status = RunToFiles({"list"}, "/dev/full", dir / "err.txt");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 74) << ExitText(status);
+  EXPECT_NE(ReadFile(dir / "err.txt").find("the output cannot be written"), std::string::npos);
+
+  std::string out;
+  EXPECT_EQ(Run("list --json", &out), 0);
+  EXPECT_EQ(Lines(out, "\n"), 4) << out;
+  EXPECT_NE(out.find("{\"index\":3,\"device\":\"" + disk + "\",\"mode\":\"usb-disk\",\"type\":\"0x1000002\"}\n"),
+            std::string::npos) << out;
+}
+
+TEST_F(Cli, DownloadAndWriteDiskFailuresGoToStandardErrorAndNameTheMissingImage) {
+  StartBench();
+  WriteFile(dir / "package/raw-absent.xml",
+            "<?xml version=\"1.0\"?>\n<data><program start_sector=\"34\" filename=\"absent.img\"/></data>\n");
+  int status = RunToFiles({"write-disk", "--disk", dir / "bench/disk-3.img", "--rawprogram",
+                           dir / "package/raw-absent.xml", "--patch", dir / "package/patch0.xml"},
+                          dir / "out.txt", dir / "err.txt");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ExitText(status);
+  std::string err = ReadFile(dir / "err.txt");
+  EXPECT_EQ(err.rfind("vantor-cli write-disk: ", 0), 0u) << err;
+  EXPECT_NE(err.find("(0x80070002: Open image file \"" + dir / "package/absent.img\")"), std::string::npos) << err;
+  EXPECT_EQ(ReadFile(dir / "out.txt").find("0x80070002"), std::string::npos) << "the error went to standard output";
+
+  status = RunToFiles({"download", "--port", dir / "no-such-port", "--programmer", dir / "package/MPRG8660.hex",
+                       "--boot", dir / "package/8660_msimage.mbn"},
+                      dir / "out.txt", dir / "err.txt");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ExitText(status);
+  EXPECT_EQ(ReadFile(dir / "err.txt").rfind("vantor-cli download: ", 0), 0u) << ReadFile(dir / "err.txt");
+  EXPECT_EQ(ReadFile(dir / "out.txt"), "");
+}
+
+TEST_F(Cli, CheckReadsThePackageAsTheJobsWouldAndNamesWhatFails) {
+  std::string out;
+  std::string package = QuoteArgument(dir / "package");
+  EXPECT_EQ(Run("check --mode emergency -p " + package, &out), 0) << out;
+  for (const char* role : {"flash programmer", "boot image", "rawprogram XML", "patch XML"})
+    EXPECT_NE(out.find("ok      emergency " + std::string(role)), std::string::npos) << role << "\n" << out;
+  EXPECT_EQ(Run("check -m fastboot -p" + package, &out), 0) << out;
+  EXPECT_NE(out.find("fastboot script"), std::string::npos) << out;
+  // No .qcn in the sample package: the whole check fails on that file alone.
+  EXPECT_EQ(Run("check -p " + package, &out), 1) << out;
+  EXPECT_EQ(Lines(out, "FAILED  "), 1) << out;
+  EXPECT_NE(out.find("FAILED  nv        NV item file"), std::string::npos) << out;
+  WriteFile(dir / "package/broken.qcn", "not a compound file");
+  EXPECT_EQ(Run("check --mode=nv --nv broken.qcn -p " + package, &out), 1) << out;
+  EXPECT_NE(out.find("(0x8007000b)"), std::string::npos) << out;
+
+  WriteFile(dir / "package/raw-absent.xml",
+            "<?xml version=\"1.0\"?>\n<data><program start_sector=\"34\" filename=\"absent.img\"/></data>\n");
+  EXPECT_EQ(Run("check --mode disk --rawprogram raw-absent.xml -p " + package, &out), 1) << out;
+  EXPECT_NE(out.find("absent.img"), std::string::npos) << out;
+  WriteFile(dir / "package/raw-bad.xml",
+            "<?xml version=\"1.0\"?>\n<data><program start_sector=\"0x22\" filename=\"boot.img\"/></data>\n");
+  EXPECT_EQ(Run("check --mode disk --rawprogram raw-bad.xml -p " + package, &out), 1) << out;
+  EXPECT_EQ(Run("check --mode sideways -p " + package, &out), 2) << out;
+  EXPECT_NE(out.find("\"sideways\""), std::string::npos) << out;
+}
+
+// Installed, the device helper is an internal program under libexec.
+TEST_F(Cli, AnInstalledProgramFindsItsHelperUnderLibexec) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir / "usr/bin");
+  fs::create_directories(dir / "usr/libexec/vantor");
+  fs::copy_file(VANTOR_CLI_BIN, dir / "usr/bin/vantor-cli");
+  fs::copy_file(VANTOR_DEVICES_BIN, dir / "usr/libexec/vantor/vantor-devices");
+  StartBench();
+  ScopedEnv noHelper("VANTOR_DEVICE_HELPER", nullptr);
+  std::string out;
+  EXPECT_EQ(ExecuteCommand(QuoteArgument(dir / "usr/bin/vantor-cli") + " list", &out), 0) << out;
+  EXPECT_EQ(Lines(out, "\n"), 4) << out;
 }

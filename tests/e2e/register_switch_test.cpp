@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/registry/registry.h"
+#include "platform/version.h"
 #include "process/command_line.h"
 #include "process/executor.h"
 #include "process/search_file.h"
@@ -120,4 +121,12 @@ TEST(RegisterSwitch, AFailedInstallationIsPrintedAndEndsWithAFailureStatus) {
   EXPECT_EQ(s.Run("/RegServer", &output), 1) << output;
   EXPECT_NE(output.find("failed: install Google/Driver/51-android.rules(0x80070002)"), std::string::npos) << output;
   EXPECT_EQ(s.Marker(), "");
+}
+
+TEST(RegisterSwitch, VersionIsOneLineWithoutADisplayAndTouchesNothing) {
+  Session s;
+  std::string output;
+  EXPECT_EQ(s.Run("--version", &output), 0) << output;
+  EXPECT_EQ(output, "vantor " VANTOR_VERSION "\n");
+  EXPECT_FALSE(std::filesystem::exists(s.dir / "registry")) << "the version installed something";
 }

@@ -119,7 +119,9 @@ TEST_F(Installer, FirstRunWithoutQpstModulesInstallsTheRulesAndMarksTheExecutabl
   EXPECT_EQ(Machine("qcser.rules"), "60-vantor-qcser.rules");
   EXPECT_EQ(Machine("NoQPST"), "1");
   EXPECT_EQ(ReadFile(dir / "commands"), dir / "bin/udevadm control --ping\n" + dir / "bin/udevadm control --reload\n" +
-                                           dir / "bin/udevadm trigger\n");
+                                           dir / "bin/udevadm trigger --property-match=ID_VENDOR_ID=05c6 "
+                                                 "--property-match=ID_VENDOR_ID=18d1 "
+                                                 "--property-match=ID_USB_INTERFACES=*:ff42??:*\n");
   EXPECT_TRUE(IsInstalled());
 
   // The same executable again: nothing shown, nothing done.

@@ -1,7 +1,9 @@
 #include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -250,4 +252,27 @@ TEST_F(Registry, ShellBooleanReaderAcceptsItsForms) {
   EXPECT_TRUE(SHRegGetBoolUSValue(kVantorKey, "Flag", true, false));  // user hive ignored
   EXPECT_TRUE(SHRegGetBoolUSValue(kVantorKey, "Missing", false, true));
   EXPECT_FALSE(SHRegGetBoolUSValue(kVantorKey, "Missing", false, false));
+}
+
+// The user's hive may hold the records server's connection string with its
+// password: no other user reads it. The machine's hives stay readable.
+TEST_F(Registry, TheUsersHiveIsWrittenForTheUserAloneAndItsHomeNeverFallsBackToTmp) {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(root, kVantorKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetString(key.get(), "RecordsServer", "host=db password=secret"), ERROR_SUCCESS);
+  }
+  struct stat user {}, machine {};
+  ASSERT_EQ(::stat(RegistryHivePath(HKEY_CURRENT_USER).c_str(), &user), 0);
+  ASSERT_EQ(::stat(RegistryHivePath(HKEY_LOCAL_MACHINE).c_str(), &machine), 0);
+  EXPECT_EQ(user.st_mode & 0777, 0600u);
+  EXPECT_EQ(machine.st_mode & 0777, 0644u);
+
+  // Started without HOME (a service, a cron job): the password database names the home.
+  ScopedEnv noDir("VANTOR_REGISTRY_DIR", nullptr);
+  ScopedEnv noConfig("XDG_CONFIG_HOME", nullptr);
+  ScopedEnv noHome("HOME", nullptr);
+  passwd* pw = ::getpwuid(::geteuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(RegistryHivePath(HKEY_CURRENT_USER), std::string(pw->pw_dir) + "/.config/vantor/HKEY_CURRENT_USER.reg");
 }

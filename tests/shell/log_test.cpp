@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +19,8 @@
 #include <vector>
 
 #include "platform/file_sync.h"
+
+#include "platform/unique_fd.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -282,4 +288,72 @@ TEST_F(ProcessLogTest, DumpsFollowTheSwitchOfThisProcess) {
   WriteLog("end");
   // This binary runs once with DumpVantor unset and once with it set to "1".
   EXPECT_EQ(Contents(), DumpEnabled() ? "TransmitPacket\r\n7E 07 \r\nend\r\n" : "end\r\n");
+}
+
+// A script that prints without end must not fill the disk: past the bound
+// status lines are counted, trace lines still written, and the count is told.
+TEST(LogFile, PastItsBoundOnlyTraceLinesAreWrittenAndTheRestCounted) {
+  TempDir dir;
+  LogPlacement placement = InFolder(dir.path());
+  placement.maxBytes = 2000;
+  LogFile log(placement);
+  const std::string status(48, 's');  // 50 bytes with CR LF
+  for (int i = 0; i < 100; ++i) log.WriteLine(status);
+  log.WriteLine("CFastBootFlasher::DoWork(170): Unspecified error(0x80004005)", LogLineKind::Trace);
+  log.WriteLine(status);
+  log.WriteLeftOutCount();
+  std::string text = ReadFile(log.path());
+  size_t statusLines = 0;
+  for (size_t at = text.find(status); at != std::string::npos; at = text.find(status, at + 1)) ++statusLines;
+  EXPECT_EQ(statusLines, 40u);  // 2000 bytes of them
+  EXPECT_NE(text.find("\r\nThe log has reached its bound of 2000 bytes"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\nCFastBootFlasher::DoWork(170): Unspecified error(0x80004005)\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\n61 lines were left out of this log past its bound of 2000 bytes\r\n"), std::string::npos)
+      << text.substr(text.size() > 300 ? text.size() - 300 : 0);
+  EXPECT_LT(text.size(), 2400u);
+}
+
+namespace {
+
+void SetWriteTime(const std::string& path, std::time_t when) {
+  timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+size_t CountLogs(const std::string& folder) {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    n += entry.path().filename().string().rfind("Vantor-", 0) == 0 && entry.path().extension() == ".log";
+  return n;
+}
+
+}  // namespace
+
+// Opening a log prunes the folder it lies in: logs older than 30 days go, and
+// beyond the newest 200; other files, and a log a running program still
+// writes, stay.
+TEST(LogFile, OpeningALogPrunesTheOldOnesBesideIt) {
+  TempDir dir;
+  std::time_t now = std::time(nullptr);
+  WriteFile(dir / "Vantor-1000@old.log", "old\r\n");
+  SetWriteTime(dir / "Vantor-1000@old.log", now - 31 * 24 * 3600);
+  WriteFile(dir / "notes.txt", "kept\r\n");
+  SetWriteTime(dir / "notes.txt", now - 400 * 24 * 3600);
+  for (int i = 0; i < 205; ++i) {
+    std::string name = dir / ("Vantor-" + std::to_string(2000 + i) + "@bench.log");
+    WriteFile(name, "recent\r\n");
+    SetWriteTime(name, now - 3600 - (205 - i) * 60);  // Vantor-2000 is the oldest
+  }
+  UniqueFd inUse(::open((dir / "Vantor-2000@bench.log").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(inUse.get(), LOCK_EX), 0);  // as a running program holds its log
+
+  LogFile log(InFolder(dir.path()));
+  log.WriteLine("this run");
+  EXPECT_FALSE(std::filesystem::exists(dir / "Vantor-1000@old.log"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "notes.txt"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "Vantor-2000@bench.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "Vantor-2001@bench.log"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "Vantor-2006@bench.log"));
+  EXPECT_TRUE(std::filesystem::exists(log.path()));
+  EXPECT_EQ(CountLogs(dir.path()), 201u);  // this run's, the 199 newest others, the one in use
 }

@@ -19,6 +19,7 @@
 
 #include <syslog.h>
 
+#include "platform/version.h"
 #include "tools/devices/backend.h"
 
 namespace {
@@ -34,7 +35,8 @@ const char kHelp[] =
     "  monitor           watch phones arrive until ended\n"
     "  init              forget the table of location indexes\n"
     "exit status: 0 done, 1 failed, 2 bad arguments, 3 access denied, 4 no such device.\n"
-    "With VANTOR_BENCH_DIR set, the answers come from the virtual bench in that folder.\n";
+    "With VANTOR_BENCH_DIR set, the answers come from the virtual bench in that folder.\n"
+    "--version prints the version.\n";
 
 using devices::Phone;
 using devices::Status;
@@ -139,6 +141,10 @@ int Run(devices::Backend& backend, const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kHelp, stdout);
+    return devices::kOk;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vantor-devices %s\n", VANTOR_VERSION);
     return devices::kOk;
   }
   if (argc < 2) {

@@ -11,6 +11,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/home_folder.h"
+
 namespace devices {
 
 namespace {
@@ -98,8 +100,8 @@ std::string PortTablePath() {
   if (const char* path = std::getenv("VANTOR_PORT_TABLE"); path && *path) return path;
   if (::geteuid() == 0) return "/var/lib/vantor/usb-ports";
   if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vantor/usb-ports";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "/tmp") + "/.local/state/vantor/usb-ports";
+  std::string home = HomeFolder();
+  return (home.empty() ? std::string("/nonexistent") : home) + "/.local/state/vantor/usb-ports";
 }
 
 Status IndexOfPort(const std::string& portPath, unsigned* index) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/version.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/diagnostic_phone.h"
 #include "tools/phonesim/fastboot_phone.h"
@@ -71,7 +72,8 @@ void Usage() {
                "          --sahara-unsigned         the programmer is refused (END_IMAGE_TX status 0x25)\n"
                "          --sahara-hello-once       HELLO only at the first open of the port\n"
                "  HELLO goes out when the host opens the port, after a RESET, and again for bytes that cannot\n"
-               "  start a HELLO_RESP; after a Firehose power reset the phone is back at the same port in Sahara mode\n");
+               "  start a HELLO_RESP; after a Firehose power reset the phone is back at the same port in Sahara mode\n"
+               "--help prints this text, --version the version.\n");
 }
 
 // The values of an identity list, one a phone: "none" (the empty value: the
@@ -156,7 +158,11 @@ int main(int argc, char** argv) {
     bool needsValue = !(flag("--wrong-magic") || flag("--corrupt-readback") || flag("--never-returns") ||
                         flag("--short-hello") || flag("--help") || flag("--diag-refuse-spc") ||
                         flag("--diag-bad-readback") || flag("--diag-leading-flag") || flag("--fh-silent") ||
-                        flag("--sahara-unsigned") || flag("--sahara-hello-once"));
+                        flag("--sahara-unsigned") || flag("--sahara-hello-once") || flag("--version"));
+    if (flag("--version")) {
+      std::printf("vantor-phonesim %s\n", VANTOR_VERSION);
+      return 0;
+    }
     if (flag("--help")) {
       Usage();
       return 0;
