@@ -1,4 +1,4 @@
-# Set-up and helpers of the guest side of the USB bench.
+# Set-up and helpers of the guest side of the USB bench, and its cases.
 
 # Loads the gadget side (dummy_hcd with one controller per phone) and the
 # host side's drivers. udev in the chroot finds no binary module index, so
@@ -11,11 +11,10 @@ start_usb() {
   done
   busybox modprobe dummy_hcd num="$controllers" || echo "guest: cannot load dummy_hcd"
   mountpoint -q /sys/kernel/config || mount -t configfs none /sys/kernel/config
-  mkdir -p /dev/bus/usb
 }
 
 # The package's files where the package puts them (prefix /usr): the rules
-# land in /usr/lib/udev/rules.d.
+# land in /usr/lib/udev/rules.d, the programs in /usr/bin.
 install_package() {
   cmake --install "$build" --prefix /usr >/tmp/install.log 2>&1 || echo "guest: install failed"
 }
@@ -30,12 +29,90 @@ stop_udev() {
   udevadm control --exit 2>/dev/null || true
 }
 
+# wait_for SECONDS COMMAND...: true once COMMAND holds, false at the deadline.
+wait_for() {
+  local deadline=$(($(date +%s) + $1))
+  shift
+  until "$@"; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+
 result() {  # hold|fail NAME DETAIL
   echo "$1 $2: $3" | tee -a /out/results
 }
 
+# The USB device at a controller's one port ("1-1" for dummy_udc.0).
+usb_device_of() {
+  local bus
+  bus=$(basename "$(ls -d /sys/devices/platform/dummy_hcd."${1#dummy_udc.}"/usb* 2>/dev/null | head -1)")
+  echo "${bus#usb}-1"
+}
+
+# The drivers the kernel bound to the device's interfaces, "none" for none.
+drivers_of() {
+  local device=$1 names="" intf
+  for intf in /sys/bus/usb/devices/"$device":*; do
+    [ -e "$intf/driver" ] && names="$names,$(basename "$(readlink "$intf/driver")")"
+  done
+  names=${names#,}
+  echo "${names:-none}"
+}
+
+# The phones' side: vantor-phonesim on the controllers named; its output
+# (one line a phone) in $case_dir/phones.
+start_phones() {
+  mkdir -p "$case_dir/bench"
+  "$build/tools/phonesim/vantor-phonesim" --dir "$case_dir/bench" "$@" >"$case_dir/phones" 2>"$case_dir/phonesim.log" &
+  sim=$!
+}
+
+stop_phones() {
+  [ -n "${sim:-}" ] || return 0
+  kill "$sim" 2>/dev/null
+  wait "$sim" 2>/dev/null
+  sim=""
+}
+
+cli() {
+  VANTOR_REGISTRY_DIR=$case_dir/registry VANTOR_RECORDS_DB=$case_dir/records.db \
+    VANTOR_DEVICE_HELPER=/usr/bin/vantor-devices /usr/bin/vantor-cli "$@"
+}
+
+listed() {  # listed MODE [COUNT]
+  [ "$(cli list 2>/dev/null | grep -c " $1 ")" -ge "${2:-1}" ]
+}
+
+# The udev properties and tags the package's rules set, as udevadm shows them.
+udev_has() {  # udev_has NODE LINE...
+  local node=$1 info
+  shift
+  info=$(udevadm info --query=all --name="$node" 2>/dev/null) || return 1
+  for line in "$@"; do grep -qx "E: $line" <<<"$info" || return 1; done
+}
+
+package_on_disk() {  # the package's system image at its sectors of the disk file
+  cmp -s -i $((28672 * 512)):0 -n $((24 * 1024 * 1024)) "$1" /tmp/package/system.img
+}
+
+source "$root/scripts/usb-bench.d/cases.sh"
+
 run_cases() {
-  local list=$1
+  local list=$1 name
+  "$root/scripts/make-sample-package" /tmp/package >/dev/null
   result hold boot "kernel $(uname -r), udev $(udevadm --version), $(ls /sys/class/udc | wc -l) controllers"
   echo 0 >/out/phones
+  [ "$list" = all ] && list=$ALL_CASES
+  for name in ${list//,/ }; do
+    case_dir=/tmp/case-$name
+    rm -rf "$case_dir" && mkdir -p "$case_dir/registry"
+    if declare -F "case_${name//-/_}" >/dev/null; then
+      "case_${name//-/_}"
+    else
+      result fail "$name" "no such case"
+    fi
+    stop_phones
+    mkdir -p "/out/$name" && cp "$case_dir"/*.log "$case_dir"/phones "$case_dir"/*.json "/out/$name/" 2>/dev/null
+  done
 }
