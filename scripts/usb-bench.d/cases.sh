@@ -1,7 +1,7 @@
 # The USB bench's cases. Each starts its phones on the controllers it names,
 # runs the program against them through the kernel's drivers and udev, and
 # checks the outcome from the phone's side; one result line each.
-ALL_CASES="emergency diagnostic"
+ALL_CASES="emergency diagnostic four-modes unplugged-mid-write late-disk"
 
 # The done row of one phone in a --json run: "INDEX RESULT".
 done_row() {
@@ -18,15 +18,15 @@ case_emergency() {
     result fail $name "not listed; drivers=$(drivers_of "$device")"
     return
   fi
-  local index node
+  local index="" node=""
   read -r index node _ < <(cli list | grep ' emergency-download ')
   local tty_drivers
   tty_drivers=$(drivers_of "$device")
   udev_has "$node" ID_MM_DEVICE_IGNORE=1 || problems+=" tty-without-ID_MM_DEVICE_IGNORE"
   udevadm info --name="$node" | grep -q '^E: TAGS=.*:uaccess:' || problems+=" tty-without-uaccess"
-  cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$case_dir/flash.json" 2>"$case_dir/cli.log"
+  cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$logs/flash.json" 2>"$logs/cli.log"
   local rc=$? row
-  row=$(done_row "$case_dir/flash.json")
+  row=$(done_row "$logs/flash.json")
   [ "$rc" -eq 0 ] || problems+=" exit=$rc"
   [ "$row" = "$index 0x00000000" ] || problems+=" row=[$row]"
   package_on_disk "$case_dir/bench/disk-1.img" || problems+=" package-not-on-disk"
@@ -37,7 +37,7 @@ case_emergency() {
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
   result $verdict $name "drivers=$tty_drivers then $(drivers_of "$device"); $node at index $index, back as ${disk:-nothing} at index $index${problems:+;$problems}"
-  echo 1 >/out/phones
+  add_phones 1
 }
 
 # A running phone's diagnostic port: the package's rules bind it to a serial
@@ -50,17 +50,120 @@ case_diagnostic() {
     result fail $name "not listed; drivers=$(drivers_of "$device")"
     return
   fi
-  local index node
+  local index="" node=""
   read -r index node _ < <(cli list | grep ' diagnostic ')
   udev_has "$node" ID_MM_DEVICE_IGNORE=1 || problems+=" tty-without-ID_MM_DEVICE_IGNORE"
   mkdir -p "$case_dir/backup"
-  cli backup -p "$case_dir/backup" -d "$index" --timeout 400 --json >"$case_dir/backup.json" 2>"$case_dir/cli.log"
+  cli backup -p "$case_dir/backup" -d "$index" --timeout 400 --json >"$logs/backup.json" 2>"$logs/cli.log"
   local rc=$? row
-  row=$(done_row "$case_dir/backup.json")
+  row=$(done_row "$logs/backup.json")
   [ "$rc" -eq 0 ] || problems+=" exit=$rc"
   [ "$row" = "$index 0x00000000" ] || problems+=" row=[$row]"
   [ "$(ls "$case_dir"/backup/*.qcn 2>/dev/null | wc -l)" -eq 1 ] || problems+=" no-backup-file"
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
   result $verdict $name "drivers=$(drivers_of "$device"); $node at index $index backed up${problems:+;$problems}"
+  add_phones 1
+}
+
+# One phone in each mode on four ports at once: the running phone backed up,
+# then all four flashed by one `vantor-cli flash` (the running phone's items
+# restored from that backup), each checked from its own side.
+case_four_modes() {
+  local name=four-modes problems=""
+  start_phones --phones 1 --fastboot-phones 1 --disk-phones 1 --diagnostic-phones 1 \
+    --usb dummy_udc.0,dummy_udc.1,dummy_udc.2,dummy_udc.3 --disk-delay 300
+  local mode
+  for mode in emergency-download fastboot usb-disk diagnostic; do
+    wait_for 60 listed "$mode" || problems+=" $mode-not-listed"
+  done
+  if [ -n "$problems" ]; then
+    result fail $name "drivers=$(all_drivers);$problems"
+    return
+  fi
+  local drivers_before
+  drivers_before=$(all_drivers)
+  cp -r /tmp/package "$case_dir/package"
+  cp "$case_dir"/bench/nv-4.txt "$case_dir/nv-before.txt"
+  cli backup -p "$case_dir/package" --timeout 400 --json >"$logs/backup.json" 2>"$logs/backup.log" ||
+    problems+=" backup-exit=$?"
+  cli flash -p "$case_dir/package" --timeout 600 --json >"$logs/flash.json" 2>"$logs/cli.log" ||
+    problems+=" flash-exit=$?"
+  [ "$(done_row "$logs/flash.json" | grep -c ' 0x00000000$')" -eq 4 ] ||
+    problems+=" rows=[$(done_row "$logs/flash.json" | tr '\n' ' ')]"
+  package_on_disk "$case_dir/bench/disk-1.img" || problems+=" emergency-disk-without-package"
+  package_on_disk "$case_dir/bench/disk-3.img" || problems+=" disk-without-package"
+  cmp -s "$case_dir/nv-before.txt" "$case_dir/bench/nv-4.txt" || problems+=" nv-items-differ"
+  [ ! -e "/sys/bus/usb/devices/$(usb_device_of dummy_udc.1)" ] || problems+=" fastboot-phone-not-rebooted"
+  local verdict=hold
+  [ -z "$problems" ] || verdict=fail
+  result $verdict $name "drivers=$drivers_before; after: $(all_drivers); 4 phones flashed, NV items restored${problems:+;$problems}"
+  add_phones 4
+}
+
+# "PORT:drivers" of the four ports.
+all_drivers() {
+  local n out=""
+  for n in 0 1 2 3; do
+    local device
+    device=$(usb_device_of dummy_udc.$n)
+    [ -e "/sys/bus/usb/devices/$device" ] && out+=" $device:$(drivers_of "$device")"
+  done
+  echo "${out# }"
+}
+
+# Faults only a kernel shows.
+
+# A USB disk unplugged (its function removed) while the program writes it:
+# the job fails with the error of the lost device, neither succeeding nor
+# waiting for its time-out.
+case_unplugged_mid_write() {
+  local name=unplugged-mid-write problems=""
+  start_phones --phones 0 --disk-phones 1 --usb dummy_udc.2
+  if ! wait_for 60 listed usb-disk; then
+    result fail $name "not listed; drivers=$(drivers_of "$(usb_device_of dummy_udc.2)")"
+    return
+  fi
+  local drivers disk="$case_dir/bench/disk-1.img"
+  drivers=$(drivers_of "$(usb_device_of dummy_udc.2)")
+  cli flash -p /tmp/package --timeout 300 --json >"$logs/flash.json" 2>"$logs/cli.log" &
+  local flash=$!
+  # Unplugged once 4 MiB have reached the phone's eMMC.
+  wait_for 300 eval '[ "$(stat -c %b "$disk")" -ge 8192 ]' || problems+=" never-written"
+  stop_phones
+  local started=$SECONDS rc=0
+  wait "$flash" || rc=$?
+  local row
+  row=$(done_row "$logs/flash.json")
+  [ "$rc" -eq 1 ] || problems+=" exit=$rc"
+  case "${row#* }" in
+    0x00000000|0x800705b4|"") problems+=" row=[$row]" ;;
+  esac
+  local verdict=hold
+  [ -z "$problems" ] || verdict=fail
+  result $verdict $name "drivers=$drivers; unplugged after $(( $(stat -c %b "$disk") / 2048 )) MiB, the job failed with ${row#* } after $((SECONDS - started)) s${problems:+;$problems}"
+  add_phones 1
+}
+
+# The mini kernel's disk appears late (20 s after the reset): the job waits
+# for it at the same port and finishes.
+case_late_disk() {
+  local name=late-disk problems=""
+  start_phones --phones 1 --usb dummy_udc.3 --disk-delay 20000
+  if ! wait_for 60 listed emergency-download; then
+    result fail $name "not listed; drivers=$(drivers_of "$(usb_device_of dummy_udc.3)")"
+    return
+  fi
+  local index="" node=""
+  read -r index node _ < <(cli list | grep ' emergency-download ')
+  cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$logs/flash.json" 2>"$logs/cli.log" ||
+    problems+=" exit=$?"
+  local row
+  row=$(done_row "$logs/flash.json")
+  [ "$row" = "$index 0x00000000" ] || problems+=" row=[$row]"
+  package_on_disk "$case_dir/bench/disk-1.img" || problems+=" package-not-on-disk"
+  local verdict=hold
+  [ -z "$problems" ] || verdict=fail
+  result $verdict $name "drivers=$(drivers_of "$(usb_device_of dummy_udc.3)"); $node at index $index, the disk 20 s later${problems:+;$problems}"
+  add_phones 1
 }

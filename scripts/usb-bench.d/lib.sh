@@ -39,6 +39,10 @@ wait_for() {
   done
 }
 
+add_phones() {  # the phones the cases drove
+  echo $(($(cat /out/phones) + $1)) >/out/phones
+}
+
 result() {  # hold|fail NAME DETAIL
   echo "$1 $2: $3" | tee -a /out/results
 }
@@ -64,7 +68,7 @@ drivers_of() {
 # (one line a phone) in $case_dir/phones.
 start_phones() {
   mkdir -p "$case_dir/bench"
-  "$build/tools/phonesim/vantor-phonesim" --dir "$case_dir/bench" "$@" >"$case_dir/phones" 2>"$case_dir/phonesim.log" &
+  "$build/tools/phonesim/vantor-phonesim" --dir "$case_dir/bench" "$@" >"$logs/phones" 2>"$logs/phonesim.log" &
   sim=$!
 }
 
@@ -101,18 +105,20 @@ source "$root/scripts/usb-bench.d/cases.sh"
 run_cases() {
   local list=$1 name
   "$root/scripts/make-sample-package" /tmp/package >/dev/null
-  result hold boot "kernel $(uname -r), udev $(udevadm --version), $(ls /sys/class/udc | wc -l) controllers"
+  echo "guest: kernel $(uname -r), udev $(udevadm --version), $(ls /sys/class/udc | wc -l) USB controllers" >>/out/results
   echo 0 >/out/phones
   [ "$list" = all ] && list=$ALL_CASES
   for name in ${list//,/ }; do
-    case_dir=/tmp/case-$name
-    rm -rf "$case_dir" && mkdir -p "$case_dir/registry"
-    if declare -F "case_${name//-/_}" >/dev/null; then
-      "case_${name//-/_}"
-    else
+    case_dir=/tmp/case-$name  # the phones' state and disks
+    logs=/out/$name           # what the host keeps
+    rm -rf "$case_dir" && mkdir -p "$case_dir/registry" "$logs"
+    if ! declare -F "case_${name//-/_}" >/dev/null; then
       result fail "$name" "no such case"
+      continue
     fi
-    stop_phones
-    mkdir -p "/out/$name" && cp "$case_dir"/*.log "$case_dir"/phones "$case_dir"/*.json "/out/$name/" 2>/dev/null
+    local before
+    before=$(wc -l </out/results)
+    ( "case_${name//-/_}"; stop_phones )
+    [ "$(wc -l </out/results)" -gt "$before" ] || result fail "$name" "the case ended early"
   done
 }
