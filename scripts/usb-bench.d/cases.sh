@@ -24,6 +24,8 @@ case_emergency() {
   tty_drivers=$(drivers_of "$device")
   udev_has "$node" ID_MM_DEVICE_IGNORE=1 || problems+=" tty-without-ID_MM_DEVICE_IGNORE"
   udevadm info --name="$node" | grep -q '^E: TAGS=.*:uaccess:' || problems+=" tty-without-uaccess"
+  local current=without
+  udevadm info --name="$node" | grep -q '^E: CURRENT_TAGS=.*:uaccess:' && current=with
   cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$logs/flash.json" 2>"$logs/cli.log"
   local rc=$? row
   row=$(done_row "$logs/flash.json")
@@ -36,7 +38,7 @@ case_emergency() {
   [ -z "$disk" ] || udev_has "$disk" UDISKS_IGNORE=1 || problems+=" disk-without-UDISKS_IGNORE"
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
-  result $verdict $name "drivers=$tty_drivers then $(drivers_of "$device"); $node at index $index, back as ${disk:-nothing} at index $index${problems:+;$problems}"
+  result $verdict $name "drivers=$tty_drivers then $(drivers_of "$device"); $node at index $index (current tags $current uaccess), back as ${disk:-nothing} at index $index${problems:+;$problems}"
   add_phones 1
 }
 
@@ -124,12 +126,15 @@ case_unplugged_mid_write() {
     result fail $name "not listed; drivers=$(drivers_of "$(usb_device_of dummy_udc.2)")"
     return
   fi
-  local drivers disk="$case_dir/bench/disk-1.img"
+  local drivers disk="$case_dir/bench/disk-1.img" node
   drivers=$(drivers_of "$(usb_device_of dummy_udc.2)")
+  node=$(cli list | awk '$3 == "usb-disk" {print $2}')
   cli flash -p /tmp/package --timeout 300 --json >"$logs/flash.json" 2>"$logs/cli.log" &
   local flash=$!
-  # Unplugged once 4 MiB have reached the phone's eMMC.
+  # Unplugged once 4 MiB have reached the phone's eMMC; until then the
+  # program holds the disk for itself.
   wait_for 300 eval '[ "$(stat -c %b "$disk")" -ge 8192 ]' || problems+=" never-written"
+  held_exclusively "$node" || problems+=" $node-not-held-exclusively"
   stop_phones
   local started=$SECONDS rc=0
   wait "$flash" || rc=$?

@@ -96,6 +96,17 @@ udev_has() {  # udev_has NODE LINE...
   for line in "$@"; do grep -qx "E: $line" <<<"$info" || return 1; done
 }
 
+# Whether another opener than the program is refused the whole disk: an
+# exclusive open of a block device fails while someone holds it so.
+held_exclusively() {
+  python3 -c 'import errno, os, sys
+try:
+    os.close(os.open(sys.argv[1], os.O_RDONLY | os.O_EXCL))
+except OSError as e:
+    sys.exit(0 if e.errno == errno.EBUSY else 1)
+sys.exit(1)' "$1"
+}
+
 package_on_disk() {  # the package's system image at its sectors of the disk file
   cmp -s -i $((28672 * 512)):0 -n $((24 * 1024 * 1024)) "$1" /tmp/package/system.img
 }
