@@ -129,13 +129,17 @@ case_unplugged_mid_write() {
   local drivers disk="$case_dir/bench/disk-1.img" node
   drivers=$(drivers_of "$(usb_device_of dummy_udc.2)")
   node=$(cli list | awk '$3 == "usb-disk" {print $2}')
+  # Once 4 MiB have reached the phone's eMMC, whether the program holds the
+  # disk for itself, and then the phone unplugged at once (a watcher started
+  # before the run, as starting it takes longer than the write).
+  unplug_when_written "$disk" "$node" "$sim" >"$logs/unplug" &
+  local watcher=$!
   cli flash -p /tmp/package --timeout 300 --json >"$logs/flash.json" 2>"$logs/cli.log" &
   local flash=$!
-  # Unplugged once 4 MiB have reached the phone's eMMC; until then the
-  # program holds the disk for itself.
-  wait_for 300 eval '[ "$(stat -c %b "$disk")" -ge 8192 ]' || problems+=" never-written"
-  held_exclusively "$node" || problems+=" $node-not-held-exclusively"
-  stop_phones
+  wait "$watcher"
+  local held mib
+  read -r held mib <"$logs/unplug"
+  [ "$held" = yes ] || problems+=" $node-not-held-exclusively($held)"
   local started=$SECONDS rc=0
   wait "$flash" || rc=$?
   local row
@@ -146,7 +150,7 @@ case_unplugged_mid_write() {
   esac
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
-  result $verdict $name "drivers=$drivers; unplugged after $(( $(stat -c %b "$disk") / 2048 )) MiB, the job failed with ${row#* } after $((SECONDS - started)) s${problems:+;$problems}"
+  result $verdict $name "drivers=$drivers; $node held exclusively: $held; unplugged after ${mib:-?} MiB, the job failed with ${row#* } after $((SECONDS - started)) s${problems:+;$problems}"
   add_phones 1
 }
 

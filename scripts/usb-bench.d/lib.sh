@@ -96,15 +96,23 @@ udev_has() {  # udev_has NODE LINE...
   for line in "$@"; do grep -qx "E: $line" <<<"$info" || return 1; done
 }
 
-# Whether another opener than the program is refused the whole disk: an
-# exclusive open of a block device fails while someone holds it so.
-held_exclusively() {
-  python3 -c 'import errno, os, sys
+# unplug_when_written IMAGE NODE PID: once 4 MiB have reached the disk's
+# file, whether another opener is refused the whole disk (an exclusive open
+# fails while someone holds it so), then the phones' process ended, which
+# unplugs them. Prints "yes|no|error MiB".
+unplug_when_written() {
+  python3 -c 'import errno, os, signal, sys, time
+image, node, sim = sys.argv[1], sys.argv[2], int(sys.argv[3])
+deadline = time.time() + 300
+while os.stat(image).st_blocks < 8192 and time.time() < deadline:
+    time.sleep(0.01)
 try:
-    os.close(os.open(sys.argv[1], os.O_RDONLY | os.O_EXCL))
+    os.close(os.open(node, os.O_RDONLY | os.O_EXCL))
+    held = "no"
 except OSError as e:
-    sys.exit(0 if e.errno == errno.EBUSY else 1)
-sys.exit(1)' "$1"
+    held = "yes" if e.errno == errno.EBUSY else "error"
+os.kill(sim, signal.SIGTERM)
+print(held, os.stat(image).st_blocks // 2048)' "$@"
 }
 
 package_on_disk() {  # the package's system image at its sectors of the disk file
