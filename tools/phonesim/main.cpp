@@ -52,6 +52,7 @@ void Usage() {
                "  each phone is a USB device on the next controller of the list, in the order\n"
                "  emergency, fastboot, disk, diagnostic: 05c6:9008 (back as the disk 05c6:f000\n"
                "  at the same port after its reset), 18d1:4ee0 (fastboot), 05c6:f000, 05c6:9025\n"
+               "  --disk-returns-at UDC    fault: the emergency phones' disk comes back at this controller instead\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
                "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
                "  rewritten shortly after each change, and before any answer other than an NV read or write\n");
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
   unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, diskPhones = 0, firstIndex = 1;
   std::string failPartition, nvSeed;
   std::vector<std::string> controllers;  // --usb
+  std::string diskReturnsAt;              // --disk-returns-at
   phonesim::DiagnosticPhoneOptions diagnostic;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -127,7 +129,14 @@ int main(int argc, char** argv) {
       return n;
     };
     if (flag("--dir")) options.benchDir = value;
-    else if (flag("--usb")) {
+    else if (flag("--disk-returns-at")) {
+      std::vector<std::string> one;
+      if (!Controllers(value, &one) || one.size() != 1) {
+        std::fprintf(stderr, "vantor-phonesim: bad controller: %s\n", value);
+        return 2;
+      }
+      diskReturnsAt = one.front();
+    } else if (flag("--usb")) {
       if (!Controllers(value, &controllers)) {
         std::fprintf(stderr, "vantor-phonesim: bad controller list: %s\n", value);
         return 2;
@@ -208,7 +217,8 @@ int main(int argc, char** argv) {
     phonesim::BenchPhoneOptions one = options;
     one.index = static_cast<unsigned>(firstIndex + k);
     if (usb) {
-      usbBench.push_back(std::make_unique<phonesim::UsbEmergencyPhone>(one, controller()));
+      std::string udc = controller();
+      usbBench.push_back(std::make_unique<phonesim::UsbEmergencyPhone>(one, udc, diskReturnsAt));
       if (!StartPhone(*usbBench.back(), one.index, "emergency", [](auto& p) { return p.where(); })) return 1;
       continue;
     }

@@ -54,11 +54,16 @@ void UsbPort::Unplug() {
   gadget_.DropFunction();
 }
 
-UsbEmergencyPhone::UsbEmergencyPhone(BenchPhoneOptions options, const std::string& udc)
-    : phone_(options), port_(GadgetName("edl", options.index), udc, "VE" + std::to_string(1000 + options.index)) {}
+UsbEmergencyPhone::UsbEmergencyPhone(BenchPhoneOptions options, const std::string& udc, const std::string& returnUdc)
+    : phone_(options), port_(GadgetName("edl", options.index), udc, "VE" + std::to_string(1000 + options.index)) {
+  if (!returnUdc.empty())
+    elsewhere_ = std::make_unique<UsbPort>(GadgetName("moved", options.index), returnUdc,
+                                           "VE" + std::to_string(1000 + options.index));
+}
 
 UsbEmergencyPhone::~UsbEmergencyPhone() {
   Join(stop_, watcher_);
+  if (elsewhere_) elsewhere_->Unplug();
   port_.Unplug();
   phone_.Stop();
 }
@@ -77,7 +82,8 @@ void UsbEmergencyPhone::ComeBackAsDisk() {
   port_.Unplug();
   while (!stop_ && !phone_.IsDisk()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::string error;
-  if (!stop_ && !port_.PlugDisk(phone_.diskPath(), &error))
+  UsbPort& comesBackAt = elsewhere_ ? *elsewhere_ : port_;
+  if (!stop_ && !comesBackAt.PlugDisk(phone_.diskPath(), &error))
     std::fprintf(stderr, "vantor-phonesim: the disk does not come back: %s\n", error.c_str());
 }
 

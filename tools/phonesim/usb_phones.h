@@ -58,7 +58,9 @@ class UsbPort {
 
 class UsbEmergencyPhone {
  public:
-  UsbEmergencyPhone(BenchPhoneOptions options, const std::string& udc);
+  // returnUdc: the controller its disk comes back at, when not its own (a
+  // fault: the disk appears at another port).
+  UsbEmergencyPhone(BenchPhoneOptions options, const std::string& udc, const std::string& returnUdc = "");
   ~UsbEmergencyPhone();
   bool Start(std::string* error);
   std::string where() const { return port_.udc(); }
@@ -68,6 +70,7 @@ class UsbEmergencyPhone {
 
   PtyEmergencyPhone phone_;
   UsbPort port_;
+  std::unique_ptr<UsbPort> elsewhere_;
   std::atomic<bool> stop_{false};
   std::thread watcher_;
 };
