@@ -1,6 +1,9 @@
 # The USB bench's cases. Each starts its phones on the controllers it names,
 # runs the program against them through the kernel's drivers and udev, and
 # checks the outcome from the phone's side; one result line each.
+# The cases run when none is named. disk-elsewhere runs only when named: its
+# job waits out all 60 of its attempts to find the disk, each a start of the
+# device helper, which under plain emulation takes minutes.
 ALL_CASES="emergency diagnostic four-modes unplugged-mid-write late-disk"
 
 # The done row of one phone in a --json run: "INDEX RESULT".
@@ -174,5 +177,32 @@ case_late_disk() {
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
   result $verdict $name "drivers=$(drivers_of "$(usb_device_of dummy_udc.3)"); $node at index $index, the disk 20 s later${problems:+;$problems}"
+  add_phones 1
+}
+
+# An emergency-download phone whose disk comes back at another USB port: the
+# job waits for a disk at its own port (waits halved by VANTOR_TIME_SCALE)
+# and fails, and the disk at the other port, another index, is not written.
+case_disk_elsewhere() {
+  local name=disk-elsewhere problems=""
+  start_phones --phones 1 --usb dummy_udc.0 --disk-returns-at dummy_udc.1 --disk-delay 300
+  if ! wait_for 60 listed emergency-download; then
+    result fail $name "not listed; drivers=$(drivers_of "$(usb_device_of dummy_udc.0)")"
+    return
+  fi
+  local index="" node=""
+  read -r index node _ < <(cli list | grep ' emergency-download ')
+  VANTOR_TIME_SCALE=0.5 cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$logs/flash.json" \
+    2>"$logs/cli.log"
+  local rc=$? row other
+  row=$(done_row "$logs/flash.json")
+  other=$(cli list | awk '$3 == "usb-disk" {print $1, $2}')
+  [ "$rc" -eq 1 ] || problems+=" exit=$rc"
+  [ "$row" = "$index 0x80070015" ] || problems+=" row=[$row]"
+  [ -n "$other" ] && [ "${other%% *}" != "$index" ] || problems+=" other-disk=[$other]"
+  package_on_disk "$case_dir/bench/disk-1.img" && problems+=" the-other-disk-was-written"
+  local verdict=hold
+  [ -z "$problems" ] || verdict=fail
+  result $verdict $name "drivers=$(drivers_of "$(usb_device_of dummy_udc.0)") then $(drivers_of "$(usb_device_of dummy_udc.1)") at the other port; $node at index $index failed with ${row#* }, the disk (${other:-none}) left alone${problems:+;$problems}"
   add_phones 1
 }
