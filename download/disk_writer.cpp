@@ -136,7 +136,12 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const CheckedPackage& p
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
   NotifyStatus(sink, "Open disk \"%s\"", diskName.c_str());
-  UniqueFd disk(::open(diskName.c_str(), O_RDWR | O_CLOEXEC));
+  // A disk with no volume to hold (a blank one, before its partition table
+  // is written) is held itself, so that nothing mounts or claims it while
+  // it is written. Held volumes already keep every other exclusive opener,
+  // this one included, from the whole disk. A regular file ignores O_EXCL.
+  int exclusive = volumes.empty() ? O_EXCL : 0;
+  UniqueFd disk(::open(diskName.c_str(), O_RDWR | O_CLOEXEC | exclusive));
   if (!disk.valid()) return Fail(HresultFromLastErrno(), kName, __LINE__);
   DiskSize diskSize;
   hr = GetDiskLength(disk.get(), &diskSize);

@@ -65,13 +65,30 @@ HRESULT Receive(SerialPort& port, unsigned char* buffer, size_t capacity, int li
 }
 
 // A one-byte command answered by a one-byte response.
+HRESULT ReceiveAnswer(SerialPort& port, unsigned char expected, int line) {
+  unsigned char answer = 0;
+  HRESULT hr = Receive(port, &answer, 1, line);
+  if (FAILED(hr)) return hr;
+  return answer == expected ? S_OK : Fail(kInvalidState, line);
+}
+
 HRESULT Exchange(SerialPort& port, unsigned char command, unsigned char expected, int line) {
   HRESULT hr = Send(port, &command, 1, line);
   if (FAILED(hr)) return hr;
-  unsigned char answer = 0;
-  hr = Receive(port, &answer, 1, line);
+  return ReceiveAnswer(port, expected, line);
+}
+
+// A phone restarts as soon as it has acknowledged the reset, and the kernel
+// takes its port away with what the port still held: the acknowledgement
+// may be lost before it is read. A port that vanishes once the request went
+// out is the reset taken; whether the phone comes back shows at the next
+// stage, which waits for its disk.
+HRESULT Reset(SerialPort& port, int line) {
+  unsigned char command = kReset;
+  HRESULT hr = Send(port, &command, 1, line);
   if (FAILED(hr)) return hr;
-  return answer == expected ? S_OK : Fail(kInvalidState, line);
+  hr = ReceiveAnswer(port, kResetAck, line);
+  return hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ? S_OK : hr;
 }
 
 // Hello until the programmer answers, attempts 0 to 60, 1000 ms apart.
@@ -215,7 +232,7 @@ HRESULT StreamBootImage(const BootImage& image, IQStatusReport* sink, SerialPort
   hr = Exchange(port, kClose, kClosed, __LINE__);
   if (FAILED(hr)) return hr;
   NotifyStatus(sink, "Reboot to mini kernel");
-  return Exchange(port, kReset, kResetAck, __LINE__);
+  return Reset(port, __LINE__);
 }
 
 }  // namespace

@@ -97,3 +97,23 @@ TEST_F(UdevRules, TheEmergencyPortAndAFastbootPhoneAreTheUsersAndOtherDevicesAre
   EXPECT_FALSE(Has(other, "ID_MM_DEVICE_IGNORE=1")) << other;
   EXPECT_FALSE(Tagged(other)) << other;
 }
+
+// No kernel driver claims a running phone's diagnostic port: the rules hand
+// its id to the serial driver when the phone is plugged, and only for the
+// diagnostic ids of Qualcomm's vendor id.
+TEST_F(UdevRules, ARunningPhonesDiagnosticIdIsGivenToTheSerialDriverAndNoOtherIdIs) {
+  std::string bench = UsbDevice("1-1.2", "05c6", "9025", "RUN2", "ff", "ff", "ff") +
+                      UsbDevice("1-1.3", "05c6", "901d", "RUN3", "ff", "ff", "ff") +
+                      UsbDevice("1-1.4", "05c6", "9008", "EDL4", "ff", "ff", "ff") +
+                      UsbDevice("1-1.5", "067b", "9025", "OTHER", "ff", "ff", "ff");
+  const std::string newId = " > /sys/bus/usb-serial/drivers/option1/new_id";
+  std::string running = Properties(bench, std::string(kUsbRoot) + "/1-1.2");
+  EXPECT_NE(running.find("echo 05c6 9025 ff" + newId), std::string::npos) << running;
+  EXPECT_NE(running.find("kmod load option"), std::string::npos) << running;
+  std::string another = Properties(bench, std::string(kUsbRoot) + "/1-1.3");
+  EXPECT_NE(another.find("echo 05c6 901d ff" + newId), std::string::npos) << another;
+  for (const char* port : {"/1-1.4", "/1-1.5"}) {
+    std::string p = Properties(bench, std::string(kUsbRoot) + port);
+    EXPECT_EQ(p.find("new_id"), std::string::npos) << port << "\n" << p;
+  }
+}

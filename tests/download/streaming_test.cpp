@@ -217,3 +217,21 @@ TEST(HelloResponse, DecodesTheFieldsAroundTheFlashIdentification) {
   EXPECT_EQ(DecodeHelloResponse(reply.data(), 44 + 3 + 1, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
   EXPECT_EQ(DecodeHelloResponse(reply.data(), 10, &p), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
 }
+
+// A phone resets once it has acknowledged, and a real kernel may take the
+// port and the acknowledgement in it away before the host reads it: the
+// port vanishing after the reset request is the reset taken. Vanishing one
+// answer earlier, at the close, is still a failure.
+TEST_F(Streaming, APortThatVanishesWithTheResetsAcknowledgementIsTheResetTaken) {
+  phonesim::EmergencyPhoneConfig config;
+  config.block = 16;
+  constexpr int kAnswersBeforeReset = 10;  // hello, security, open, 3 writes, 3 reads, close
+  for (int vanishAt : {kAnswersBeforeReset, kAnswersBeforeReset - 1}) {
+    phonesim::LinkFaults link;
+    link.vanishAfterFrames = vanishAt;
+    SimPort& port = Phone(config, link);
+    HRESULT expected = vanishAt == kAnswersBeforeReset ? S_OK : HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(DownloadMiniKernel(Image(48), nullptr, port), expected) << vanishAt;
+    EXPECT_EQ(port.phone.emmc(), Pattern(48, 9)) << vanishAt;
+  }
+}

@@ -4,7 +4,9 @@
 // 127.0.0.1 (--fastboot-phones) and running phones with a diagnostic port
 // (--diagnostic-phones) answering NV backup and restore, and later phones in
 // emergency download mode speaking Sahara and Firehose (--firehose-phones).
-// Runs until SIGINT or SIGTERM.
+// Runs until SIGINT or SIGTERM. With --usb the phones of the first four kinds
+// are USB devices of the kernel's gadget framework instead, one a controller
+// of the list given.
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include "tools/phonesim/pty_phone.h"
 #include "tools/phonesim/qcn_seed.h"
 #include "tools/phonesim/sahara_phone.h"
+#include "tools/phonesim/usb_phones.h"
 
 namespace {
 
@@ -32,7 +35,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: vantor-phonesim --dir DIR [--phones N] [--disk-phones N] [--fastboot-phones N]\n"
                "  [--diagnostic-phones N]\n"
-               "  [--first-index I] [--fail-partition NAME]\n"
+               "  [--first-index I] [--fail-partition NAME] [--usb UDC[,UDC]...]\n"
                "  [--largest-write L] [--block N] [--window W] [--flash-id TEXT]\n"
                "  [--disk-delay MS] [--disk-bytes N] [--never-returns] [--rate MB/s]\n"
                "  faults: [--silence-after K] [--corrupt-frame K] [--vanish-after K] [--babble-after K]\n"
@@ -53,6 +56,11 @@ void Usage() {
                "          --diag-refuse-spc        every service programming code is refused\n"
                "          --diag-busy N            the first N NV requests are answered busy (status 1)\n"
                "          --diag-bad-readback      items written read back different\n"
+               "USB transport (--usb, needs root, configfs, FunctionFS and the controllers named):\n"
+               "  each phone is a USB device on the next controller of the list, in the order\n"
+               "  emergency, fastboot, disk, diagnostic: 05c6:9008 (back as the disk 05c6:f000\n"
+               "  at the same port after its reset), 18d1:4ee0 (fastboot), 05c6:f000, 05c6:9025\n"
+               "  --disk-returns-at UDC    fault: the emergency phones' disk comes back at this controller instead\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
                "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
                "  rewritten shortly after each change, and before any answer other than an NV read or write\n"
@@ -136,12 +144,30 @@ bool StartPhone(Phone& phone, unsigned index, const char* mode, Where where) {
   return true;
 }
 
+// A comma-separated list of the gadget framework's controller names.
+bool Controllers(const std::string& text, std::vector<std::string>* out) {
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(',', start);
+    std::string name = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (name.empty() || name.size() > 64 ||
+        name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") != std::string::npos)
+      return false;
+    out->push_back(name);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return !out->empty();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   phonesim::BenchPhoneOptions options;
   unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, diskPhones = 0, firstIndex = 1;
   std::string failPartition, nvSeed;
+  std::vector<std::string> controllers;  // --usb
+  std::string diskReturnsAt;              // --disk-returns-at
   phonesim::DiagnosticPhoneOptions diagnostic;
   phonesim::SaharaPhoneOptions sahara;
   unsigned long long firehosePhones = 0;
@@ -181,6 +207,19 @@ int main(int argc, char** argv) {
       return n;
     };
     if (flag("--dir")) options.benchDir = value;
+    else if (flag("--disk-returns-at")) {
+      std::vector<std::string> one;
+      if (!Controllers(value, &one) || one.size() != 1) {
+        std::fprintf(stderr, "vantor-phonesim: bad controller: %s\n", value);
+        return 2;
+      }
+      diskReturnsAt = one.front();
+    } else if (flag("--usb")) {
+      if (!Controllers(value, &controllers)) {
+        std::fprintf(stderr, "vantor-phonesim: bad controller list: %s\n", value);
+        return 2;
+      }
+    }
     else if (flag("--phones")) phones = number(64);
     else if (flag("--fastboot-phones")) fastbootPhones = number(64);
     else if (flag("--diagnostic-phones")) diagnosticPhones = number(64);
@@ -263,27 +302,49 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 
+  bool usb = !controllers.empty();
+  if (usb && controllers.size() < phones + fastbootPhones + diskPhones + diagnosticPhones) {
+    std::fprintf(stderr, "vantor-phonesim: --usb names fewer controllers than there are phones\n");
+    return 2;
+  }
+  std::size_t nextController = 0;
+  auto controller = [&] { return usb ? controllers[nextController++] : std::string(); };
+
   std::vector<std::unique_ptr<phonesim::PtyEmergencyPhone>> bench;
+  std::vector<std::unique_ptr<phonesim::UsbEmergencyPhone>> usbBench;
   for (unsigned long long k = 0; k < phones; ++k) {
     phonesim::BenchPhoneOptions one = options;
     one.index = static_cast<unsigned>(firstIndex + k);
+    if (usb) {
+      std::string udc = controller();
+      usbBench.push_back(std::make_unique<phonesim::UsbEmergencyPhone>(one, udc, diskReturnsAt));
+      if (!StartPhone(*usbBench.back(), one.index, "emergency", [](auto& p) { return p.where(); })) return 1;
+      continue;
+    }
     auto phone = std::make_unique<phonesim::PtyEmergencyPhone>(one);
     if (!StartPhone(*phone, one.index, "emergency", [](auto& p) { return p.portPath(); })) return 1;
     bench.push_back(std::move(phone));
   }
   unsigned next = static_cast<unsigned>(firstIndex + phones);
   std::vector<std::unique_ptr<phonesim::TcpFastbootPhone>> fastboot;
+  std::vector<std::unique_ptr<phonesim::UsbFastbootPhone>> usbFastboot;
   for (unsigned long long k = 0; k < fastbootPhones; ++k, ++next) {
     phonesim::FastbootPhoneOptions one;
     one.benchDir = options.benchDir;
     one.index = next;
     one.serial = "VB" + std::to_string(1000 + next);
     one.failPartition = failPartition;
+    if (usb) {
+      usbFastboot.push_back(std::make_unique<phonesim::UsbFastbootPhone>(one, controller()));
+      if (!StartPhone(*usbFastboot.back(), next, "fastboot", [](auto& p) { return p.where(); })) return 1;
+      continue;
+    }
     auto phone = std::make_unique<phonesim::TcpFastbootPhone>(one);
     if (!StartPhone(*phone, next, "fastboot", [](auto& p) { return p.identifier(); })) return 1;
     fastboot.push_back(std::move(phone));
   }
   // Phones already running their mini kernel: a USB disk each.
+  std::vector<std::unique_ptr<phonesim::UsbDiskPhone>> usbDisks;
   for (unsigned long long k = 0; k < diskPhones; ++k, ++next) {
     std::string disk = options.benchDir + "/disk-" + std::to_string(next) + ".img";
     if (std::FILE* f = std::fopen(disk.c_str(), "w")) std::fclose(f);
@@ -296,15 +357,26 @@ int main(int argc, char** argv) {
     s.mode = "disk";
     s.disk = disk;
     bench::WritePhoneState(options.benchDir, s);
+    if (usb) {
+      usbDisks.push_back(std::make_unique<phonesim::UsbDiskPhone>(disk, next, controller()));
+      if (!StartPhone(*usbDisks.back(), next, "disk", [](auto& p) { return p.where(); })) return 1;
+      continue;
+    }
     std::printf("phone %u disk %s\n", next, disk.c_str());
   }
   std::vector<std::unique_ptr<phonesim::DiagnosticPhone>> running;
+  std::vector<std::unique_ptr<phonesim::UsbDiagnosticPhone>> usbRunning;
   for (unsigned long long k = 0; k < diagnosticPhones; ++k, ++next) {
     phonesim::DiagnosticPhoneOptions one = diagnostic;
     one.benchDir = options.benchDir;
     one.index = next;
     one.serial = "VB" + std::to_string(1000 + next);
     one.identity = IdentityOf(static_cast<size_t>(k), imeis, meids, esns);
+    if (usb) {
+      usbRunning.push_back(std::make_unique<phonesim::UsbDiagnosticPhone>(std::move(one), controller()));
+      if (!StartPhone(*usbRunning.back(), next, "diagnostic", [](auto& p) { return p.where(); })) return 1;
+      continue;
+    }
     auto phone = std::make_unique<phonesim::DiagnosticPhone>(std::move(one));
     if (!StartPhone(*phone, next, "diagnostic", [](auto& p) { return p.portPath(); })) return 1;
     running.push_back(std::move(phone));
@@ -321,6 +393,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   while (!g_stop) ::pause();
   later.clear();
+  usbBench.clear();
+  usbFastboot.clear();
+  usbDisks.clear();
+  usbRunning.clear();
   bench.clear();
   fastboot.clear();
   running.clear();
