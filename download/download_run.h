@@ -19,7 +19,25 @@ HRESULT GetDeviceName(DWORD index, DWORD kind, IQStatusReport* sink, std::string
 HRESULT DownloadFlashProgrammerAndMiniKernel(const std::string& bootImage, const std::string& port,
                                              const std::string& programmer, IQStatusReport* sink);
 
+// The files of an emergency download.
+struct EmergencyFiles {
+  std::string programmer;          // DMSS: the Intel HEX flash programmer
+  std::string bootImage;           // DMSS: the mini kernel
+  std::string firehoseProgrammer;  // Sahara: the ELF programmer
+  std::string rawprogramXml;
+  std::string patchXml;
+  std::string searchPaths;
+};
+
+// Opens the emergency port and finds out which protocol the phone speaks:
+// a DMSS phone (or one that stays silent) gets the programmer and the boot
+// image, and *dmss is set: the run then waits for its disk. A Sahara phone,
+// or a Firehose programmer already running, is flashed over the port itself
+// from the checked package.
+HRESULT DownloadOverEmergencyPort(const std::string& portName, const EmergencyFiles& files, IQStatusReport* sink,
+                                  bool* dmss);
+
 // The run of a parameter set (an object answering IDownloadSettings with
 // "filepathxml", "emmcfilepathboot", "filepathpatch", "searchpaths" and
-// "flashprogrammer") for the phone at the location index.
+// "flashprogrammer", and "firehoseprogrammer" for a phone that speaks Sahara) for the phone at the location index.
 HRESULT RunDownload(IUnknown* settings, DWORD index, IQStatusReport* sink);

@@ -25,9 +25,18 @@ class XmlElementReader {
 
  private:
   friend HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+// The same reader over a document held in memory (at most INT_MAX bytes).
+HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* reader);
+  friend HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* reader);
   XmlElementReader() = default;
+
+ public:
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 
 HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+// The same reader over a document held in memory (at most INT_MAX bytes).
+HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* reader);

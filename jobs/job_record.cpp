@@ -82,6 +82,7 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
     r->method = "emergency download";
     AddFile(r, s.flashProgrammer);
     AddFile(r, s.bootImage);
+    if (::access(s.firehoseProgrammer.c_str(), F_OK) == 0) AddFile(r, s.firehoseProgrammer);
     addPackage();
   } else if (dynamic_cast<CDiskDriveFlasher*>(job)) {
     r->typeCode = kDeviceUsbDisk;
@@ -110,6 +111,8 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
 void HandOver(IDeviceReport* job, Pending pending) {
   FlashRecord& r = pending.record;
   r.endUtc = UtcNow();
+  if (auto* emergency = dynamic_cast<CEmergencyFlasher*>(job); emergency && !emergency->Protocol().empty())
+    r.method += " (" + emergency->Protocol() + ")";
   bool completed = job->IsCompleted();
   r.result = job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();

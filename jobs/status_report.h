@@ -71,11 +71,12 @@ class CStatusReport : public CJobSink {
     return marshaler_.QueryInterface(iid, object);
   }
 
-  HRESULT NewStatus(LONG iId, const Bstr& /*bstrStatus1*/, const Bstr& bstrStatus2) override {
+  HRESULT NewStatus(LONG iId, const Bstr& bstrStatus1, const Bstr& bstrStatus2) override {
     std::lock_guard guard(lock_);
     if (!job_) return S_OK;
     if constexpr (Traits::kRecordsLastEvent) {
       if (iId == kLastStatusEvent) job_->SetLastEvent();
+      if (iId == kProtocolStatusEvent) job_->SetProtocol(bstrStatus1.c_str());
     }
     job_->ReportStatus("%s", bstrStatus2.c_str());
     job_->AddProgress(Traits::kStep);
