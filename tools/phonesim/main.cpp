@@ -2,8 +2,9 @@
 // in --dir for the device helper: phones in emergency download mode, each on
 // its own pseudo-terminal (--phones), phones in fastboot mode on TCP ports of
 // 127.0.0.1 (--fastboot-phones) and running phones with a diagnostic port
-// (--diagnostic-phones) answering NV backup and restore. Runs until SIGINT or
-// SIGTERM.
+// (--diagnostic-phones) answering NV backup and restore, and later phones in
+// emergency download mode speaking Sahara and Firehose (--firehose-phones).
+// Runs until SIGINT or SIGTERM.
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "tools/phonesim/fastboot_phone.h"
 #include "tools/phonesim/pty_phone.h"
 #include "tools/phonesim/qcn_seed.h"
+#include "tools/phonesim/sahara_phone.h"
 
 namespace {
 
@@ -48,7 +50,24 @@ void Usage() {
                "          --diag-bad-readback      items written read back different\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
                "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
-               "  rewritten shortly after each change, and before any answer other than an NV read or write\n");
+               "  rewritten shortly after each change, and before any answer other than an NV read or write\n"
+               "Sahara/Firehose phones (emergency download mode of later chips, on pseudo-terminals, after the others):\n"
+               "  --firehose-phones N      this many; each LUN L of phone I is DIR/firehose-I-lunL.img\n"
+               "  --sahara-profile 32|64   READ_DATA and a 0x34 header, or READ_DATA_64 and 0x40 (default 64);\n"
+               "                           a programmer of the other ELF class ends with status 0x14\n"
+               "  --fh-memory emmc|ufs     emmc: 512-byte sectors, LUN 0; ufs: 4096-byte sectors, LUNs 0-5 (default emmc)\n"
+               "  --fh-lun-bytes N         size of each LUN (default 64 MiB)\n"
+               "  --fh-max-payload N       largest MaxPayloadSizeToTargetInBytes accepted (default 1048576)\n"
+               "  --fh-sector-size N       the device's real sector size (default: the memory's own)\n"
+               "  faults: --fh-nak-program K        the K-th program command (from 1) is refused\n"
+               "          --fh-silent               the boot ROM never speaks\n"
+               "          --fh-silent-after K       no answer from the K-th Firehose command (from 1) on\n"
+               "          --fh-vanish-after-bytes N the phone leaves the bench after N raw data bytes\n"
+               "          --fh-log-flood N          N log documents before every response\n"
+               "          --sahara-unsigned         the programmer is refused (END_IMAGE_TX status 0x25)\n"
+               "          --sahara-hello-once       HELLO only at the first open of the port\n"
+               "  HELLO goes out when the host opens the port, after a RESET, and again for bytes that cannot\n"
+               "  start a HELLO_RESP; after a Firehose power reset the phone is back at the same port in Sahara mode\n");
 }
 
 bool Number(const char* text, unsigned long long max, unsigned long long* out) {
@@ -80,12 +99,15 @@ int main(int argc, char** argv) {
   unsigned long long phones = 1, fastbootPhones = 0, diagnosticPhones = 0, diskPhones = 0, firstIndex = 1;
   std::string failPartition, nvSeed;
   phonesim::DiagnosticPhoneOptions diagnostic;
+  phonesim::SaharaPhoneOptions sahara;
+  unsigned long long firehosePhones = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto flag = [&](const char* name) { return arg == name; };
     bool needsValue = !(flag("--wrong-magic") || flag("--corrupt-readback") || flag("--never-returns") ||
                         flag("--short-hello") || flag("--help") || flag("--diag-refuse-spc") ||
-                        flag("--diag-bad-readback") || flag("--diag-leading-flag"));
+                        flag("--diag-bad-readback") || flag("--diag-leading-flag") || flag("--fh-silent") ||
+                        flag("--sahara-unsigned") || flag("--sahara-hello-once"));
     if (flag("--help")) {
       Usage();
       return 0;
@@ -137,6 +159,21 @@ int main(int argc, char** argv) {
     else if (flag("--diag-refuse-spc")) diagnostic.faults.refuseSpc = true;
     else if (flag("--diag-busy")) diagnostic.faults.busyNvRequests = static_cast<int>(number(1u << 30));
     else if (flag("--diag-bad-readback")) diagnostic.faults.badReadBack = true;
+    else if (flag("--firehose-phones")) firehosePhones = number(64);
+    else if (flag("--sahara-profile") && (std::strcmp(value, "32") == 0 || std::strcmp(value, "64") == 0))
+      sahara.rom.profile64 = std::strcmp(value, "64") == 0;
+    else if (flag("--fh-memory") && (std::strcmp(value, "emmc") == 0 || std::strcmp(value, "ufs") == 0))
+      sahara.firehose.ufs = std::strcmp(value, "ufs") == 0;
+    else if (flag("--fh-lun-bytes")) sahara.lunBytes = number(1ull << 40);
+    else if (flag("--fh-max-payload")) sahara.firehose.maxPayload = number(1ull << 30);
+    else if (flag("--fh-sector-size")) sahara.firehose.sectorSize = static_cast<unsigned>(number(1u << 16));
+    else if (flag("--fh-nak-program")) sahara.firehose.nakProgram = static_cast<int>(number(1u << 30));
+    else if (flag("--fh-silent")) sahara.silent = true;
+    else if (flag("--fh-silent-after")) sahara.firehose.silentAfter = static_cast<int>(number(1u << 30));
+    else if (flag("--fh-vanish-after-bytes")) sahara.firehose.vanishAfterBytes = static_cast<std::int64_t>(number(1ull << 40));
+    else if (flag("--fh-log-flood")) sahara.firehose.logFlood = static_cast<int>(number(100000));
+    else if (flag("--sahara-unsigned")) sahara.rom.unsigned_ = true;
+    else if (flag("--sahara-hello-once")) sahara.helloOnce = true;
     else {
       std::fprintf(stderr, "vantor-phonesim: unknown option %s\n", arg.c_str());
       Usage();
@@ -210,8 +247,18 @@ int main(int argc, char** argv) {
     if (!StartPhone(*phone, next, "diagnostic", [](auto& p) { return p.portPath(); })) return 1;
     running.push_back(std::move(phone));
   }
+  std::vector<std::unique_ptr<phonesim::PtySaharaPhone>> later;
+  for (unsigned long long k = 0; k < firehosePhones; ++k, ++next) {
+    phonesim::SaharaPhoneOptions one = sahara;
+    one.benchDir = options.benchDir;
+    one.index = next;
+    auto phone = std::make_unique<phonesim::PtySaharaPhone>(std::move(one));
+    if (!StartPhone(*phone, next, "emergency", [](auto& p) { return p.portPath(); })) return 1;
+    later.push_back(std::move(phone));
+  }
   std::fflush(stdout);
   while (!g_stop) ::pause();
+  later.clear();
   bench.clear();
   fastboot.clear();
   running.clear();
