@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
   int status = 1;
   {
     CAutoExecutor sim(QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(benchDir) +
-                      " --firehose-phones " + std::to_string(kPhones) + " --fh-lun-bytes " +
+                      " --phones 0 --firehose-phones " + std::to_string(kPhones) + " --fh-lun-bytes " +
                       std::to_string((mib + 8) << 20));
     std::vector<double> ratios, speeds, ones, eights;
     for (int round = 0; round < kRounds; ++round) {

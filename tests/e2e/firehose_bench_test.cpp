@@ -64,7 +64,7 @@ class FirehoseBench : public ::testing::Test {
 
   void StartBench(int phones, const std::string& options = "") {
     bench_ = std::make_unique<CAutoExecutor>(QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " +
-                                             QuoteArgument(dir / "bench") + " --firehose-phones " +
+                                             QuoteArgument(dir / "bench") + " --phones 0 --firehose-phones " +
                                              std::to_string(phones) + " --fh-lun-bytes " +
                                              std::to_string(kLunBytes) + " " + options);
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir / ("bench/phone-" + std::to_string(phones) + ".state")); }));
@@ -73,7 +73,7 @@ class FirehoseBench : public ::testing::Test {
   HRESULT Flash(const std::string& extra, std::string* out) {
     out->clear();
     return ExecuteCommand(QuoteArgument(VANTOR_CLI_BIN) + " flash --json -p " + QuoteArgument(dir / "package") +
-                              " --firehose-programmer 'prog_*firehose*' " + extra,
+                              " --firehose-programmer \"prog_*firehose*\" " + extra,
                           out);
   }
 
@@ -82,14 +82,15 @@ class FirehoseBench : public ::testing::Test {
   void ExpectFlashed(int index) {
     std::string lun = ReadFile(dir / ("bench/firehose-" + std::to_string(index) + "-lun0.img"));
     ASSERT_EQ(lun.size(), kLunBytes) << index;
-    for (const Image& i : images) {
-      std::string padded = i.bytes;
-      padded.resize((i.bytes.size() + kSector - 1) / kSector * kSector, '\0');
-      ASSERT_EQ(lun.compare(i.startSector * kSector, padded.size(), padded), 0) << i.name << " on phone " << index;
-    }
     std::uint64_t value = 0;
     for (int b = 7; b >= 0; --b) value = value << 8 | static_cast<unsigned char>(lun[kSector + 32 + b]);
     EXPECT_EQ(value, kLunBytes / kSector - 1) << index;
+    for (const Image& i : images) {
+      std::string padded = i.bytes;
+      padded.resize((i.bytes.size() + kSector - 1) / kSector * kSector, '\0');
+      if (i.startSector == 0) padded.replace(kSector + 32, 8, lun, kSector + 32, 8);  // the patched field, checked above
+      ASSERT_TRUE(lun.compare(i.startSector * kSector, padded.size(), padded) == 0) << i.name << " on phone " << index;
+    }
   }
 
   static int Count(const std::string& text, const std::string& fragment) {
@@ -146,7 +147,7 @@ TEST_F(FirehoseBench, FaultsFailWithTheirCodeAndText) {
       {"--fh-silent-after 3", "0x800705b4", "Program \\\"boot.img\\\" to LUN 0"},
       {"--sahara-unsigned", "0x80070005", "image authentication failed (status 0x25)"},
       {"--sahara-profile 32", "0x8007000b", "invalid ELF header (status 0x14)"},
-      {"--fh-vanish-after-bytes 100000", "0x8007048f", "Program \\\"boot.img\\\" block"},
+      {"--fh-vanish-after-bytes 100000", "0x8007048f", "Program \\\"boot.img\\\" to LUN 0"},
   };
   for (const Case& c : cases) {
     StartBench(1, c.options);
