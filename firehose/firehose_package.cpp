@@ -53,9 +53,12 @@ bool Number(const Attributes& a, std::string_view name, std::uint64_t limit, boo
   return ReadNumber(*text, limit, value);
 }
 
+// SECTOR_SIZE_IN_BYTES, 512 when absent: a power of two from 512 to 65536.
 bool SectorSize(const Attributes& a, std::uint32_t* size) {
   std::uint64_t value = 0;
-  if (!Number(a, "SECTOR_SIZE_IN_BYTES", 65536, true, &value) || value < 512 || (value & (value - 1)) != 0) return false;
+  if (!Number(a, "SECTOR_SIZE_IN_BYTES", 65536, false, &value)) return false;
+  if (value == 0 && !Find(a, "SECTOR_SIZE_IN_BYTES")) value = 512;
+  if (value < 512 || (value & (value - 1)) != 0) return false;
   *size = static_cast<std::uint32_t>(value);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "download/transport.h"
 #include "download/xml_reader.h"
 #include "flashers/disk_drive_flasher.h"
 #include "flashers/emergency_flasher.h"
@@ -29,6 +30,7 @@ namespace {
 struct Pending {
   FlashRecord record;  // start, device, method, package, files
   std::string lastStatus;
+  std::string firehoseProgrammer;  // added to the files when the Sahara path ran
 };
 
 using Key = std::pair<IDeviceReport*, std::string>;
@@ -82,7 +84,6 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
     r->method = "emergency download";
     AddFile(r, s.flashProgrammer);
     AddFile(r, s.bootImage);
-    if (::access(s.firehoseProgrammer.c_str(), F_OK) == 0) AddFile(r, s.firehoseProgrammer);
     addPackage();
   } else if (dynamic_cast<CDiskDriveFlasher*>(job)) {
     r->typeCode = kDeviceUsbDisk;
@@ -111,8 +112,10 @@ void DescribeJob(IDeviceReport* job, bool backup, const JobSettings& s, FlashRec
 void HandOver(IDeviceReport* job, Pending pending) {
   FlashRecord& r = pending.record;
   r.endUtc = UtcNow();
-  if (auto* emergency = dynamic_cast<CEmergencyFlasher*>(job); emergency && !emergency->Protocol().empty())
+  if (auto* emergency = dynamic_cast<CEmergencyFlasher*>(job); emergency && !emergency->Protocol().empty()) {
     r.method += " (" + emergency->Protocol() + ")";
+    if (emergency->Protocol() == kProtocolFirehose) AddFile(&r, pending.firehoseProgrammer);
+  }
   bool completed = job->IsCompleted();
   r.result = job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();
@@ -160,6 +163,7 @@ void NoteJobStarted(IDeviceReport* job, const std::string& deviceId, bool backup
   r.deviceId = deviceId;
   r.package = folderList;
   DescribeJob(job, backup, settings, &r);
+  p.firehoseProgrammer = settings.firehoseProgrammer;
   // The recorder starts with the first job, so a server it cannot use is
   // known, and shown, while the run is still on the screen.
   Recorder();

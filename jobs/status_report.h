@@ -76,7 +76,9 @@ class CStatusReport : public CJobSink {
     if (!job_) return S_OK;
     if constexpr (Traits::kRecordsLastEvent) {
       if (iId == kLastStatusEvent) job_->SetLastEvent();
-      if (iId == kProtocolStatusEvent) job_->SetProtocol(bstrStatus1.c_str());
+    }
+    if constexpr (requires(T* job) { job->SetProtocol(std::string()); }) {
+      if (iId == kProtocolStatusEvent) job_->SetProtocol(bstrStatus1.str());
     }
     job_->ReportStatus("%s", bstrStatus2.c_str());
     job_->AddProgress(Traits::kStep);

@@ -173,3 +173,38 @@ TEST_F(FirehoseBench, TimeoutEndsASilentFirehoseJobWithinASecond) {
   EXPECT_NE(out.find("\"result\":\"0x800705b4\""), std::string::npos) << out;
   EXPECT_LT(seconds, 7.5) << out;  // the 10 s wait for the silent ACK did not run out
 }
+
+// A UFS phone: 4096-byte sectors, elements on two LUNs, a patch on the
+// second one evaluated against that LUN's size; the package's sector size
+// makes the host configure "ufs".
+TEST_F(FirehoseBench, UfsElementsLandOnTheirLuns) {
+  std::string lun0 = Pattern(3 * 4096 + 100, 7), lun2 = Pattern(10000, 8);
+  WriteFile(dir / "package/xbl.elf", lun0);
+  WriteFile(dir / "package/modem.bin", lun2);
+  WriteFile(dir / "package/rawprogram0.xml",
+            "<?xml version=\"1.0\" ?><data>"
+            "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"xbl.elf\" physical_partition_number=\"0\" start_sector=\"6\" />"
+            "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"modem.bin\" physical_partition_number=\"2\" "
+            "start_sector=\"NUM_DISK_SECTORS-10.\" /></data>");
+  WriteFile(dir / "package/patch0.xml",
+            "<?xml version=\"1.0\" ?><patches><patch SECTOR_SIZE_IN_BYTES=\"4096\" byte_offset=\"48\" filename=\"DISK\" "
+            "physical_partition_number=\"2\" size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-6.\" />"
+            "</patches>");
+  StartBench(1, "--fh-memory ufs");
+  std::string out;
+  ASSERT_EQ(Flash("", &out), 0) << out;
+  EXPECT_NE(out.find("Firehose configure ufs"), std::string::npos) << out;
+  const std::uint64_t sectors = kLunBytes / 4096;
+  std::string first = ReadFile(dir / "bench/firehose-1-lun0.img");
+  std::string third = ReadFile(dir / "bench/firehose-1-lun2.img");
+  ASSERT_EQ(first.size(), kLunBytes);
+  ASSERT_EQ(third.size(), kLunBytes);
+  std::string padded0 = lun0, padded2 = lun2;
+  padded0.resize(4 * 4096, '\0');
+  padded2.resize(3 * 4096, '\0');
+  EXPECT_TRUE(first.compare(6 * 4096, padded0.size(), padded0) == 0);
+  EXPECT_TRUE(third.compare((sectors - 10) * 4096, padded2.size(), padded2) == 0);
+  std::uint64_t value = 0;
+  for (int b = 7; b >= 0; --b) value = value << 8 | static_cast<unsigned char>(third[4096 + 48 + b]);
+  EXPECT_EQ(value, sectors - 6);
+}
