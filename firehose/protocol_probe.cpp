@@ -1,5 +1,8 @@
 #include "firehose/protocol_probe.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "download/transport.h"
 #include "firehose/port_reads.h"
 #include "firehose/sahara_packets.h"
@@ -14,6 +17,13 @@ constexpr unsigned char kFlag = 0x7E;
 constexpr unsigned char kDmssParameterRequest[] = {0x7E, 0x07, 0xC7, 0x84, 0x7E};
 constexpr size_t kMaxDmssAnswer = 64;
 constexpr HRESULT kTimeout = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+// However far the waits are scaled down, a probe waits at least this long:
+// an answer read late would be taken for the answer to the next request.
+constexpr auto kShortestProbeWait = std::chrono::milliseconds(200);
+
+firehose::Deadline ProbeDeadline(unsigned ms) {
+  return std::max(firehose::DeadlineIn(ms), std::chrono::steady_clock::now() + kShortestProbeWait);
+}
 
 bool IsSaharaStart(unsigned char byte) {
   return byte == sahara::kHello || byte == sahara::kEndImageTransfer || byte == sahara::kReadData ||
@@ -57,12 +67,11 @@ HRESULT Classify(SerialPort& port, unsigned char first, firehose::Deadline deadl
 HRESULT Probe(SerialPort& port, const unsigned char* probe, size_t size, ProbeResult* result) {
   HRESULT hr = port.Write(probe, size);
   if (FAILED(hr)) return hr;
-  firehose::Deadline deadline = firehose::DeadlineIn(kAskWaitMs);
   unsigned char first = 0;
-  hr = firehose::ReadByteBefore(port, deadline, &first);
+  hr = firehose::ReadByteBefore(port, ProbeDeadline(kAskWaitMs), &first);
   if (hr == kTimeout) return S_OK;
   if (FAILED(hr)) return hr;
-  return Classify(port, first, deadline, result);
+  return Classify(port, first, ProbeDeadline(kAskWaitMs), result);
 }
 
 const char* ProtocolText(PhoneProtocol protocol) {
@@ -79,11 +88,10 @@ const char* ProtocolText(PhoneProtocol protocol) {
 HRESULT ListenToPhone(SerialPort& port, IQStatusReport* sink, ProbeResult* result) {
   *result = ProbeResult{};
   NotifyStatus(sink, "Listen for the phone's boot ROM");
-  firehose::Deadline deadline = firehose::DeadlineIn(kListenWaitMs);
   unsigned char first = 0;
-  HRESULT hr = firehose::ReadByteBefore(port, deadline, &first);
+  HRESULT hr = firehose::ReadByteBefore(port, ProbeDeadline(kListenWaitMs), &first);
   if (hr == kTimeout) return S_OK;
-  if (SUCCEEDED(hr)) hr = Classify(port, first, firehose::DeadlineIn(kAskWaitMs), result);
+  if (SUCCEEDED(hr)) hr = Classify(port, first, ProbeDeadline(kAskWaitMs), result);
   if (!TraceResult(hr, kListenName, __LINE__)) return hr;
   NotifyStatus(sink, "%s", ProtocolText(result->protocol));
   return S_OK;

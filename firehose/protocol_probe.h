@@ -19,7 +19,7 @@ struct ProbeResult {
 inline constexpr unsigned kListenWaitMs = 3000;
 inline constexpr unsigned kAskWaitMs = 1000;
 
-// Reads for up to kListenWaitMs (scaled) and writes nothing. kSilent when no
+// Reads for up to kListenWaitMs (scaled, never below 200 ms) and writes nothing. kSilent when no
 // byte came; ERROR_INVALID_DATA for bytes of no known protocol.
 HRESULT ListenToPhone(SerialPort& port, IQStatusReport* sink, ProbeResult* result);
 
