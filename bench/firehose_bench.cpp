@@ -159,9 +159,16 @@ double Median(std::vector<double> v) {
 
 // The programmer and kImages images of mib MiB in all, 512-byte sectors.
 bool MakePackage(const std::string& dir, size_t mib) {
-  std::vector<unsigned char> elf(0x1010, 0);
-  const unsigned char header[] = {0x7f, 'E', 'L', 'F', 2, 1, 1};
-  std::copy(std::begin(header), std::end(header), elf.begin());
+  // A 64-bit ELF header and one loadable segment of 16 bytes at 0x1000.
+  const unsigned char headers[] = {
+      0x7f, 'E',  'L',  'F',  2,    1,    1,    0,    0,    0,    0,    0,    0,    0, 0, 0, 2, 0, 0xb7, 0, 1, 0, 0, 0,
+      0,    0,    0x68, 0x14, 0,    0,    0,    0,    0x40, 0,    0,    0,    0,    0, 0, 0, 0, 0, 0,    0, 0, 0, 0, 0,
+      0,    0,    0,    0,    0x40, 0,    0x38, 0,    1,    0,    0,    0,    0,    0, 0, 0, 1, 0, 0,    0, 5, 0, 0, 0,
+      0,    0x10, 0,    0,    0,    0,    0,    0,    0,    0,    0x68, 0x14, 0,    0, 0, 0, 0, 0, 0x68, 0x14, 0, 0, 0, 0,
+      0x10, 0,    0,    0,    0,    0,    0,    0,    0x10, 0,    0,    0,    0,    0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0};
+  std::vector<unsigned char> elf(0x1010, 0x5A);
+  std::fill(elf.begin(), elf.begin() + 0x1000, 0);
+  std::copy(std::begin(headers), std::end(headers), elf.begin());
   std::ofstream(dir + "/prog_firehose_bench.elf", std::ios::binary)
       .write(reinterpret_cast<const char*>(elf.data()), static_cast<std::streamsize>(elf.size()));
   std::string rawprogram = "<?xml version=\"1.0\" ?><data>\n";
