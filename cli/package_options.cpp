@@ -26,6 +26,9 @@ const FileOption kFileOptions[] = {
      &FileSettings::rawprogramXml, &kRawFileSetting},
     {{"patch", 0, "FILE", "the patch XML (default: the stored setting, patch0.xml)"}, &FileSettings::patchXml,
      &kPatchFileSetting},
+    {{"firehose-programmer", 0, "FILE",
+      "the Sahara/Firehose programmer, a glob allowed (default: the stored setting, prog_*firehose*)"},
+     &FileSettings::firehoseProgrammer, &kFirehoseProgrammerSetting},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "download/boot_image.h"
 #include "download/intel_hex.h"
 #include "download/package_check.h"
+#include "firehose/firehose_package.h"
 #include "jobs/status_sink.h"
 #include "platform/com/unknown.h"
 
@@ -42,8 +43,42 @@ HRESULT DownloadFlashProgrammerAndMiniKernel(const std::string& bootImage, const
 HRESULT DownloadFlashProgrammerAndMiniKernel(const EmergencyPackage& package, const std::string& port,
                                              IQStatusReport* sink);
 
+// The files of an emergency download.
+struct EmergencyFiles {
+  std::string programmer;          // DMSS: the Intel HEX flash programmer
+  std::string bootImage;           // DMSS: the mini kernel
+  std::string firehoseProgrammer;  // Sahara: the ELF programmer
+  std::string rawprogramXml;
+  std::string patchXml;
+  std::string searchPaths;
+};
+
+// Both halves a phone in emergency download mode may need, each checked
+// whole: the DMSS one (programmer, boot image, disk package) and the
+// Firehose one (the ELF programmer and the same rawprogram and patch files).
+struct CheckedEmergencyPackages {
+  EmergencyPackage dmss;
+  HRESULT dmssResult = E_FAIL;
+  FirehosePackage firehose;
+  HRESULT firehoseResult = E_FAIL;
+};
+
+// Checks both; fails, with the DMSS half's error, only when neither passed.
+// A phone whose half failed is refused with its error once it has said
+// which protocol it speaks.
+HRESULT CheckEmergencyPackages(const EmergencyFiles& files, IQStatusReport* sink, CheckedEmergencyPackages* checked);
+
+// Opens the emergency port and finds out which protocol the phone speaks:
+// a DMSS phone (or one that stays silent) gets the programmer and the boot
+// image, and *dmss is set: the run then waits for its disk. A Sahara phone,
+// or a Firehose programmer already running, is flashed over the port itself
+// from the checked package.
+HRESULT DownloadOverEmergencyPort(const std::string& portName, const CheckedEmergencyPackages& checked,
+                                  IQStatusReport* sink, bool* dmss);
+
 // The run of a parameter set (an object answering IDownloadSettings with
 // "filepathxml", "emmcfilepathboot", "filepathpatch", "searchpaths" and
-// "flashprogrammer") for the phone at the location index. The whole package
-// is checked (CheckEmergencyPackage) before the phone's port is looked for.
+// "flashprogrammer", and "firehoseprogrammer" for a phone that speaks Sahara)
+// for the phone at the location index. The whole package is checked
+// (CheckEmergencyPackages) before the phone's port is looked for.
 HRESULT RunDownload(IUnknown* settings, DWORD index, IQStatusReport* sink);

@@ -219,3 +219,7 @@ void NotifyStatus(IQStatusReport* sink, const char* format, ...) {
   va_end(args);
   sink->NewStatus(0, Bstr(), Bstr(std::move(text)));
 }
+
+void NotifyProtocol(IQStatusReport* sink, const char* protocol, const char* text) {
+  if (sink) sink->NewStatus(kProtocolStatusEvent, Bstr(protocol), Bstr(text));
+}

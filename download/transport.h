@@ -28,5 +28,12 @@ HRESULT ReceivePacket(SerialPort& port, unsigned char* buffer, size_t capacity, 
 // nothing, not even formatting, when there is no sink.
 void NotifyStatus(IQStatusReport* sink, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Tells the sink which protocol flashes the phone: NewStatus with
+// kProtocolStatusEvent, the protocol's name as the first text and a status
+// text as the second.
+void NotifyProtocol(IQStatusReport* sink, const char* protocol, const char* text);
+inline constexpr char kProtocolDmss[] = "DMSS";
+inline constexpr char kProtocolFirehose[] = "Sahara/Firehose";
+
 // The ignoredCode of every caller that ignores nothing.
 constexpr unsigned char kIgnoreNothing = 0xFF;

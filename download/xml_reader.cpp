@@ -8,6 +8,7 @@
 
 struct XmlElementReader::Impl {
   UniqueFd fd;
+  std::string text;  // the input of a reader over memory
   xmlTextReaderPtr reader = nullptr;
   bool failed = false;
   ~Impl() {
@@ -18,6 +19,16 @@ struct XmlElementReader::Impl {
 namespace {
 
 std::string Text(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
+
+// Keeps libxml2 silent and remembers that something went wrong.
+void Silence(XmlElementReader::Impl* impl) {
+  xmlTextReaderSetStructuredErrorHandler(
+      impl->reader,
+      [](void* context, xmlErrorPtr error) {
+        if (error && error->level >= XML_ERR_ERROR) static_cast<XmlElementReader::Impl*>(context)->failed = true;
+      },
+      impl);
+}
 
 }  // namespace
 
@@ -34,14 +45,23 @@ HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElemen
     TraceResult(E_OUTOFMEMORY, "CreateXmlReaderOnFile", __LINE__);
     return E_OUTOFMEMORY;
   }
-  // Keeps libxml2 silent and remembers that something went wrong.
-  XmlElementReader::Impl* impl = reader->impl_.get();
-  xmlTextReaderSetStructuredErrorHandler(
-      impl->reader,
-      [](void* context, xmlErrorPtr error) {
-        if (error && error->level >= XML_ERR_ERROR) static_cast<XmlElementReader::Impl*>(context)->failed = true;
-      },
-      impl);
+  Silence(reader->impl_.get());
+  *out = std::move(reader);
+  return S_OK;
+}
+
+HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* out) {
+  std::unique_ptr<XmlElementReader> reader(new XmlElementReader);
+  reader->impl_ = std::make_unique<XmlElementReader::Impl>();
+  reader->impl_->text = std::move(text);
+  const std::string& input = reader->impl_->text;
+  reader->impl_->reader =
+      xmlReaderForMemory(input.data(), static_cast<int>(input.size()), nullptr, nullptr, XML_PARSE_NONET);
+  if (!reader->impl_->reader) {
+    TraceResult(E_OUTOFMEMORY, "CreateXmlReaderOnText", __LINE__);
+    return E_OUTOFMEMORY;
+  }
+  Silence(reader->impl_.get());
   *out = std::move(reader);
   return S_OK;
 }

@@ -24,12 +24,18 @@ class XmlElementReader {
   HRESULT NextElement(Element* element);
 
  private:
-  friend // Only a regular file is read (see OpenRegularFile).
-HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+  friend HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+  friend HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* reader);
   XmlElementReader() = default;
+
+ public:
   struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 
 // Only a regular file is read (see OpenRegularFile).
 HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* reader);
+// The same reader over a document held in memory (at most INT_MAX bytes).
+HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* reader);

@@ -12,7 +12,7 @@ CEmergencyFlasher::~CEmergencyFlasher() {
 HRESULT CEmergencyFlasher::StartFlash(const std::string& deviceId, const std::string& programmer,
                                       const std::string& bootImage, const std::string& rawprogramXml,
                                       const std::string& patchXml, const std::string& searchPaths,
-                                      IDeviceReport** out) {
+                                      IDeviceReport** out, const std::string& firehoseProgrammer) {
   constexpr const char* kName = "CEmergencyFlasher::StartFlash";
   CComObject<CEmergencyFlasher>* job = nullptr;
   HRESULT hr = CComObject<CEmergencyFlasher>::CreateInstance(&job);
@@ -21,7 +21,7 @@ HRESULT CEmergencyFlasher::StartFlash(const std::string& deviceId, const std::st
   const std::pair<const char*, std::string> parameters[] = {
       {"flashprogrammer", programmer}, {"emmcfilepathboot", bootImage}, {"filepathxml", rawprogramXml},
       {"filepathpatch", patchXml},     {"searchpaths", searchPaths},    {"downloadtarget", "emmc"},
-      {"skipreset", "1"},              {"usetrustedmode", "1"}};
+      {"skipreset", "1"},              {"usetrustedmode", "1"},         {"firehoseprogrammer", firehoseProgrammer}};
   for (const auto& [name, value] : parameters) {
     hr = job->SetDownloadParameter(name, value);
     if (!TraceResult(hr, kName, __LINE__)) break;
@@ -50,6 +50,16 @@ HRESULT CEmergencyFlasher::SetDownloadParameter(const std::string& name, const s
   hr = settings->SetParam(Variant::String(Bstr(name)), Variant::String(Bstr(value)));
   TraceResult(hr, kName, __LINE__);
   return hr;
+}
+
+void CEmergencyFlasher::SetProtocol(const std::string& protocol) {
+  std::lock_guard guard(protocolLock_);
+  protocol_ = protocol;
+}
+
+std::string CEmergencyFlasher::Protocol() const {
+  std::lock_guard guard(protocolLock_);
+  return protocol_;
 }
 
 bool CEmergencyFlasher::IsQPSTServer() {

@@ -3,6 +3,7 @@
 // and runs one DownloadBySettings.
 #pragma once
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "flashers/download_lock.h"
@@ -13,7 +14,8 @@ class CEmergencyFlasher : public CQPSTReport, public IJobDescription {
  public:
   static HRESULT StartFlash(const std::string& deviceId, const std::string& programmer, const std::string& bootImage,
                             const std::string& rawprogramXml, const std::string& patchXml,
-                            const std::string& searchPaths, IDeviceReport** out);
+                            const std::string& searchPaths, IDeviceReport** out,
+                            const std::string& firehoseProgrammer = std::string());
 
   ~CEmergencyFlasher() override;
   HRESULT DoWork() override;
@@ -25,12 +27,18 @@ class CEmergencyFlasher : public CQPSTReport, public IJobDescription {
   bool IsQPSTServer();
   // Called by the status sink on status identifier 4425.
   void SetLastEvent() { lastEvent_ = 1; }
+  // Called by the status sink when the download names the protocol that
+  // flashes the phone ("DMSS", "Sahara/Firehose"); "" until then.
+  void SetProtocol(const std::string& protocol);
+  std::string Protocol() const;
 
  private:
   // Steps 2 to 6 of the work: server objects, sink, DownloadBySettings.
   HRESULT Download();
 
   std::atomic<int> lastEvent_{0};
+  mutable std::mutex protocolLock_;
+  std::string protocol_;
   DWORD settingsCookie_ = 0;
   CDownloadLock lock_;
 };

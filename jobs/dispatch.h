@@ -18,6 +18,7 @@ struct JobSettings {
   std::string rawprogramXml;
   std::string patchXml;
   std::string searchPaths;
+  std::string firehoseProgrammer;  // the ELF programmer for a phone whose boot ROM speaks Sahara
 };
 
 void StartFlash(const std::string* deviceId, const JobSettings* settings, IDeviceReport** out);

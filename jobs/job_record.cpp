@@ -23,6 +23,7 @@ namespace {
 struct Pending {
   FlashRecord record;  // start, device, method, package, files
   std::string lastStatus;
+  std::string firehoseProgrammer;  // added to the files when the Sahara path ran
 };
 
 using Key = std::pair<IDeviceReport*, std::string>;
@@ -95,6 +96,10 @@ std::string EnglishFinalStatus(IDeviceReport* job, const std::string& shown) {
 void HandOver(IDeviceReport* job, Pending pending, HRESULT stoppedWith = S_OK) {
   FlashRecord& r = pending.record;
   r.endUtc = UtcNow();
+  if (auto* emergency = dynamic_cast<CEmergencyFlasher*>(job); emergency && !emergency->Protocol().empty()) {
+    r.method += " (" + emergency->Protocol() + ")";
+    if (emergency->Protocol() == kProtocolFirehose) AddFile(&r, pending.firehoseProgrammer);
+  }
   bool completed = job->IsCompleted();
   r.result = FAILED(stoppedWith) ? stoppedWith : job->GetResult();
   r.elapsedSeconds = job->GetElapsedTime();
@@ -130,6 +135,7 @@ void NoteJobStarted(IDeviceReport* job, const std::string& deviceId, bool backup
   r.deviceId = deviceId;
   r.package = folderList;
   DescribeJob(job, backup, settings, &r);
+  p.firehoseProgrammer = settings.firehoseProgrammer;
   // The recorder starts with the first job, so a server it cannot use is
   // known, and shown, while the run is still on the screen.
   Recorder();

@@ -22,7 +22,7 @@ bool Fits(const std::string& value) { return CharCount(value) <= kMaxJobSettingC
 bool RecordFits(bool backup, const JobSettings& s) {
   if (backup) return Fits(s.searchPaths);
   for (const std::string* field : {&s.nvItemFile, &s.fastbootScript, &s.flashProgrammer, &s.bootImage,
-                                   &s.rawprogramXml, &s.patchXml, &s.searchPaths})
+                                   &s.rawprogramXml, &s.patchXml, &s.searchPaths, &s.firehoseProgrammer})
     if (!Fits(*field)) return false;
   return true;
 }
@@ -44,6 +44,7 @@ JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& 
   s.bootImage = SearchFile(search, files.bootImage);
   s.rawprogramXml = SearchFile(search, files.rawprogramXml);
   s.patchXml = SearchFile(search, files.patchXml);
+  s.firehoseProgrammer = SearchFilePattern(search, files.firehoseProgrammer);
   s.searchPaths = search;
   return s;
 }

@@ -6,7 +6,7 @@
 
 #include "jobs/dispatch.h"
 
-// The six file settings, with their defaults on this platform.
+// The seven file settings, with their defaults on this platform.
 struct FileSettings {
   std::string nvItemFile = "kelva-factory.qcn";
   std::string fastbootScript = "flash_all.sh";
@@ -14,6 +14,8 @@ struct FileSettings {
   std::string bootImage = "8660_msimage.mbn";
   std::string rawprogramXml = "rawprogram0.xml";
   std::string patchXml = "patch0.xml";
+  // A name or a glob ("prog_*firehose*"): the first match in folder order.
+  std::string firehoseProgrammer = "prog_*firehose*";
 };
 
 // Each field of the record holds at most this many characters.

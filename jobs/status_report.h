@@ -71,11 +71,14 @@ class CStatusReport : public CJobSink {
     return marshaler_.QueryInterface(iid, object);
   }
 
-  HRESULT NewStatus(LONG iId, const Bstr& /*bstrStatus1*/, const Bstr& bstrStatus2) override {
+  HRESULT NewStatus(LONG iId, const Bstr& bstrStatus1, const Bstr& bstrStatus2) override {
     std::lock_guard guard(lock_);
     if (!job_) return S_OK;
     if constexpr (Traits::kRecordsLastEvent) {
       if (iId == kLastStatusEvent) job_->SetLastEvent();
+    }
+    if constexpr (requires(T* job) { job->SetProtocol(std::string()); }) {
+      if (iId == kProtocolStatusEvent) job_->SetProtocol(bstrStatus1.str());
     }
     job_->ReportStatus("%s", bstrStatus2.c_str());
     job_->AddProgress(Traits::kStep);

@@ -14,6 +14,10 @@ struct IQStatusReport : IUnknown {
   ~IQStatusReport() = default;
 };
 
+// The event id by which a download names the protocol that flashes the
+// phone (the first text); the second text is an ordinary status text.
+inline constexpr LONG kProtocolStatusEvent = 4430;
+
 // The type library's class that implements IQStatusReport; no class object
 // is registered for it.
 inline constexpr CLSID CLSID_QStatusReport = MakeGuid("{1B07F820-5867-462E-9840-A7E80E87947C}");

@@ -1,9 +1,12 @@
 #include "process/search_file.h"
 
+#include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -32,6 +35,11 @@ std::vector<std::string> PathEntries() {
     rest.remove_prefix(colon + 1);
   }
   return entries;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool Exists(const std::string& path) {
@@ -75,6 +83,32 @@ std::string SearchFile(std::string_view folderList, std::string_view name) {
     if (result.empty()) result = std::move(candidate);
   }
   return result;
+}
+
+std::string SearchFilePattern(std::string_view folderList, std::string_view pattern) {
+  std::string text(pattern);
+  if (text.find_first_of("*?[") == std::string::npos) return SearchFile(folderList, pattern);
+  std::vector<std::string> folders;
+  if (text.front() == '/') {
+    size_t slash = text.rfind('/');
+    folders.push_back(slash == 0 ? "/" : text.substr(0, slash));
+    text.erase(0, slash + 1);
+  } else {
+    folders = SplitPathList(folderList);
+    if (folders.empty()) folders = DefaultSearchFolders();
+  }
+  for (const std::string& folder : folders) {
+    std::vector<std::string> matches;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+      while (dirent* entry = ::readdir(dir))
+        if (::fnmatch(text.c_str(), entry->d_name, FNM_PERIOD) == 0) matches.push_back(entry->d_name);
+      ::closedir(dir);
+    }
+    std::sort(matches.begin(), matches.end());
+    for (const std::string& name : matches)
+      if (std::string path = AppendPath(folder, name); !IsFolder(path)) return path;
+  }
+  return SearchFile(folderList, pattern);
 }
 
 std::string GetNativeArchitecture() {

@@ -16,6 +16,11 @@ std::vector<std::string> DefaultSearchFolders();
 std::string SearchFile(std::string_view folderList, std::string_view name);
 std::string SearchFile(const std::vector<std::string>& folders, std::string_view name);
 
+// As SearchFile, but a name holding a glob ("prog_*firehose*") names the
+// first matching file, in name order, of the first folder that has one; the
+// name itself is returned when nothing matches.
+std::string SearchFilePattern(std::string_view folderList, std::string_view pattern);
+
 // The folder joined with the name by one "/".
 std::string AppendPath(std::string_view folder, std::string_view name);
 

@@ -21,6 +21,7 @@ inline constexpr SettingName kProgrammerSetting{"Programmer", "MPRG8660.hex"};
 inline constexpr SettingName kBootImageSetting{"BootImage", "8660_msimage.mbn"};
 inline constexpr SettingName kRawFileSetting{"RawFile", "rawprogram0.xml"};
 inline constexpr SettingName kPatchFileSetting{"PatchFile", "patch0.xml"};
+inline constexpr SettingName kFirehoseProgrammerSetting{"FirehoseProgrammer", "prog_*firehose*"};
 inline constexpr SettingName kSearchPathSetting{"SearchPath", ""};
 
 // Entries hold at most this many characters.

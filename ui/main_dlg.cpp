@@ -69,6 +69,7 @@ CMainDlg::CMainDlg(QWidget* parent)
   settings_.nvItemFile = ReadSetting(kNvItemFileSetting);
   settings_.fastbootScript = ReadSetting(kBatchFileSetting);
   settings_.flashProgrammer = ReadSetting(kProgrammerSetting);
+  settings_.firehoseProgrammer = ReadSetting(kFirehoseProgrammerSetting);
   settings_.bootImage = ReadSetting(kBootImageSetting);
   settings_.rawprogramXml = ReadSetting(kRawFileSetting);
   settings_.patchXml = ReadSetting(kPatchFileSetting);

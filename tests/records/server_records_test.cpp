@@ -278,8 +278,8 @@ TEST_F(ServerRecords, AFlashOfTheVirtualBenchLeavesFourRecords) {
     }
   }
   ASSERT_EQ(byMethod.size(), 4u);
-  EXPECT_EQ(byMethod["emergency download"].outcome, kOutcomeSucceeded);
-  EXPECT_EQ(byMethod["emergency download"].typeCode, 0x1000001u);
+  EXPECT_EQ(byMethod["emergency download (DMSS)"].outcome, kOutcomeSucceeded);
+  EXPECT_EQ(byMethod["emergency download (DMSS)"].typeCode, 0x1000001u);
   EXPECT_EQ(byMethod["disk drive"].outcome, kOutcomeSucceeded);
   EXPECT_EQ(byMethod["fastboot"].outcome, kOutcomeSucceeded);
   // The running phone's restore fails here (no .qcn file in the sample package).
@@ -289,7 +289,7 @@ TEST_F(ServerRecords, AFlashOfTheVirtualBenchLeavesFourRecords) {
   std::set<std::string> diskFiles;
   for (const RecordFile& f : byMethod["disk drive"].files) diskFiles.insert(FileName(f.path));
   EXPECT_TRUE(diskFiles.count("rawprogram0.xml") && diskFiles.count("system.img")) << out;
-  EXPECT_EQ(byMethod["emergency download"].files.size(), byMethod["disk drive"].files.size() + 2);
+  EXPECT_EQ(byMethod["emergency download (DMSS)"].files.size(), byMethod["disk drive"].files.size() + 2);
 
   // The table with its summary, the filters, CSV; the local file holds the
   // same records, all delivered.

@@ -1,0 +1,92 @@
+#include "firehose/firehose_program.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "download/transport.h"
+#include "shell/log.h"
+
+namespace {
+
+constexpr const char* kName = "ProgramFirehose";
+constexpr HRESULT kRefused = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+
+HRESULT Fail(HRESULT hr, int line) {
+  TraceResult(hr, kName, line);
+  return hr;
+}
+
+// Fills the chunk from the file at byte position; bytes past its end are zeros.
+HRESULT ReadChunk(const FirehoseProgram& p, std::uint64_t position, std::vector<unsigned char>& chunk) {
+  std::fill(chunk.begin(), chunk.end(), 0);
+  if (position >= p.fileBytes) return S_OK;
+  size_t wanted = static_cast<size_t>(std::min<std::uint64_t>(chunk.size(), p.fileBytes - position));
+  size_t done = 0;
+  while (done < wanted) {
+    ssize_t n = ::pread(p.file.get(), chunk.data() + done, wanted - done, static_cast<off_t>(position + done));
+    if (n < 0) return HresultFromLastErrno();
+    if (n == 0) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);  // the file shrank since it was checked
+    done += static_cast<size_t>(n);
+  }
+  return S_OK;
+}
+
+unsigned Percent(const ProgramProgress& p) {
+  return p.total == 0 ? 100 : static_cast<unsigned>(p.sent * 100 / p.total);
+}
+
+HRESULT SendData(firehose::Channel& channel, const FirehoseProgram& p, std::uint32_t payload,
+                 ProgramProgress* progress, IQStatusReport* sink) {
+  std::uint64_t chunkSectors = payload / p.sectorSize;
+  if (chunkSectors == 0) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), __LINE__);
+  std::uint64_t sectors = p.sectorsToSend();
+  std::uint64_t blocks = (sectors + chunkSectors - 1) / chunkSectors;
+  std::vector<unsigned char> chunk;
+  for (std::uint64_t block = 0, done = 0; done < sectors; ++block) {
+    std::uint64_t count = std::min(chunkSectors, sectors - done);
+    chunk.resize(static_cast<size_t>(count * p.sectorSize));
+    HRESULT hr = ReadChunk(p, (p.fileSectorOffset + done) * p.sectorSize, chunk);
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    hr = channel.SendRaw(chunk.data(), chunk.size());
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    done += count;
+    progress->sent += chunk.size();
+    NotifyStatus(sink, "Program \"%s\" block %llu of %llu, %u%%", p.filename.c_str(),
+                 static_cast<unsigned long long>(block + 1), static_cast<unsigned long long>(blocks),
+                 Percent(*progress));
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+std::string ProgramCommand(const FirehoseProgram& p) {
+  return firehose::BuildCommand("program", {{"SECTOR_SIZE_IN_BYTES", std::to_string(p.sectorSize)},
+                                            {"num_partition_sectors", std::to_string(p.sectorsToSend())},
+                                            {"physical_partition_number", std::to_string(p.partition)},
+                                            {"start_sector", p.startSector},
+                                            {"filename", p.filename}});
+}
+
+HRESULT ProgramFirehose(firehose::Channel& channel, const FirehoseProgram& p, std::uint32_t payload,
+                        ProgramProgress* progress, IQStatusReport* sink) {
+  NotifyStatus(sink, "Program \"%s\" to LUN %u at sector %s, %llu sectors of %u bytes", p.filename.c_str(),
+               p.partition, p.startSector.c_str(), static_cast<unsigned long long>(p.sectorsToSend()), p.sectorSize);
+  HRESULT hr = channel.Send(ProgramCommand(p));
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  firehose::Response response;
+  hr = channel.ReadResponse(kProgramAckWaitMs, &response);
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  hr = firehose::CheckAck(response, sink, "program \"" + p.filename + "\"", kRefused);
+  if (SUCCEEDED(hr) && !response.rawmode()) hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  hr = SendData(channel, p, payload, progress, sink);
+  if (FAILED(hr)) return hr;
+  hr = channel.ReadResponse(kProgramDoneWaitMs, &response);
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  hr = firehose::CheckAck(response, sink, "program \"" + p.filename + "\"", kRefused);
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  return S_OK;
+}
