@@ -46,6 +46,8 @@ class MainDlgRecordsTest : public QObject {
       return w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane).endsWith("(0x80070057)");
     }));
     QVERIFY(w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane).startsWith(Text(res::IDS_ERROR)));
+    // The records are kept in the local file: the pane does not say they were lost.
+    QVERIFY(!w.StatusBar()->GetPaneText(CMPSBarWithProgress::kMessagePane).contains(Text(res::IDS_RECORDS_NOT_KEPT)));
 
     CLocalRecords store;
     QCOMPARE(store.Open(dir_ / "records.db"), S_OK);
