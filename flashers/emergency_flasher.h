@@ -31,6 +31,7 @@ class CEmergencyFlasher : public CQPSTReport, public IJobDescription {
   // flashes the phone ("DMSS", "Sahara/Firehose"); "" until then.
   void SetProtocol(const std::string& protocol);
   std::string Protocol() const;
+  void DescribeProtocol(JobProtocol* protocol) override;
 
  private:
   // Steps 2 to 6 of the work: server objects, sink, DownloadBySettings.

@@ -1,5 +1,6 @@
 // What each job class tells its flash record: its method, the device type
 // code it serves and the files it works from.
+#include "download/transport.h"
 #include "flashers/disk_drive_flasher.h"
 #include "flashers/emergency_flasher.h"
 #include "flashers/fastboot_flasher.h"
@@ -23,6 +24,11 @@ void CEmergencyFlasher::DescribeJob(const JobSettings& s, JobDescription* d) {
   d->method = "emergency download";
   d->files = {s.flashProgrammer, s.bootImage};
   AddPackage(s, d);
+}
+
+void CEmergencyFlasher::DescribeProtocol(JobProtocol* p) {
+  p->name = Protocol();
+  p->usedFirehoseProgrammer = p->name == kProtocolFirehose;
 }
 
 void CDiskDriveFlasher::DescribeJob(const JobSettings& s, JobDescription* d) {

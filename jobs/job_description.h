@@ -16,10 +16,18 @@ struct JobDescription {
   std::string identity;
 };
 
+// What a job learnt only while it ran: the protocol the phone spoke.
+struct JobProtocol {
+  std::string name;                     // "" when the method has one protocol only
+  bool usedFirehoseProgrammer = false;  // the record then lists that programmer too
+};
+
 class IJobDescription {
  public:
   // Fills what the job knows; settings are those the job was started with.
   virtual void DescribeJob(const JobSettings& settings, JobDescription* description) = 0;
+  // Fills what the job learnt while it ran; nothing for most jobs.
+  virtual void DescribeProtocol(JobProtocol* protocol) {}
 
  protected:
   ~IJobDescription() = default;

@@ -96,9 +96,11 @@ std::string EnglishFinalStatus(IDeviceReport* job, const std::string& shown) {
 void HandOver(IDeviceReport* job, Pending pending, HRESULT stoppedWith = S_OK) {
   FlashRecord& r = pending.record;
   r.endUtc = UtcNow();
-  if (auto* emergency = dynamic_cast<CEmergencyFlasher*>(job); emergency && !emergency->Protocol().empty()) {
-    r.method += " (" + emergency->Protocol() + ")";
-    if (emergency->Protocol() == kProtocolFirehose) AddFile(&r, pending.firehoseProgrammer);
+  if (auto* describing = dynamic_cast<IJobDescription*>(job)) {
+    JobProtocol protocol;
+    describing->DescribeProtocol(&protocol);
+    if (!protocol.name.empty()) r.method += " (" + protocol.name + ")";
+    if (protocol.usedFirehoseProgrammer) AddFile(&r, pending.firehoseProgrammer);
   }
   bool completed = job->IsCompleted();
   r.result = FAILED(stoppedWith) ? stoppedWith : job->GetResult();

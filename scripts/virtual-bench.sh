@@ -1,7 +1,8 @@
 # Sourced by the demo and the screenshot script: builds the project when
 # needed, generates the sample package and starts a virtual bench of four
 # phones (emergency download, USB disk, fastboot, running phone) in a
-# temporary folder that is removed on exit.
+# temporary folder that is removed on exit; a fifth phone is a later one in
+# emergency download mode that speaks Sahara and Firehose.
 #
 # After start_bench: $root, $work, $build, and the environment that points the
 # program at the bench (VANTOR_BENCH_DIR, VANTOR_DEVICE_HELPER) and at a
@@ -29,9 +30,9 @@ start_bench() {
   scripts/make-sample-package "$work/package"
   mkdir -p "$work/bench" "$work/registry"
   "$build/tools/phonesim/vantor-phonesim" --dir "$work/bench" --phones 1 --disk-phones 1 --fastboot-phones 1 \
-    --diagnostic-phones 1 --disk-delay 300 "$@" > "$work/phones" &
+    --diagnostic-phones 1 --firehose-phones 1 --disk-delay 300 "$@" > "$work/phones" &
   sim=$!
-  for _ in $(seq 100); do [ "$(wc -l < "$work/phones")" -ge 4 ] && break; sleep 0.05; done
+  for _ in $(seq 100); do [ "$(wc -l < "$work/phones")" -ge 5 ] && break; sleep 0.05; done
   echo "The virtual bench:"
   sed 's/^/  /' "$work/phones"
   export VANTOR_BENCH_DIR="$work/bench"
