@@ -46,7 +46,7 @@ PackageFinding CheckBootImage(const std::string& path) {
 PackageFinding CheckRawprogram(CheckMode mode, const std::string& path, const std::string& searchPaths) {
   PackageFinding f{mode, "rawprogram XML", path};
   std::vector<PackageImage> programs;
-  f.result = ReadProgramElements(path, searchPaths, &programs);
+  f.result = ReadProgramElements(path, searchPaths, &programs, &f.where);
   unsigned long long bytes = 0;
   for (const PackageImage& p : programs) bytes += p.fileBytes;
   f.found = Format("%zu images found and opened, %llu bytes", programs.size(), bytes);

@@ -168,6 +168,7 @@ HRESULT DownloadToDiskDrive(const std::string& diskName, const std::string& rawp
   // The whole package is checked before the disk's volumes are touched.
   CheckedPackage package;
   HRESULT hr = CheckPackage(rawprogramXml, patchXml, searchPaths, &package);
+  if (FAILED(hr) && !package.failedImage.empty()) NotifyStatus(sink, "Open image file \"%s\"", package.failedImage.c_str());
   if (!TraceResult(hr, "DownloadToDiskDrive", __LINE__)) return hr;
   return DownloadToDiskDrive(diskName, package, sink);
 }

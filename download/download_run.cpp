@@ -118,6 +118,8 @@ HRESULT CheckEmergencyPackages(const EmergencyFiles& files, IQStatusReport* sink
                                                   files.searchPaths, sink, &checked->firehose);
   // Neither kind of phone could be flashed whole: refused as a DMSS package.
   if (FAILED(checked->dmssResult) && FAILED(checked->firehoseResult)) {
+    if (!checked->dmss.disk.failedImage.empty())
+      NotifyStatus(sink, "Open image file \"%s\"", checked->dmss.disk.failedImage.c_str());
     TraceResult(checked->dmssResult, kName, __LINE__);
     return checked->dmssResult;
   }

@@ -118,11 +118,12 @@ bool IsPackageRelativeName(const std::string& name) {
 }
 
 HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths,
-                            std::vector<PackageImage>* images) {
+                            std::vector<PackageImage>* images, std::string* failedImage) {
   auto read = [&](const XmlElementReader::Element& e) -> HRESULT {
     if (Attribute(e, "filename").value_or("").empty()) return S_OK;
     PackageImage image;
     HRESULT hr = ReadProgram(e, searchPaths, &image);
+    if (FAILED(hr) && failedImage) *failedImage = image.path;
     if (SUCCEEDED(hr)) images->push_back(std::move(image));
     return hr;
   };
@@ -151,7 +152,7 @@ HRESULT CheckPackage(const std::string& rawprogramXml, const std::string& patchX
   CheckedPackage checked;
   checked.rawprogramXml = rawprogramXml;
   checked.patchXml = patchXml;
-  HRESULT hr = ReadProgramElements(rawprogramXml, searchPaths, &checked.images);
+  HRESULT hr = ReadProgramElements(rawprogramXml, searchPaths, &checked.images, &package->failedImage);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
   hr = ReadPatchElements(patchXml, &checked.patches);
   if (!TraceResult(hr, kName, __LINE__)) return hr;

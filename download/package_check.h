@@ -31,6 +31,7 @@ struct PackagePatch {
 };
 
 struct CheckedPackage {
+  std::string failedImage;  // after a failed check: the image at fault, if one was
   std::string rawprogramXml;
   std::string patchXml;
   std::vector<PackageImage> images;   // in document order
@@ -50,8 +51,10 @@ HRESULT CheckPackage(const std::string& rawprogramXml, const std::string& patchX
                      CheckedPackage* package);
 
 // The two halves of CheckPackage.
+// An image that cannot be used is named in *failedImage when given, so a
+// failure can name the image rather than the file that named it.
 HRESULT ReadProgramElements(const std::string& rawprogramXml, const std::string& searchPaths,
-                            std::vector<PackageImage>* images);
+                            std::vector<PackageImage>* images, std::string* failedImage = nullptr);
 HRESULT ReadPatchElements(const std::string& patchXml, std::vector<PackagePatch>* patches);
 
 // A file name that stays inside the folder it is looked for in: relative,

@@ -102,7 +102,7 @@ class TtyPort final : public SerialPort {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       if (StopRequested()) return kCancelled;
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return kReadTimeout;
       ssize_t n = left >= kSliceMs ? ::read(fds_->reader(), buffer_, sizeof buffer_) : ReadWithin(static_cast<int>(left));
       if (n > 0) {

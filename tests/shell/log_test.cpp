@@ -157,6 +157,7 @@ TEST(LogFile, ALinkPlantedAtTheLogsNameIsNeverFollowed) {
   LogFile log(LogPlacement{[&](const std::string&) { return dir / "Vantor-1@h.log"; }, dir / "state",
                            [] { return std::optional<std::string>("h"); }});
   log.WriteLine("a line");
+  log.Flush();
   EXPECT_EQ(ReadFile(dir / "victim"), "precious\n");
   EXPECT_EQ(log.path().rfind(dir / "state/Vantor-", 0), 0u) << log.path();
   EXPECT_EQ(ReadFile(log.path()), "a line\r\n");
@@ -302,6 +303,7 @@ TEST(LogFile, PastItsBoundOnlyTraceLinesAreWrittenAndTheRestCounted) {
   log.WriteLine("CFastBootFlasher::DoWork(170): Unspecified error(0x80004005)", LogLineKind::Trace);
   log.WriteLine(status);
   log.WriteLeftOutCount();
+  log.Flush();
   std::string text = ReadFile(log.path());
   size_t statusLines = 0;
   for (size_t at = text.find(status); at != std::string::npos; at = text.find(status, at + 1)) ++statusLines;
