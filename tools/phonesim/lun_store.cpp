@@ -33,10 +33,13 @@ bool LunStore::InRange(unsigned lun, std::uint64_t offset, std::uint64_t size) c
   return lun < fds_.size() && offset <= bytes_ && size <= bytes_ - offset;
 }
 
-bool LunStore::Write(unsigned lun, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-  if (!InRange(lun, offset, size)) return false;
+namespace {
+
+// pread or pwrite of a whole range, going on after a short transfer.
+template <class Transfer, class Byte>
+bool WholeRange(Transfer transfer, int fd, Byte* data, std::size_t size, std::uint64_t offset) {
   while (size > 0) {
-    ssize_t n = ::pwrite(fds_[lun], data, size, static_cast<off_t>(offset));
+    ssize_t n = transfer(fd, data, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -46,17 +49,14 @@ bool LunStore::Write(unsigned lun, std::uint64_t offset, const std::uint8_t* dat
   return true;
 }
 
+}  // namespace
+
+bool LunStore::Write(unsigned lun, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+  return InRange(lun, offset, size) && WholeRange(::pwrite, fds_[lun], data, size, offset);
+}
+
 bool LunStore::Read(unsigned lun, std::uint64_t offset, std::uint8_t* data, std::size_t size) const {
-  if (!InRange(lun, offset, size)) return false;
-  while (size > 0) {
-    ssize_t n = ::pread(fds_[lun], data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
+  return InRange(lun, offset, size) && WholeRange(::pread, fds_[lun], data, size, offset);
 }
 
 bool LunStore::Erase(unsigned lun, std::uint64_t offset, std::uint64_t size) {
