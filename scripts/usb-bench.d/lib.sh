@@ -81,7 +81,7 @@ stop_phones() {
 
 cli() {
   VANTOR_REGISTRY_DIR=$case_dir/registry VANTOR_RECORDS_DB=$case_dir/records.db \
-    VANTOR_DEVICE_HELPER=/usr/bin/vantor-devices /usr/bin/vantor-cli "$@"
+    VANTOR_DEVICE_HELPER=/usr/libexec/vantor/vantor-devices /usr/bin/vantor-cli "$@"
 }
 
 listed() {  # listed MODE [COUNT]
