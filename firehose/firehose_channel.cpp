@@ -26,6 +26,14 @@ HRESULT CheckAck(const Response& response, IQStatusReport* sink, const std::stri
   return refusal;
 }
 
+HRESULT AwaitAck(Channel& channel, unsigned waitMs, IQStatusReport* sink, const std::string& command, HRESULT refusal,
+                 Response* response) {
+  Response own;
+  if (!response) response = &own;
+  HRESULT hr = channel.ReadResponse(waitMs, response);
+  return FAILED(hr) ? hr : CheckAck(*response, sink, command, refusal);
+}
+
 bool IsErrorLog(const std::string& text) { return text.size() >= 5 && EqualsIgnoreCase(text.substr(0, 5), "ERROR"); }
 
 HRESULT Channel::Send(const std::string& document) {

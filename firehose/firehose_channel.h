@@ -51,6 +51,11 @@ class Channel {
 // ("<command> refused by the phone: ERROR: ...") and returns refusal.
 HRESULT CheckAck(const Response& response, IQStatusReport* sink, const std::string& command, HRESULT refusal);
 
+// Reads the response to the command just sent and checks it (CheckAck);
+// the response is kept in *response when given.
+HRESULT AwaitAck(Channel& channel, unsigned waitMs, IQStatusReport* sink, const std::string& command, HRESULT refusal,
+                 Response* response = nullptr);
+
 // A log text that reports an error: it begins with "ERROR" (any case).
 bool IsErrorLog(const std::string& text);
 

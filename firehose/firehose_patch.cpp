@@ -19,10 +19,7 @@ HRESULT PatchFirehose(firehose::Channel& channel, const FirehosePatch& p, IQStat
                p.byteOffset, p.sizeInBytes, p.value.c_str());
   HRESULT hr = channel.Send(PatchCommand(p));
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  firehose::Response response;
-  hr = channel.ReadResponse(kPatchWaitMs, &response);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  hr = firehose::CheckAck(response, sink, "patch", HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
+  hr = firehose::AwaitAck(channel, kPatchWaitMs, sink, "patch", HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
   TraceResult(hr, kName, __LINE__);
   return hr;
 }
@@ -32,10 +29,7 @@ HRESULT ResetFirehosePhone(firehose::Channel& channel, IQStatusReport* sink) {
   NotifyStatus(sink, "Firehose reset the phone");
   HRESULT hr = channel.Send(firehose::BuildCommand("power", {{"value", "reset"}}));
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  firehose::Response response;
-  hr = channel.ReadResponse(kPowerWaitMs, &response);
-  if (!TraceResult(hr, kName, __LINE__)) return hr;
-  hr = firehose::CheckAck(response, sink, "power reset", HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
+  hr = firehose::AwaitAck(channel, kPowerWaitMs, sink, "power reset", HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
   TraceResult(hr, kName, __LINE__);
   return hr;
 }

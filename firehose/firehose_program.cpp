@@ -76,17 +76,14 @@ HRESULT ProgramFirehose(firehose::Channel& channel, const FirehoseProgram& p, st
                p.partition, p.startSector.c_str(), static_cast<unsigned long long>(p.sectorsToSend()), p.sectorSize);
   HRESULT hr = channel.Send(ProgramCommand(p));
   if (FAILED(hr)) return Fail(hr, __LINE__);
+  const std::string command = "program \"" + p.filename + "\"";
   firehose::Response response;
-  hr = channel.ReadResponse(kProgramAckWaitMs, &response);
-  if (FAILED(hr)) return Fail(hr, __LINE__);
-  hr = firehose::CheckAck(response, sink, "program \"" + p.filename + "\"", kRefused);
+  hr = firehose::AwaitAck(channel, kProgramAckWaitMs, sink, command, kRefused, &response);
   if (SUCCEEDED(hr) && !response.rawmode()) hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
   if (FAILED(hr)) return Fail(hr, __LINE__);
   hr = SendData(channel, p, payload, progress, sink);
   if (FAILED(hr)) return hr;
-  hr = channel.ReadResponse(kProgramDoneWaitMs, &response);
-  if (FAILED(hr)) return Fail(hr, __LINE__);
-  hr = firehose::CheckAck(response, sink, "program \"" + p.filename + "\"", kRefused);
+  hr = firehose::AwaitAck(channel, kProgramDoneWaitMs, sink, command, kRefused);
   if (FAILED(hr)) return Fail(hr, __LINE__);
   return S_OK;
 }
