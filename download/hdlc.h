@@ -14,23 +14,44 @@ constexpr unsigned char kHdlcEscape = 0x7D;
 constexpr unsigned char kHdlcEscapeXor = 0x20;
 
 namespace hdlc_detail {
-constexpr std::array<std::uint16_t, 256> MakeFrameCheckTable() {
-  std::array<std::uint16_t, 256> table{};
+
+// Table k holds the effect of a byte followed by k zero bytes, so that eight
+// bytes are checked with eight independent lookups instead of a chain of
+// eight dependent ones.
+constexpr std::array<std::array<std::uint16_t, 256>, 8> MakeFrameCheckTables() {
+  std::array<std::array<std::uint16_t, 256>, 8> tables{};
   for (unsigned i = 0; i < 256; ++i) {
     std::uint16_t v = static_cast<std::uint16_t>(i);
     for (int bit = 0; bit < 8; ++bit) v = (v & 1) ? static_cast<std::uint16_t>((v >> 1) ^ 0x8408) : static_cast<std::uint16_t>(v >> 1);
-    table[i] = v;
+    tables[0][i] = v;
   }
-  return table;
+  for (unsigned k = 1; k < 8; ++k)
+    for (unsigned i = 0; i < 256; ++i)
+      tables[k][i] = static_cast<std::uint16_t>(tables[0][tables[k - 1][i] & 0xFF] ^ (tables[k - 1][i] >> 8));
+  return tables;
 }
-inline constexpr std::array<std::uint16_t, 256> kFrameCheckTable = MakeFrameCheckTable();
+
+inline constexpr std::array<std::array<std::uint16_t, 256>, 8> kFrameCheckTables = MakeFrameCheckTables();
+inline constexpr const std::array<std::uint16_t, 256>& kFrameCheckTable = kFrameCheckTables[0];
 static_assert(kFrameCheckTable[1] == 0x1189 && kFrameCheckTable[2] == 0x2312);
+
 }  // namespace hdlc_detail
 
 // One step of the check register; inline, as the receivers run it per byte.
 inline std::uint16_t UpdateFrameCheck(std::uint16_t reg, unsigned char byte) {
   return static_cast<std::uint16_t>(hdlc_detail::kFrameCheckTable[(reg ^ byte) & 0xFF] ^ (reg >> 8));
 }
+
+// The check register after a run of bytes: the same as UpdateFrameCheck byte
+// by byte, eight bytes a step.
+std::uint16_t UpdateFrameCheck(std::uint16_t reg, const unsigned char* data, size_t size);
+
+// Where the next flag or escape byte is in [from, size), or size.
+inline size_t FindReserved(const unsigned char* data, size_t from, size_t size) {
+  while (from < size && data[from] != kHdlcFlag && data[from] != kHdlcEscape) ++from;
+  return from;
+}
+
 // The frame check sequence over data.
 std::uint16_t FrameCheckSequence(const unsigned char* data, size_t size);
 // What the register holds after a correct frame's payload and check bytes.

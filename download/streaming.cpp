@@ -53,6 +53,37 @@ HRESULT Fail(HRESULT hr, int line) {
   return hr;
 }
 
+// The image read ahead many blocks at a time, so that a block costs a copy
+// rather than a read request of its own. Blocks start at multiples of the
+// block size, so a chunk of whole blocks never splits one. A file that has
+// become shorter fails the chunk that reaches past its new end.
+class ImageChunks {
+ public:
+  ImageChunks(const BootImage& image, std::uint32_t block)
+      : image_(image), bytes_(static_cast<size_t>(block) * kBlocksPerChunk) {}
+
+  // The length bytes at offset, valid until the next call.
+  HRESULT At(std::uint32_t offset, std::uint32_t length, const unsigned char** data) {
+    if (offset < start_ || offset + static_cast<std::uint64_t>(length) > start_ + static_cast<std::uint64_t>(filled_)) {
+      std::uint32_t want = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes_.size(), image_.size() - offset));
+      filled_ = 0;
+      HRESULT hr = image_.Read(offset, bytes_.data(), want);
+      if (FAILED(hr)) return hr;
+      start_ = offset;
+      filled_ = want;
+    }
+    *data = bytes_.data() + (offset - start_);
+    return S_OK;
+  }
+
+ private:
+  static constexpr size_t kBlocksPerChunk = 64;
+  const BootImage& image_;
+  std::vector<unsigned char> bytes_;
+  std::uint32_t start_ = 0;
+  std::uint32_t filled_ = 0;
+};
+
 HRESULT Send(SerialPort& port, const unsigned char* packet, size_t size, int line) {
   HRESULT hr = TransmitPacket(port, packet, size);
   return TraceResult(hr, kName, line) ? S_OK : hr;
@@ -157,6 +188,7 @@ HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const BootImage& ima
   const std::uint32_t size = image.size();
   const std::uint32_t block = hello.largestBlock;
   std::uint16_t outstanding = 0;
+  ImageChunks chunks(image, block);
   for (std::uint32_t offset = 0; offset < size; offset = offset + std::min(block, size - offset)) {
     if (StopRequested()) return Fail(kCancelled, __LINE__);
     std::uint32_t length = std::min(block, size - offset);
@@ -170,8 +202,10 @@ HRESULT StreamWrite(SerialPort& port, IQStatusReport* sink, const BootImage& ima
     }
     packet[0] = kStreamWrite;
     PutLittleEndian32(packet.data() + 1, offset);
-    HRESULT hr = image.Read(offset, packet.data() + kPacketHeader, length);
+    const unsigned char* data = nullptr;
+    HRESULT hr = chunks.At(offset, length, &data);
     if (FAILED(hr)) return Fail(hr, __LINE__);
+    std::memcpy(packet.data() + kPacketHeader, data, length);
     hr = Send(port, packet.data(), length + kPacketHeader, __LINE__);
     if (FAILED(hr)) return hr;
     ++outstanding;
@@ -191,7 +225,7 @@ HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const BootImage& image,
                  std::vector<unsigned char>& response) {
   const std::uint32_t size = image.size();
   const std::uint32_t block = hello.largestBlock;
-  std::vector<unsigned char> expected(block);
+  ImageChunks chunks(image, block);
   for (std::uint32_t offset = 0; offset < size; offset = offset + std::min(block, size - offset)) {
     if (StopRequested()) return Fail(kCancelled, __LINE__);
     std::uint32_t length = std::min(block, size - offset);
@@ -205,9 +239,10 @@ HRESULT ReadBack(SerialPort& port, IQStatusReport* sink, const BootImage& image,
     if (FAILED(hr)) return hr;
     if (response[0] != kReadResponse || GetLittleEndian32(response.data() + 1) != offset)
       return Fail(kInvalidState, __LINE__);
-    hr = image.Read(offset, expected.data(), length);
+    const unsigned char* expected = nullptr;
+    hr = chunks.At(offset, length, &expected);
     if (FAILED(hr)) return Fail(hr, __LINE__);
-    if (std::memcmp(response.data() + kPacketHeader, expected.data(), length) != 0)
+    if (std::memcmp(response.data() + kPacketHeader, expected, length) != 0)
       return Fail(kInvalidData, __LINE__);
   }
   return S_OK;

@@ -1,6 +1,8 @@
 #include "download/transport.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -102,24 +104,16 @@ class FrameReceiver {
     if (count_ < capacity_) buffer_[count_] = byte;
     ++count_;
   }
-  // The bytes of a frame between flags and escapes, in a tight loop: checked,
-  // stored while room is left, and dumped as one run. Returns where the run
-  // ended.
+  // The bytes of a frame between flags and escapes, as one run: checked,
+  // stored while room is left, and dumped. Returns where the run ended.
   size_t TakeOrdinary(const unsigned char* bytes, size_t from, size_t size) {
-    std::uint16_t reg = reg_;
-    size_t count = count_;
-    size_t i = from;
-    for (; i < size; ++i) {
-      const unsigned char byte = bytes[i];
-      if (byte == kFlag || byte == kEscape) break;
-      reg = UpdateFrameCheck(reg, byte);
-      if (count < capacity_) buffer_[count] = byte;
-      ++count;
-    }
-    reg_ = reg;
-    count_ = count;
-    dump_.Append(bytes + from, i - from);
-    return i;
+    const size_t end = FindReserved(bytes, from, size);
+    const size_t run = end - from;
+    reg_ = UpdateFrameCheck(reg_, bytes + from, run);
+    if (count_ < capacity_) std::memcpy(buffer_ + count_, bytes + from, std::min(run, capacity_ - count_));
+    count_ += run;
+    dump_.Append(bytes + from, run);
+    return end;
   }
   // The checks at the closing flag, in order. False when the frame is
   // skipped and the receiver hunts for the next one.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -23,6 +24,7 @@ std::uint64_t LogWriter::Post(int fd, std::string bytes) {
     if (!thread_.joinable()) thread_ = std::thread(&LogWriter::Run, this);
     queue_.push_back(Line{fd, std::move(bytes)});
     ticket = ++lastPosted_;
+    if (!waitingForLines_) return ticket;  // the pending flush takes it along
   }
   posted_.notify_one();
   return ticket;
@@ -30,38 +32,71 @@ std::uint64_t LogWriter::Post(int fd, std::string bytes) {
 
 void LogWriter::WaitFlushed(std::uint64_t ticket) {
   std::unique_lock lock(mutex_);
+  ++waiters_;
+  posted_.notify_one();
   flushed_.wait(lock, [&] { return lastFlushed_ >= ticket; });
+  --waiters_;
 }
 
 void LogWriter::Flush(unsigned limitMs) {
   std::unique_lock lock(mutex_);
   const std::uint64_t ticket = lastPosted_;
+  ++waiters_;
+  posted_.notify_one();
   flushed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return lastFlushed_ >= ticket; });
+  --waiters_;
 }
 
-// Takes every queued line at once, writes each in one request, flushes each
-// file the batch wrote to, and then tells the waiters. Failures of the write
-// or the flush are ignored: the log never fails its callers.
+// Writes what is queued as it comes and flushes the written lines when their
+// flush is due. Failures of the write or the flush are ignored: the log never
+// fails its callers.
 void LogWriter::Run() {
-  std::vector<Line> batch;
   std::unique_lock lock(mutex_);
   for (;;) {
-    posted_.wait(lock, [&] { return ending_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // ending, and nothing left to write
-    batch.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
-    queue_.clear();
-    const std::uint64_t last = lastPosted_;
-    lock.unlock();
-    for (size_t i = 0; i < batch.size(); ++i) {
-      ssize_t written = ::write(batch[i].fd, batch[i].bytes.data(), batch[i].bytes.size());
-      (void)written;
-      // One flush for each run of lines to one file: the last of the batch,
-      // or the last before the log moved to another file.
-      if (i + 1 == batch.size() || batch[i + 1].fd != batch[i].fd) SyncFileData(batch[i].fd);
+    if (lastWritten_ == lastFlushed_) {
+      // Nothing waits for a flush: the next line is written as it comes.
+      waitingForLines_ = true;
+      posted_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+      waitingForLines_ = false;
+    } else {
+      // A flush is pending: lines that come before it are written with it.
+      posted_.wait_until(lock, nextFlush_, [&] { return ending_ || waiters_ > 0; });
     }
-    batch.clear();
-    lock.lock();
-    lastFlushed_ = last;
-    flushed_.notify_all();
+    if (!queue_.empty()) WriteQueued(lock);
+    if (lastWritten_ != lastFlushed_ && FlushDue()) FlushWritten(lock);
+    if (ending_ && queue_.empty() && lastWritten_ == lastFlushed_) return;
   }
+}
+
+// Every queued line, each in one write request, in the order logged.
+void LogWriter::WriteQueued(std::unique_lock<std::mutex>& lock) {
+  std::deque<Line> batch;
+  batch.swap(queue_);
+  const std::uint64_t last = lastPosted_;
+  lock.unlock();
+  std::vector<int> files;
+  for (const Line& line : batch) {
+    ssize_t written = ::write(line.fd, line.bytes.data(), line.bytes.size());
+    (void)written;
+    if (files.empty() || files.back() != line.fd) files.push_back(line.fd);
+  }
+  lock.lock();
+  for (int fd : files)
+    if (std::find(unflushed_.begin(), unflushed_.end(), fd) == unflushed_.end()) unflushed_.push_back(fd);
+  lastWritten_ = last;
+}
+
+bool LogWriter::FlushDue() const { return ending_ || waiters_ > 0 || Clock::now() >= nextFlush_; }
+
+// One flush of each file written to, then the waiters are told.
+void LogWriter::FlushWritten(std::unique_lock<std::mutex>& lock) {
+  std::vector<int> files;
+  files.swap(unflushed_);
+  const std::uint64_t last = lastWritten_;
+  lock.unlock();
+  for (int fd : files) SyncFileData(fd);
+  lock.lock();
+  lastFlushed_ = last;
+  nextFlush_ = Clock::now() + kFlushSpacing;
+  flushed_.notify_all();
 }
