@@ -1,11 +1,18 @@
 // Firehose program throughput on the virtual bench against a fair bound: a
 // minimal host that uploads the same programmer and writes the same program
 // elements in the same chunks to the same bench phone, with nothing else
-// (no package check, no status, no log parsing). Then eight phones flashed
-// at once against one. Last lines:
-//   firehose fair-ratio=<median of ours/minimal> MB/s=<ours, median>
-//   firehose-parallel ratio=<eight/one>
-// Usage: firehose_bench [MIB]
+// (no package check, no status, no log parsing), in paired alternating runs.
+// Then eight phones flashed at once against one, on bench phones whose
+// storage writes at a phone's rate (--phone-mbps, default 20 MB/s, a usual
+// eMMC write rate over Firehose): as on a real bench, the phones set the
+// pace, and the figure shows what running eight at once costs the program.
+// The same figure against phones as fast as the host's own pseudo-terminals
+// is printed as context: there the eight emulated phones and the program
+// share the host's cores, and the figure measures the host.
+// Last lines:
+//   firehose fair-ratio=<median of minimal/ours> spread=<min>-<max> MB/s=<ours, median>
+//   firehose-parallel ratio=<eight/one> phone-MB/s=<rate> unpaced-ratio=<eight/one>
+// Usage: firehose_bench [--pairs K] [--mib M] [--phone-mbps R]
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/paired_runs.h"
 #include "download/serial_port.h"
 #include "firehose/firehose_configure.h"
 #include "firehose/firehose_package.h"
@@ -187,15 +195,53 @@ bool MakePackage(const std::string& dir, size_t mib) {
   return true;
 }
 
+// Flashes phone 1 once, then phones 1 to 8 at once, rounds times; the
+// medians of the two whole times, or 0 when a run failed.
+bool EightAgainstOne(const std::string& benchDir, const FirehosePackage& package, double* one, double* eight) {
+  std::vector<double> ones, eights;
+  for (int round = 0; round < kRounds; ++round) {
+    double program = 0, whole = 0;
+    if (!Ours(benchDir, 1, package, &program, &whole)) return false;
+    ones.push_back(whole);
+    std::vector<double> programs(kPhones), wholes(kPhones);
+    std::vector<int> ok(kPhones, 0);
+    auto t0 = Clock::now();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPhones; ++i)
+      threads.emplace_back([&, i] { ok[i] = Ours(benchDir, i + 1, package, &programs[i], &wholes[i]); });
+    for (std::thread& t : threads) t.join();
+    eights.push_back(Seconds(Clock::now() - t0));
+    if (std::count(ok.begin(), ok.end(), 1) != kPhones) return false;
+    std::printf("round %d: one phone %.3f s, eight phones %.3f s\n", round + 1, ones.back(), eights.back());
+    std::fflush(stdout);
+  }
+  *one = Median(ones);
+  *eight = Median(eights);
+  return true;
+}
+
+std::string Bench(const std::string& benchDir, size_t mib, unsigned mbps) {
+  std::string command = QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(benchDir) +
+                        " --phones 0 --firehose-phones " + std::to_string(kPhones) + " --fh-lun-bytes " +
+                        std::to_string((mib + 8) << 20);
+  return mbps ? command + " --fh-write-mbps " + std::to_string(mbps) : command;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 16;
-  if (mib == 0) mib = 16;
+  size_t mib = 64;
+  int pairs = 9;
+  unsigned mbps = 20;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--pairs" && i + 1 < argc) pairs = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--mib" && i + 1 < argc) mib = std::max<size_t>(1, std::strtoul(argv[++i], nullptr, 10));
+    else if (arg == "--phone-mbps" && i + 1 < argc) mbps = static_cast<unsigned>(std::max(1, std::atoi(argv[++i])));
+    else return std::fprintf(stderr, "usage: firehose_bench [--pairs K] [--mib M] [--phone-mbps R]\n"), 2;
+  }
   std::string work = (std::filesystem::temp_directory_path() / "vantor-firehose-bench-XXXXXX").string();
   if (!::mkdtemp(work.data())) return 1;
-  std::string benchDir = work + "/bench";
-  std::filesystem::create_directories(benchDir);
   MakePackage(work, mib);
   FirehosePackage package;
   if (FAILED(ReadFirehosePackage(work + "/prog_firehose_bench.elf", work + "/rawprogram0.xml", work + "/patch0.xml",
@@ -203,31 +249,30 @@ int main(int argc, char** argv) {
     return std::fprintf(stderr, "bench: package refused\n"), 1;
   int status = 1;
   {
-    CAutoExecutor sim(QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(benchDir) +
-                      " --phones 0 --firehose-phones " + std::to_string(kPhones) + " --fh-lun-bytes " +
-                      std::to_string((mib + 8) << 20));
-    std::vector<double> ratios, speeds, ones, eights;
-    for (int round = 0; round < kRounds; ++round) {
-      double ours = 0, whole = 0, minimal = 0;
-      if (!Ours(benchDir, 1, package, &ours, &whole) || !Minimal(benchDir, 1, package, &minimal))
-        return std::fprintf(stderr, "bench: a run failed\n"), 1;
-      ratios.push_back(minimal / ours);
-      speeds.push_back(package.bytesToSend() / ours / 1e6);
-      ones.push_back(whole);
-      std::vector<double> program(kPhones), wholes(kPhones);
-      std::vector<int> ok(kPhones, 0);
-      auto t0 = Clock::now();
-      std::vector<std::thread> threads;
-      for (int i = 0; i < kPhones; ++i)
-        threads.emplace_back([&, i] { ok[i] = Ours(benchDir, i + 1, package, &program[i], &wholes[i]); });
-      for (std::thread& t : threads) t.join();
-      eights.push_back(Seconds(Clock::now() - t0));
-      if (std::count(ok.begin(), ok.end(), 1) != kPhones) return std::fprintf(stderr, "bench: a parallel run failed\n"), 1;
-      std::printf("round %d: ours %.3f s, minimal %.3f s, one phone %.3f s, eight phones %.3f s\n", round + 1, ours,
-                  minimal, whole, eights.back());
-    }
-    std::printf("firehose fair-ratio=%.3f MB/s=%.2f\n", Median(ratios), Median(speeds));
-    std::printf("firehose-parallel ratio=%.3f\n", Median(eights) / Median(ones));
+    const std::string fastDir = work + "/fast", pacedDir = work + "/paced";
+    std::filesystem::create_directories(fastDir);
+    std::filesystem::create_directories(pacedDir);
+    CAutoExecutor fast(Bench(fastDir, mib, 0));
+    auto timed = [&](bool ours) {
+      return [&, ours]() -> std::optional<double> {
+        double program = 0, whole = 0;
+        bool ok = ours ? Ours(fastDir, 1, package, &program, &whole) : Minimal(fastDir, 1, package, &program);
+        return ok ? std::optional<double>(program) : std::nullopt;
+      };
+    };
+    std::optional<PairedFigure> fair = RunPairs("firehose", pairs, timed(true), timed(false));
+    double unpacedOne = 0, unpacedEight = 0, one = 0, eight = 0;
+    if (!fair || !EightAgainstOne(fastDir, package, &unpacedOne, &unpacedEight))
+      return std::fprintf(stderr, "bench: a run failed\n"), 1;
+    CAutoExecutor paced(Bench(pacedDir, mib, mbps));
+    if (!EightAgainstOne(pacedDir, package, &one, &eight)) return std::fprintf(stderr, "bench: a paced run failed\n"), 1;
+    std::printf("image %zu MiB in %zu elements, %d pairs; phones at %u MB/s: one %.3f s, eight %.3f s; "
+                "unpaced: one %.3f s, eight %.3f s\n",
+                mib, kImages, pairs, mbps, one, eight, unpacedOne, unpacedEight);
+    std::printf("firehose fair-ratio=%.3f spread=%.3f-%.3f MB/s=%.2f\n", fair->Median(), fair->Min(), fair->Max(),
+                package.bytesToSend() / fair->MedianProgramSeconds() / 1e6);
+    std::printf("firehose-parallel ratio=%.3f phone-MB/s=%u unpaced-ratio=%.3f\n", eight / one, mbps,
+                unpacedEight / unpacedOne);
     status = 0;
   }
   std::filesystem::remove_all(work);

@@ -4,6 +4,8 @@
 // wrong sector size, noise instead of XML, and the phone's faults.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <fstream>
 
 #include "tests/support/temp_dir.h"
@@ -205,4 +207,17 @@ TEST(FirehoseTargetTest, FaultsRefuseAProgramFloodWithLogsFallSilentAndVanish) {
   Phone silent(quiet);
   EXPECT_FALSE(silent.Send("<?xml version=\"1.0\" ?><data><nop /></data>").empty());
   EXPECT_TRUE(silent.Send("<?xml version=\"1.0\" ?><data><nop /></data>").empty());
+}
+
+// A phone whose storage writes 1 MB/s takes the 8192 raw bytes of the
+// program vector no faster than that, even sent in one piece.
+TEST(FirehoseTargetTest, AStorageWriteRateHoldsTheRawDataBack) {
+  FirehoseConfig config = Ufs();
+  config.writeBytesPerSecond = 1000000;
+  Phone phone(config);
+  phone.Send(kConfigureUfs);
+  ASSERT_EQ(phone.Send(kProgramVector), std::vector<std::string>{kRawAck});
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(phone.Send(std::string(8192, '\x5a')), std::vector<std::string>{kAck});
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(8192));
 }

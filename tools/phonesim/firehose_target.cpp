@@ -1,6 +1,7 @@
 #include "tools/phonesim/firehose_target.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "tools/phonesim/firehose_expression.h"
 
@@ -67,6 +68,7 @@ void FirehoseTarget::TakeRaw(Out& out) {
   if (config_.vanishAfterBytes >= 0)
     n = std::min<std::uint64_t>(n, static_cast<std::uint64_t>(config_.vanishAfterBytes) - rawTotal_);
   bool written = store_.Write(rawLun_, rawOffset_, buffer_.data(), static_cast<std::size_t>(n));
+  PaceWrite(n);
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(n));
   rawLeft_ -= n;
   rawOffset_ += n;
@@ -81,6 +83,17 @@ void FirehoseTarget::TakeRaw(Out& out) {
     return;
   }
   if (rawLeft_ == 0) Respond(out, "ACK");
+}
+
+// A storage slower than the link: the phone takes no more bytes until the
+// ones written so far would have taken their time. A late wake-up is made up
+// by the next writes; a pause of the host's is not banked.
+void FirehoseTarget::PaceWrite(std::uint64_t bytes) {
+  if (config_.writeBytesPerSecond == 0) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now - writtenBy_ > std::chrono::milliseconds(100)) writtenBy_ = now;
+  writtenBy_ += std::chrono::nanoseconds(bytes * 1000000000ull / config_.writeBytesPerSecond);
+  std::this_thread::sleep_until(writtenBy_);
 }
 
 void FirehoseTarget::Handle(const std::string& document, Out& out) {

@@ -5,6 +5,7 @@
 // Transport-free: host bytes in, the phone's documents (and read data) out,
 // one string per write.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ struct FirehoseConfig {
   int silentAfter = -1;                // no answer from the K-th command (from 1) on
   std::int64_t vanishAfterBytes = -1;  // the phone leaves after this many raw data bytes
   int logFlood = 0;                    // log documents before every response
+  std::uint64_t writeBytesPerSecond = 0;  // the storage's write rate; 0: as fast as the host sends
 };
 
 class FirehoseTarget {
@@ -42,6 +44,7 @@ class FirehoseTarget {
  private:
   using Out = std::vector<std::string>;
   void TakeRaw(Out& out);
+  void PaceWrite(std::uint64_t bytes);
   void Handle(const std::string& document, Out& out);
   void Dispatch(const FirehoseElement& e, Out& out);
   void Configure(const FirehoseElement& e, Out& out);
@@ -82,6 +85,7 @@ class FirehoseTarget {
   std::uint64_t rawOffset_ = 0;
   unsigned rawLun_ = 0;
   std::uint64_t rawTotal_ = 0;
+  std::chrono::steady_clock::time_point writtenBy_{};  // when the storage has caught up
 };
 
 }  // namespace phonesim

@@ -72,6 +72,7 @@ void Usage() {
                "  --fh-lun-bytes N         size of each LUN (default 64 MiB)\n"
                "  --fh-max-payload N       largest MaxPayloadSizeToTargetInBytes accepted (default 1048576)\n"
                "  --fh-sector-size N       the device's real sector size (default: the memory's own)\n"
+               "  --fh-write-mbps N        the storage writes N MB/s (default: as fast as the host sends)\n"
                "  faults: --fh-nak-program K        the K-th program command (from 1) is refused\n"
                "          --fh-silent               the boot ROM never speaks\n"
                "          --fh-silent-after K       no answer from the K-th Firehose command (from 1) on\n"
@@ -262,6 +263,7 @@ int main(int argc, char** argv) {
     else if (flag("--fh-lun-bytes")) sahara.lunBytes = number(1ull << 40);
     else if (flag("--fh-max-payload")) sahara.firehose.maxPayload = number(1ull << 30);
     else if (flag("--fh-sector-size")) sahara.firehose.sectorSize = static_cast<unsigned>(number(1u << 16));
+    else if (flag("--fh-write-mbps")) sahara.firehose.writeBytesPerSecond = number(100000) * 1000000;
     else if (flag("--fh-nak-program")) sahara.firehose.nakProgram = static_cast<int>(number(1u << 30));
     else if (flag("--fh-silent")) sahara.silent = true;
     else if (flag("--fh-silent-after")) sahara.firehose.silentAfter = static_cast<int>(number(1u << 30));
