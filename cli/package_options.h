@@ -1,5 +1,5 @@
 // The options that name a flash package, shared by the commands that read
-// one (flash and check): the folder list and the six file names, each over
+// one (flash and check): the folder list and the seven file names, each over
 // the setting the window stored (never written here); and for flash the
 // storage type of a Firehose phone.
 #pragma once

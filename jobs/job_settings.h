@@ -1,5 +1,5 @@
 // The job settings record of a run, built from the package folders and the
-// six file settings the same way by every front end.
+// file settings the same way by every front end.
 #pragma once
 #include <string>
 #include <vector>
