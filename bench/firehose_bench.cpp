@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
   MakePackage(work, mib);
   FirehosePackage package;
   if (FAILED(ReadFirehosePackage(work + "/prog_firehose_bench.elf", work + "/rawprogram0.xml", work + "/patch0.xml",
-                                 work, nullptr, &package)))
+                                 work, "", nullptr, &package)))
     return std::fprintf(stderr, "bench: package refused\n"), 1;
   int status = 1;
   {

@@ -34,7 +34,7 @@ const OptionSpec kJson{"json", 0, nullptr, "one JSON object per status message, 
 std::vector<OptionSpec> FlashOptions() {
   std::vector<OptionSpec> options = {kPackageOption, kDevice};
   for (const OptionSpec& o : FileOptionSpecs()) options.push_back(o);
-  options.insert(options.end(), {kTimeout, kJson});
+  options.insert(options.end(), {kFirehoseMemoryOption, kTimeout, kJson});
   return options;
 }
 
@@ -92,6 +92,9 @@ int RunJobsCommand(bool backup, const ParsedOptions& parsed) {
   if (parsed.Has("timeout") && !ParseSeconds(parsed.Value("timeout"), &timeout))
     return UsageError(name, "--timeout \"" + parsed.Value("timeout") + "\" is not a positive number of seconds");
   if (!AnyPackageFolderExists(package)) return UsageError(name, "no package folder of \"" + package + "\" exists");
+  // Refused before any phone is touched, not first by each Firehose job.
+  if (std::string error = backup ? "" : FirehoseMemoryError(parsed, files); !error.empty())
+    return UsageError(name, error);
 
   JobView view(ChooseViewMode(parsed.Has("json"), ::isatty(STDOUT_FILENO), std::getenv("TERM")), stdout);
   view.SetColour(ColourWanted(std::getenv("NO_COLOR"), std::getenv("TERM")));

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "cli/text_output.h"
+#include "firehose/firehose_package.h"
 #include "process/path_list.h"
 #include "shell/settings.h"
 
@@ -35,6 +37,9 @@ const FileOption kFileOptions[] = {
 
 const OptionSpec kPackageOption{"package", 'p', "DIR[;DIR]",
                                 "the package folders (default: the folder list stored by the window)"};
+const OptionSpec kFirehoseMemoryOption{
+    "firehose-memory", 0, "emmc|ufs",
+    "the storage a Firehose phone is configured for (default: the stored setting, else by the package's sector size)"};
 
 std::vector<OptionSpec> FileOptionSpecs() {
   std::vector<OptionSpec> options;
@@ -49,7 +54,17 @@ std::string ReadPackageOption(const ParsedOptions& parsed) {
 FileSettings ReadFileOptions(const ParsedOptions& parsed) {
   FileSettings files;
   for (const FileOption& f : kFileOptions) files.*f.field = parsed.Value(f.spec.longName, ReadSetting(*f.setting));
+  files.firehoseMemory = parsed.Value(kFirehoseMemoryOption.longName, ReadSetting(kFirehoseMemorySetting));
   return files;
+}
+
+std::string FirehoseMemoryError(const ParsedOptions& parsed, const FileSettings& files) {
+  std::string memory;
+  if (FirehoseMemoryName(files.firehoseMemory, &memory)) return "";
+  const std::string source = parsed.Has(kFirehoseMemoryOption.longName)
+                                 ? std::string("--") + kFirehoseMemoryOption.longName
+                                 : std::string("the stored storage type");
+  return source + " \"" + PrintableText(files.firehoseMemory) + "\" is neither emmc nor ufs";
 }
 
 bool AnyPackageFolderExists(const std::string& package) {

@@ -115,7 +115,7 @@ HRESULT CheckEmergencyPackages(const EmergencyFiles& files, IQStatusReport* sink
   checked->firehoseResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   if (!files.firehoseProgrammer.empty())
     checked->firehoseResult = ReadFirehosePackage(files.firehoseProgrammer, files.rawprogramXml, files.patchXml,
-                                                  files.searchPaths, sink, &checked->firehose);
+                                                  files.searchPaths, files.firehoseMemory, sink, &checked->firehose);
   // Neither kind of phone could be flashed whole: refused as a DMSS package.
   if (FAILED(checked->dmssResult) && FAILED(checked->firehoseResult)) {
     if (!checked->dmss.disk.failedImage.empty())
@@ -167,6 +167,7 @@ HRESULT RunDownload(IUnknown* settings, DWORD index, IQStatusReport* sink) {
   // still flashes a DMSS phone.
   if (FAILED(GetDownloadParameter(settings, "firehoseprogrammer", &files.firehoseProgrammer)))
     files.firehoseProgrammer.clear();
+  if (FAILED(GetDownloadParameter(settings, "firehosememory", &files.firehoseMemory))) files.firehoseMemory.clear();
   // A package that cannot be written whole is refused before the phone hears
   // a byte: a phone left half-flashed is worse than one left alone.
   CheckedEmergencyPackages checked;

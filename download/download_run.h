@@ -48,6 +48,7 @@ struct EmergencyFiles {
   std::string programmer;          // DMSS: the Intel HEX flash programmer
   std::string bootImage;           // DMSS: the mini kernel
   std::string firehoseProgrammer;  // Sahara: the ELF programmer
+  std::string firehoseMemory;      // Firehose: "eMMC", "UFS" or "" (from the package)
   std::string rawprogramXml;
   std::string patchXml;
   std::string searchPaths;
@@ -78,7 +79,8 @@ HRESULT DownloadOverEmergencyPort(const std::string& portName, const CheckedEmer
 
 // The run of a parameter set (an object answering IDownloadSettings with
 // "filepathxml", "emmcfilepathboot", "filepathpatch", "searchpaths" and
-// "flashprogrammer", and "firehoseprogrammer" for a phone that speaks Sahara)
+// "flashprogrammer", and "firehoseprogrammer" with the optional
+// "firehosememory" for a phone that speaks Sahara)
 // for the phone at the location index. The whole package is checked
 // (CheckEmergencyPackages) before the phone's port is looked for.
 HRESULT RunDownload(IUnknown* settings, DWORD index, IQStatusReport* sink);

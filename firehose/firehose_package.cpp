@@ -196,6 +196,16 @@ std::uint64_t FirehosePackage::bytesToSend() const {
   return total;
 }
 
+bool FirehoseMemoryName(const std::string& setting, std::string* memoryName) {
+  for (const char* name : {"", "emmc", "ufs"}) {
+    if (EqualsIgnoreCase(setting, name)) {
+      *memoryName = name;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IsFirehoseExpression(const std::string& text, bool allowCrc) {
   if (text.empty() || text.size() > kMaxExpressionChars) return false;
   std::uint64_t number = 0;
@@ -211,9 +221,11 @@ bool IsFirehoseExpression(const std::string& text, bool allowCrc) {
 }
 
 HRESULT ReadFirehosePackage(const std::string& programmer, const std::string& rawprogramXml,
-                            const std::string& patchXml, const std::string& searchPaths, IQStatusReport* sink,
-                            FirehosePackage* package) {
+                            const std::string& patchXml, const std::string& searchPaths, const std::string& memory,
+                            IQStatusReport* sink, FirehosePackage* package) {
   NotifyStatus(sink, "Check Firehose package \"%s\"", rawprogramXml.c_str());
+  if (!FirehoseMemoryName(memory, &package->memoryName))
+    return Refuse(E_INVALIDARG, sink, "the storage type is neither eMMC nor UFS", memory);
   package->programmerPath = programmer;
   HRESULT hr = ReadProgrammer(programmer, sink, &package->programmer);
   if (FAILED(hr)) return hr;
@@ -221,7 +233,9 @@ HRESULT ReadFirehosePackage(const std::string& programmer, const std::string& ra
   if (FAILED(hr)) return hr;
   hr = ReadPatches(patchXml, sink, &package->patches);
   if (FAILED(hr)) return hr;
-  bool ufs = !package->programs.empty() && package->programs.front().sectorSize == 4096;
-  package->memoryName = ufs ? "ufs" : "emmc";
+  if (package->memoryName.empty()) {
+    bool ufs = !package->programs.empty() && package->programs.front().sectorSize == 4096;
+    package->memoryName = ufs ? "ufs" : "emmc";
+  }
   return S_OK;
 }

@@ -50,16 +50,22 @@ struct FirehosePackage {
 // The largest programmer file accepted.
 inline constexpr std::uint64_t kMaxProgrammerBytes = 64ull << 20;
 
-// Reads and checks the whole package. The storage type is the one the
-// program elements' sector size implies (4096: "ufs", else "emmc"). Fails
-// with E_INVALIDARG for a missing or malformed number or expression, an
+// The storage type a setting names: "eMMC" or "UFS" in any case gives
+// "emmc" or "ufs", "" gives "" (the package decides); false for any other
+// text.
+bool FirehoseMemoryName(const std::string& setting, std::string* memoryName);
+
+// Reads and checks the whole package. The storage type is the one memory
+// names (FirehoseMemoryName), else the one the program elements' sector size
+// implies (4096: "ufs", else "emmc"). Fails with E_INVALIDARG for a storage
+// type that is neither, a missing or malformed number or expression, an
 // image name that leaves its folder, a patch outside its sector; with
 // ERROR_BAD_FORMAT for a programmer that is not an ELF file; with
 // ERROR_NOT_SUPPORTED for a sparse image; with the open error of a file
 // that cannot be read. Each refusal is also reported to the sink.
 HRESULT ReadFirehosePackage(const std::string& programmer, const std::string& rawprogramXml,
-                            const std::string& patchXml, const std::string& searchPaths, IQStatusReport* sink,
-                            FirehosePackage* package);
+                            const std::string& patchXml, const std::string& searchPaths, const std::string& memory,
+                            IQStatusReport* sink, FirehosePackage* package);
 
 // A sector number or patch value the phone can evaluate: digits with an
 // optional closing period, or an expression of NUM_DISK_SECTORS, numbers,

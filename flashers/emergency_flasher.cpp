@@ -12,7 +12,8 @@ CEmergencyFlasher::~CEmergencyFlasher() {
 HRESULT CEmergencyFlasher::StartFlash(const std::string& deviceId, const std::string& programmer,
                                       const std::string& bootImage, const std::string& rawprogramXml,
                                       const std::string& patchXml, const std::string& searchPaths,
-                                      IDeviceReport** out, const std::string& firehoseProgrammer) {
+                                      IDeviceReport** out, const std::string& firehoseProgrammer,
+                                      const std::string& firehoseMemory) {
   constexpr const char* kName = "CEmergencyFlasher::StartFlash";
   CComObject<CEmergencyFlasher>* job = nullptr;
   HRESULT hr = CComObject<CEmergencyFlasher>::CreateInstance(&job);
@@ -21,7 +22,8 @@ HRESULT CEmergencyFlasher::StartFlash(const std::string& deviceId, const std::st
   const std::pair<const char*, std::string> parameters[] = {
       {"flashprogrammer", programmer}, {"emmcfilepathboot", bootImage}, {"filepathxml", rawprogramXml},
       {"filepathpatch", patchXml},     {"searchpaths", searchPaths},    {"downloadtarget", "emmc"},
-      {"skipreset", "1"},              {"usetrustedmode", "1"},         {"firehoseprogrammer", firehoseProgrammer}};
+      {"skipreset", "1"},              {"usetrustedmode", "1"},         {"firehoseprogrammer", firehoseProgrammer},
+      {"firehosememory", firehoseMemory}};
   for (const auto& [name, value] : parameters) {
     hr = job->SetDownloadParameter(name, value);
     if (!TraceResult(hr, kName, __LINE__)) break;

@@ -15,7 +15,8 @@ class CEmergencyFlasher : public CQPSTReport, public IJobDescription {
   static HRESULT StartFlash(const std::string& deviceId, const std::string& programmer, const std::string& bootImage,
                             const std::string& rawprogramXml, const std::string& patchXml,
                             const std::string& searchPaths, IDeviceReport** out,
-                            const std::string& firehoseProgrammer = std::string());
+                            const std::string& firehoseProgrammer = std::string(),
+                            const std::string& firehoseMemory = std::string());
 
   ~CEmergencyFlasher() override;
   HRESULT DoWork() override;

@@ -21,7 +21,7 @@ HRESULT CreateFlashJob(const std::string& id, const JobSettings& s, IDeviceRepor
   switch (GetDeviceType(id)) {
     case kDeviceEmergencyDownload:
       return CEmergencyFlasher::StartFlash(id, s.flashProgrammer, s.bootImage, s.rawprogramXml, s.patchXml,
-                                           s.searchPaths, out, s.firehoseProgrammer);
+                                           s.searchPaths, out, s.firehoseProgrammer, s.firehoseMemory);
     case kDeviceUsbDisk: return CDiskDriveFlasher::StartFlash(id, s.rawprogramXml, s.patchXml, s.searchPaths, out);
     case kDeviceFastboot: return CFastBootFlasher::StartFlash(id, s.fastbootScript, out);
     case kDeviceDiagnostic: return CNvItemFlasher::StartFlash(id, s.nvItemFile, s.searchPaths, out);

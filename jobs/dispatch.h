@@ -19,6 +19,7 @@ struct JobSettings {
   std::string patchXml;
   std::string searchPaths;
   std::string firehoseProgrammer;  // the ELF programmer for a phone whose boot ROM speaks Sahara
+  std::string firehoseMemory;      // "eMMC", "UFS" (any case) or "": from the package
 };
 
 void StartFlash(const std::string* deviceId, const JobSettings* settings, IDeviceReport** out);

@@ -22,7 +22,8 @@ bool Fits(const std::string& value) { return CharCount(value) <= kMaxJobSettingC
 bool RecordFits(bool backup, const JobSettings& s) {
   if (backup) return Fits(s.searchPaths);
   for (const std::string* field : {&s.nvItemFile, &s.fastbootScript, &s.flashProgrammer, &s.bootImage,
-                                   &s.rawprogramXml, &s.patchXml, &s.searchPaths, &s.firehoseProgrammer})
+                                   &s.rawprogramXml, &s.patchXml, &s.searchPaths, &s.firehoseProgrammer,
+                                   &s.firehoseMemory})
     if (!Fits(*field)) return false;
   return true;
 }
@@ -45,6 +46,7 @@ JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& 
   s.rawprogramXml = SearchFile(search, files.rawprogramXml);
   s.patchXml = SearchFile(search, files.patchXml);
   s.firehoseProgrammer = SearchFilePattern(search, files.firehoseProgrammer);
+  s.firehoseMemory = files.firehoseMemory;
   s.searchPaths = search;
   return s;
 }

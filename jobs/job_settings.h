@@ -1,12 +1,13 @@
 // The job settings record of a run, built from the package folders and the
-// six file settings the same way by every front end.
+// file settings the same way by every front end.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "jobs/dispatch.h"
 
-// The seven file settings, with their defaults on this platform.
+// The seven file settings and the Firehose storage type, with their
+// defaults on this platform.
 struct FileSettings {
   std::string nvItemFile = "kelva-factory.qcn";
   std::string fastbootScript = "flash_all.sh";
@@ -16,6 +17,8 @@ struct FileSettings {
   std::string patchXml = "patch0.xml";
   // A name or a glob ("prog_*firehose*"): the first match in folder order.
   std::string firehoseProgrammer = "prog_*firehose*";
+  // "eMMC" or "UFS" in any case; "" takes it from the package.
+  std::string firehoseMemory;
 };
 
 // Each field of the record holds at most this many characters.
@@ -25,7 +28,8 @@ inline constexpr size_t kMaxFolderListChars = 1039;
 
 // Each package folder widens to its "images" subfolder, itself and its
 // parent, as far as they exist; each file setting is looked for over those
-// candidates; the search paths are the candidates joined by ";".
+// candidates; the search paths are the candidates joined by ";". The
+// storage type is passed on as it is.
 JobSettings BuildJobSettings(const std::string& folderList, const FileSettings& files);
 
 // The first entry of the folder list that is no existing folder; "" when

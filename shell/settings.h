@@ -1,5 +1,5 @@
 // The settings the program remembers between runs, in the registry under
-// "Software\Orlesk\Vantor\": per user, each of the seven settings as a
+// "Software\Orlesk\Vantor\": per user, each of the nine settings as a
 // most-recently-used list in a subkey of its own ("DocumentCount",
 // "Document1" the newest ... "DocumentN" the oldest); per machine, the
 // installation marker ("ExeFile", "ExeStamp") and the "NoQPST" switch.
@@ -10,7 +10,7 @@
 
 inline constexpr char kSettingsKey[] = "Software\\Orlesk\\Vantor\\";
 
-// Registry names and defaults of the seven user settings.
+// Registry names and defaults of the nine user settings.
 struct SettingName {
   const char* name;
   const char* defaultValue;
@@ -22,6 +22,9 @@ inline constexpr SettingName kBootImageSetting{"BootImage", "8660_msimage.mbn"};
 inline constexpr SettingName kRawFileSetting{"RawFile", "rawprogram0.xml"};
 inline constexpr SettingName kPatchFileSetting{"PatchFile", "patch0.xml"};
 inline constexpr SettingName kFirehoseProgrammerSetting{"FirehoseProgrammer", "prog_*firehose*"};
+// The storage a Firehose phone is configured for: "eMMC" or "UFS" in any
+// case; empty, the default, takes it from the package's sector size.
+inline constexpr SettingName kFirehoseMemorySetting{"FirehoseMemory", ""};
 inline constexpr SettingName kSearchPathSetting{"SearchPath", ""};
 
 // Entries hold at most this many characters.

@@ -70,6 +70,7 @@ CMainDlg::CMainDlg(QWidget* parent)
   settings_.fastbootScript = ReadSetting(kBatchFileSetting);
   settings_.flashProgrammer = ReadSetting(kProgrammerSetting);
   settings_.firehoseProgrammer = ReadSetting(kFirehoseProgrammerSetting);
+  settings_.firehoseMemory = ReadSetting(kFirehoseMemorySetting);
   settings_.bootImage = ReadSetting(kBootImageSetting);
   settings_.rawprogramXml = ReadSetting(kRawFileSetting);
   settings_.patchXml = ReadSetting(kPatchFileSetting);

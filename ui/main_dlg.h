@@ -49,7 +49,8 @@ class CMainDlg : public QWidget {
   // Shows the prompt unless an error text or the run's verdict is shown.
   void SetPrompt(int stringId);
 
-  // The current values of the six file settings, edited by the advanced
+  // The current values of the seven file settings and the Firehose storage
+  // type, edited by the advanced
   // dialog, and the folder list as last read from the combo box.
   FileSettings& Settings() { return settings_; }
   const std::string& FolderList() const { return folderList_; }

@@ -29,6 +29,8 @@ inline constexpr int IDC_PROGRAMMER = 1014;
 inline constexpr int IDC_BOOTIMAGE = 1016;
 inline constexpr int IDC_RAWFILE = 1018;
 inline constexpr int IDC_PATCHFILE = 1020;
+inline constexpr int IDC_FIREHOSEPROGRAMMER = 1022;
+inline constexpr int IDC_FIREHOSEMEMORY = 1024;  // no browse button
 
 // Control texts.
 inline constexpr char kBrowseText[] = "浏览...";
@@ -40,6 +42,7 @@ inline constexpr char kAdvancedMenuText[] = "高级设置";
 inline constexpr char kAdvancedCaption[] = "Advanced";
 inline constexpr char kOkText[] = "确定";
 inline constexpr char kCancelText[] = "取消";
+inline constexpr char kFirehoseMemoryHint[] = "按刷机包 (eMMC 或 UFS)";
 
 // String table.
 struct StringEntry {

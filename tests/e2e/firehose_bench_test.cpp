@@ -10,6 +10,7 @@
 
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "shell/settings.h"
 #include "tests/firehose/wire_vectors.h"
 #include "tests/support/temp_dir.h"
 
@@ -207,4 +208,28 @@ TEST_F(FirehoseBench, UfsElementsLandOnTheirLuns) {
   std::uint64_t value = 0;
   for (int b = 7; b >= 0; --b) value = value << 8 | static_cast<unsigned char>(third[4096 + 48 + b]);
   EXPECT_EQ(value, sectors - 6);
+}
+
+// A UFS device that reports 512-byte sectors, and a package of 512-byte
+// sectors: only the stored storage type makes the host configure "ufs". A
+// storage type that is neither is refused before any phone is touched.
+TEST_F(FirehoseBench, TheStorageSettingConfiguresUfsOverThePackagesSectorSize) {
+  ScopedEnv registry("VANTOR_REGISTRY_DIR", (dir / "registry").c_str());
+  StartBench(1, "--fh-memory ufs --fh-sector-size 512");
+  std::string out;
+  EXPECT_EQ(Flash("--firehose-memory nand", &out), 2) << out;
+  EXPECT_NE(out.find("--firehose-memory \"nand\" is neither emmc nor ufs"), std::string::npos) << out;
+  MruList memory;
+  AddToMru(&memory, "nand");
+  ASSERT_TRUE(SaveMru(memory, kFirehoseMemorySetting.name));
+  EXPECT_EQ(Flash("", &out), 2) << out;
+  EXPECT_NE(out.find("the stored storage type \"nand\" is neither emmc nor ufs"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(dir / "bench/firehose-1-lun0.img").find_first_not_of('\0'), std::string::npos);  // untouched
+
+  AddToMru(&memory, "Ufs");
+  ASSERT_TRUE(SaveMru(memory, kFirehoseMemorySetting.name));
+  ASSERT_EQ(Flash("", &out), 0) << out;
+  EXPECT_NE(out.find("Firehose configure ufs, payload"), std::string::npos) << out;
+  EXPECT_EQ(Count(out, "Firehose configure emmc"), 0) << out;
+  ExpectFlashed(1);
 }

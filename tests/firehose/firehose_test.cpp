@@ -298,15 +298,15 @@ TEST(FirehosePackage, MalformedPackagesAreRefused) {
   };
   auto read = [&](const std::string& programmer) {
     FirehosePackage package;
-    return ReadFirehosePackage(dir / programmer, dir / "rawprogram0.xml", dir / "patch0.xml", dir.path(), nullptr,
-                               &package);
+    return ReadFirehosePackage(dir / programmer, dir / "rawprogram0.xml", dir / "patch0.xml", dir.path(), "",
+                               nullptr, &package);
   };
   rawprogram("start_sector=\"6\" filename=\"efi.bin\" num_partition_sectors=\"0\"");
   patches("byte_offset=\"48\" size_in_bytes=\"8\" value=\"CRC32(NUM_DISK_SECTORS-5.,4096)\"");
   {
     FirehosePackage package;
     ASSERT_EQ(ReadFirehosePackage(dir / "prog_firehose_ddr.elf", dir / "rawprogram0.xml", dir / "patch0.xml",
-                                  dir.path(), nullptr, &package),
+                                  dir.path(), "", nullptr, &package),
               S_OK);
     EXPECT_EQ(package.memoryName, "ufs");
     ASSERT_EQ(package.programs.size(), 1u);
@@ -338,4 +338,39 @@ TEST(FirehosePackage, MalformedPackagesAreRefused) {
   // The programmer setting may be a glob, found in folder order.
   EXPECT_EQ(SearchFilePattern(dir.path(), "prog_*firehose*"), dir / "prog_firehose_ddr.elf");
   EXPECT_EQ(SearchFilePattern(dir.path(), "prog_*nand*"), dir / "prog_*nand*");
+}
+
+// A storage type set by the user wins over the one the sector size implies,
+// in any case; any other text is refused by name before anything is read.
+TEST(FirehosePackage, TheStorageSettingNamesTheMemory) {
+  TempDir dir;
+  WriteFile(dir / "prog_firehose_ddr.elf", S(SyntheticProgrammer()));
+  WriteFile(dir / "efi.bin", Pattern(5000));
+  WriteFile(dir / "patch0.xml", "<?xml version=\"1.0\" ?><patches/>");
+  auto read = [&](unsigned sectorSize, const std::string& memory, FirehosePackage* package, StatusList* status) {
+    WriteFile(dir / "rawprogram0.xml", "<?xml version=\"1.0\" ?><data><program SECTOR_SIZE_IN_BYTES=\"" +
+                                           std::to_string(sectorSize) +
+                                           "\" filename=\"efi.bin\" start_sector=\"6\" /></data>");
+    return ReadFirehosePackage(dir / "prog_firehose_ddr.elf", dir / "rawprogram0.xml", dir / "patch0.xml",
+                               dir.path(), memory, status, package);
+  };
+  const struct {
+    unsigned sectorSize;
+    const char* setting;
+    const char* memory;
+  } cases[] = {{512, "", "emmc"}, {4096, "", "ufs"}, {512, "UFS", "ufs"}, {512, "ufs", "ufs"},
+               {4096, "eMMC", "emmc"}, {4096, "EMMC", "emmc"}};
+  for (const auto& c : cases) {
+    FirehosePackage package;
+    ASSERT_EQ(read(c.sectorSize, c.setting, &package, nullptr), S_OK) << c.setting;
+    EXPECT_EQ(package.memoryName, c.memory) << c.sectorSize << " " << c.setting;
+  }
+  for (const char* bad : {"nand", "ufs ", "emmc0", "u"}) {
+    FirehosePackage package;
+    StatusList status;
+    EXPECT_EQ(read(512, bad, &package, &status), E_INVALIDARG) << bad;
+    EXPECT_EQ(status.Count("Package refused: the storage type is neither eMMC nor UFS (" + std::string(bad) + ")"), 1)
+        << bad;
+    EXPECT_TRUE(package.programmer.empty()) << bad;
+  }
 }

@@ -305,7 +305,7 @@ TEST_F(ServerJobs, AFailingAddPortEndsTheWaitAndAFailingGetPortIsWaitedFor) {
 TEST_F(ServerJobs, TheEmergencyJobSetsItsParametersInOrderAndTracesAFailureOnce) {
   ComPtr<IDeviceReport> job;
   ASSERT_EQ(CEmergencyFlasher::StartFlash("COM14", "p.hex", "boot.mbn", "raw.xml", "patch.xml", "/a;/b",
-                                          job.ReleaseAndGetAddressOf(), "prog_firehose.elf"),
+                                          job.ReleaseAndGetAddressOf(), "prog_firehose.elf", "UFS"),
             S_OK);
   ASSERT_TRUE(Finished(job.Get()));
   EXPECT_EQ(job->GetResult(), S_OK);
@@ -317,7 +317,8 @@ TEST_F(ServerJobs, TheEmergencyJobSetsItsParametersInOrderAndTracesAFailureOnce)
                                                                                   {"downloadtarget", "emmc"},
                                                                                   {"skipreset", "1"},
                                                                                   {"usetrustedmode", "1"},
-                                                                                  {"firehoseprogrammer", "prog_firehose.elf"}}));
+                                                                                  {"firehoseprogrammer", "prog_firehose.elf"},
+                                                                                  {"firehosememory", "UFS"}}));
   EXPECT_EQ(script.Count("DownloadBySettings"), 1);
 
   script.softwareDownload = E_ACCESSDENIED;

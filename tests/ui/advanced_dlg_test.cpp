@@ -44,8 +44,12 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(dialog.Combo(0)->Text(), QString("kelva-factory.qcn"));
     QCOMPARE(dialog.Combo(1)->Text(), QString("other.sh"));
     QCOMPARE(dialog.Combo(5)->Text(), QString("patch0.xml"));
+    QCOMPARE(dialog.Combo(6)->Text(), QString("prog_*firehose*"));
+    QCOMPARE(dialog.Combo(7)->Text(), QString());  // the package decides
     QCOMPARE(dialog.Combo(2)->objectName(), QString("1014"));
     QVERIFY(dialog.findChild<QPushButton*>("1015"));
+    QVERIFY(dialog.findChild<QPushButton*>("1023"));
+    QVERIFY(!dialog.findChild<QPushButton*>("1025"));  // a storage type is not browsed for
     QVERIFY(dialog.findChild<QPushButton*>("1")->isDefault());
   }
 
@@ -58,19 +62,35 @@ class AdvancedDlgTest : public QObject {
     auto at = [&](int left, int top, int width, int height) {
       return QRect(du.x(left), du.y(top), du.x(width), du.y(height));
     };
-    QCOMPARE(dialog.size(), QSize(du.x(350), du.y(150)));
+    QCOMPARE(dialog.size(), QSize(du.x(350), du.y(190)));
     QList<QLabel*> labels = dialog.findChildren<QLabel*>();
-    QCOMPARE(labels.size(), 6);
-    for (int k = 0; k < 6; ++k) {
+    QCOMPARE(labels.size(), 8);
+    for (int k = 0; k < 8; ++k) {
       int top = 8 + 20 * k;
       QCOMPARE(labels[k]->text(), QString::fromUtf8(CAdvancedDlg::kRows[k].label));
       QCOMPARE(labels[k]->geometry(), at(7, top, 58, 14));
       QCOMPARE(dialog.Combo(k)->geometry(), at(80, top, 198, 14));
+      if (!CAdvancedDlg::kRows[k].file) continue;
       QCOMPARE(dialog.findChild<QPushButton*>(QString::number(CAdvancedDlg::kRows[k].comboId + 1))->geometry(),
                at(293, top, 50, 14));
     }
-    QCOMPARE(dialog.findChild<QPushButton*>("1")->geometry(), at(228, 129, 50, 14));
-    QCOMPARE(dialog.findChild<QPushButton*>("2")->geometry(), at(293, 129, 50, 14));
+    QCOMPARE(dialog.findChild<QPushButton*>("1")->geometry(), at(228, 169, 50, 14));
+    QCOMPARE(dialog.findChild<QPushButton*>("2")->geometry(), at(293, 169, 50, 14));
+    // No control overlaps another or leaves the dialog, and each label's
+    // text fits its width.
+    QList<QWidget*> controls;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (!w->isWindow()) controls << w;
+    QCOMPARE(controls.size(), 8 + 8 + 7 + 2);
+    for (int i = 0; i < controls.size(); ++i) {
+      QVERIFY(dialog.rect().contains(controls[i]->geometry()));
+      for (int j = i + 1; j < controls.size(); ++j)
+        QVERIFY2(!controls[i]->geometry().intersects(controls[j]->geometry()),
+                 qPrintable(controls[i]->objectName() + " " + controls[j]->objectName()));
+    }
+    for (QLabel* label : labels)
+      QVERIFY2(label->fontMetrics().horizontalAdvance(label->text().remove('&')) <= label->width(),
+               qPrintable(label->text()));
   }
 
   // Only OK stores: an edit cancelled is neither used now nor read back at
@@ -129,6 +149,71 @@ class AdvancedDlgTest : public QObject {
     QCOMPARE(block.bootImage, std::string("8660_msimage.mbn"));
     QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.Combo(2)));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  }
+
+  // The Firehose programmer and storage type: stored by OK as the newest
+  // entries of their lists, read back by the next start; Cancel stores
+  // neither; an empty storage type is the automatic default again after a
+  // restart.
+  void theFirehoseBoxesAreStoredOnOkOnly() {
+    FileSettings block;
+    {
+      CAdvancedDlg dialog(&block, nullptr);
+      QVERIFY(!dialog.Combo(7)->lineEdit()->placeholderText().isEmpty());
+      dialog.Combo(6)->SetText("prog_ufs_firehose_sm8550.elf");
+      dialog.Combo(7)->SetText("Ufs");
+      dialog.reject();
+    }
+    QCOMPARE(block.firehoseProgrammer, std::string("prog_*firehose*"));
+    QCOMPARE(block.firehoseMemory, std::string());
+    QCOMPARE(Stored(kFirehoseProgrammerSetting), std::string("prog_*firehose*"));
+    QCOMPARE(Stored(kFirehoseMemorySetting), std::string());
+    MruList memory;
+    QVERIFY(!LoadMru(&memory, kFirehoseMemorySetting.name));  // nothing was written
+
+    for (const char* type : {"eMMC", "Ufs"}) {
+      CAdvancedDlg dialog(&block, nullptr);
+      dialog.Combo(6)->SetText("prog_ufs_firehose_sm8550.elf");
+      dialog.Combo(7)->SetText(type);
+      dialog.accept();
+      QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(block.firehoseProgrammer, std::string("prog_ufs_firehose_sm8550.elf"));
+    QCOMPARE(block.firehoseMemory, std::string("Ufs"));
+    QCOMPARE(Stored(kFirehoseProgrammerSetting), std::string("prog_ufs_firehose_sm8550.elf"));
+    QCOMPARE(Stored(kFirehoseMemorySetting), std::string("Ufs"));
+    {
+      CAdvancedDlg dialog(&block, nullptr);
+      QCOMPARE(dialog.Combo(7)->count(), 2);  // the list offers both types, newest first
+      QCOMPARE(dialog.Combo(7)->itemText(0), QString("Ufs"));
+      dialog.Combo(7)->SetText("");
+      dialog.accept();
+    }
+    QCOMPARE(block.firehoseMemory, std::string());
+    QCOMPARE(Stored(kFirehoseMemorySetting), std::string());
+  }
+
+  // A storage type that is neither eMMC nor UFS is refused by OK: the dialog
+  // stays open with the focus on it, and nothing is taken or stored.
+  void anUnknownStorageTypeKeepsTheDialogOpen() {
+    FileSettings block;
+    CAdvancedDlg dialog(&block, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.Combo(0)->SetText("new.qcn");
+    dialog.Combo(7)->SetText("nand");
+    dialog.findChild<QPushButton*>("1")->click();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.Combo(7)));
+    QCOMPARE(block.nvItemFile, std::string("kelva-factory.qcn"));
+    QCOMPARE(Stored(kNvItemFileSetting), std::string("kelva-factory.qcn"));
+    QCOMPARE(Stored(kFirehoseMemorySetting), std::string());
+    dialog.Combo(7)->SetText("UFS");
+    dialog.findChild<QPushButton*>("1")->click();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(block.firehoseMemory, std::string("UFS"));
+    QCOMPARE(block.nvItemFile, std::string("new.qcn"));
   }
 
   void dropsTakeTheFirstExistingPath() {

@@ -15,12 +15,14 @@
 #include "platform/com/class_registry.h"
 #include "platform/timing.h"
 #include "tests/support/bench_package.h"
+#include "tests/firehose/wire_vectors.h"
 #include "tests/support/bench_phone.h"
 #include "tests/ui/ui_support.h"
 #include "tests/ui/window_bench.h"
 #include "tools/phonesim/diagnostic_phone.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/fastboot_phone.h"
+#include "tools/phonesim/sahara_phone.h"
 #include "ui/advanced_dlg.h"
 #include "ui/main_dlg.h"
 #include "ui/resource_ids.h"
@@ -278,6 +280,47 @@ class MainDlgTest : public QObject {
     auto partitions = phone.partitions();
     QCOMPARE(partitions.count("boot"), size_t(0));
     QCOMPARE(partitions["recovery"], std::vector<std::uint8_t>(3000, 'R'));
+  }
+
+  // The Firehose programmer and storage type chosen in the advanced dialog
+  // reach the next emergency job: a programmer the default glob would not
+  // find, and UFS for a device of 512-byte sectors, which the package's own
+  // sector size would have configured as eMMC (and the phone refused).
+  void theFirehoseBoxesOfTheAdvancedDialogReachTheNextJob() {
+    Bench bench;
+    vectors::Bytes programmer = vectors::SyntheticProgrammer();
+    WriteFile(bench.package + "/loader_sm8550.elf", std::string(programmer.begin(), programmer.end()));
+    struct OwnServer {  // "NoQPST": the program's own server objects answer
+      std::vector<DWORD> cookies;
+      ~OwnServer() { RevokeServerObjects(&cookies); }
+    } server;
+    QCOMPARE(RegisterServerObjects(&server.cookies), S_OK);
+    CoResumeClassObjects();
+    phonesim::SaharaPhoneOptions options;
+    options.benchDir = bench.dir / "bench";
+    options.index = 1;
+    options.lunBytes = 1 << 20;
+    options.firehose.ufs = true;
+    options.firehose.sectorSize = 512;
+    phonesim::PtySaharaPhone phone(options);
+    std::string error;
+    QVERIFY2(phone.Start(&error), error.c_str());
+    ScopedTimeScale fast(0.1);
+    CMainDlg w;
+    w.Folders()->SetText(QString::fromStdString(bench.package));
+    {
+      CAdvancedDlg dialog(&w.Settings(), &w);
+      dialog.Combo(6)->SetText("loader_*.elf");
+      dialog.Combo(7)->SetText("ufs");
+      dialog.accept();
+    }
+    w.OnRefresh();
+    QCOMPARE(w.Devices()->GetItemCount(), 1);
+    w.OnFlash();
+    QVERIFY(RunOver(w));
+    QCOMPARE(w.Devices()->GetItemText(0, CMainDlg::kStatusColumn), QString("The operation completed successfully."));
+    QCOMPARE(phone.programmerStarts(), 1);
+    QCOMPARE(ReadFile(phone.LunPath(0)).substr(16 * 512, 4096), std::string(4096, 'B'));
   }
 
   void aFolderListTooLongForTheRecordFailsItsRowsInRed() {
