@@ -119,13 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     std::vector<NvItem> items;
     DecodeItemRecords(Text(data, size), &items);
   } else if (target == "package_xml") {
-    // The same bytes as a rawprogram file and as a patch file, on a 1 MiB disk.
+    // The same bytes as a rawprogram file and as a patch file, what was read
+    // of them placed on a 1 MiB disk.
     BytesFile file(data, size);
     if (!file.ok()) return 0;
+    CheckedPackage package;
+    ReadProgramElements(file.path(), file.folder(), &package.images);
+    ReadPatchElements(file.path(), &package.patches);
     std::vector<ProgramWrite> programs;
-    ReadProgramElements(file.path(), file.folder(), DiskSize{1 << 20, true}, nullptr, &programs);
     std::vector<PatchWrite> patches;
-    ReadPatchElements(file.path(), DiskSize{1 << 20, true}, &patches);
+    PlacePackageOnDisk(package, DiskSize{1 << 20, true}, &programs, &patches);
   } else if (target == "xml_reader") {
     char path[] = "/tmp/vantor-fuzz-xml-XXXXXX";
     int fd = mkstemp(path);
