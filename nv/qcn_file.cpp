@@ -4,6 +4,7 @@
 #include <gsf/gsf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -112,6 +113,24 @@ GPtr<GsfInput> FindDefaultStorage(GsfInfile* root) {
   return nullptr;
 }
 
+// A compound file's root entry has no siblings. The library reads siblings
+// of the root as entries of no storage and never frees them, so a file that
+// names any is refused before the library opens it. The root entry is the
+// first of the first directory sector; the header sector takes a whole
+// sector when sectors are larger than the 512-byte header.
+bool RootEntryHasNoSiblings(std::string_view bytes) {
+  constexpr size_t kHeaderSize = 512, kEntrySize = 128;
+  constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
+  auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (bytes.size() < kHeaderSize) return false;
+  unsigned shift = GetLittleEndian16(p + 0x1E);
+  if (shift < 6 || shift > 30) return false;
+  std::uint64_t sector = std::uint64_t{1} << shift;
+  std::uint64_t root = std::max<std::uint64_t>(kHeaderSize, sector) + (std::uint64_t{GetLittleEndian32(p + 0x30)} << shift);
+  if (root + kEntrySize > bytes.size()) return false;
+  return GetLittleEndian32(p + root + 0x44) == kNoStream && GetLittleEndian32(p + root + 0x48) == kNoStream;
+}
+
 }  // namespace
 
 std::string EncodeItemRecords(const std::vector<NvItem>& items) {
@@ -202,6 +221,7 @@ HRESULT EncodeQcn(const QcnContents& contents, std::string* bytes) {
 HRESULT DecodeQcn(std::string_view bytes, QcnContents* contents) {
   InitGsf();
   *contents = QcnContents();
+  if (!RootEntryHasNoSiblings(bytes)) return kBadFormat;
   GPtr<GsfInput> memory(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()),
                                              static_cast<gsf_off_t>(bytes.size()), FALSE));
   if (!memory) return E_OUTOFMEMORY;

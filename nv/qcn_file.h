@@ -35,9 +35,10 @@ struct QcnContents {
 // The compound file's bytes.
 HRESULT EncodeQcn(const QcnContents& contents, std::string* bytes);
 // Reads a compound file's bytes; HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) when
-// they are not a compound file, hold no NV_ITEM_ARRAY, or hold a record
-// whose size is below its 8-byte header, runs past its stream or does not
-// fit an NV item, a piece of a record at the end, or an element above 255.
+// they are not a compound file or one whose root entry has siblings, hold no
+// NV_ITEM_ARRAY, or hold a record whose size is below its 8-byte header, runs
+// past its stream or does not fit an NV item, a piece of a record at the end,
+// or an element above 255.
 HRESULT DecodeQcn(std::string_view bytes, QcnContents* contents);
 
 // Writes the file durably: a temporary beside it, flushed, renamed over it.

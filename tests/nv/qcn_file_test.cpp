@@ -41,11 +41,14 @@ QcnContents Sample() {
 // directory, one mini FAT sector, and every stream in the mini stream.
 class HandMadeCompoundFile {
  public:
-  // type 1 storage, 2 stream; parent -1 for the root's children.
+  // type 1 storage, 2 stream; parent -1 for the root's children, one no
+  // entry has for an entry in no storage.
   int Add(const std::string& name, int type, int parent, const std::string& data = "") {
     entries_.push_back({name, type, parent, data});
     return static_cast<int>(entries_.size());  // entry 0 is the root
   }
+  // Names an entry as the root's right sibling, which a root never has.
+  void SetRootSibling(int entry) { rootSibling_ = static_cast<std::uint32_t>(entry); }
 
   std::string Bytes() {
     // Mini stream: each stream in whole 64-byte mini sectors, chained.
@@ -91,7 +94,7 @@ class HandMadeCompoundFile {
     for (size_t i = 1; i < 109; ++i) PutLittleEndian32(p(0x4C + 4 * i), kFree);
     out += Words(fat);
     std::string dir;
-    dir += DirEntry("Root Entry", 5, kNone, kNone, Child(-1), firstMini, static_cast<std::uint32_t>(mini.size()));
+    dir += DirEntry("Root Entry", 5, kNone, rootSibling_, Child(-1), firstMini, static_cast<std::uint32_t>(mini.size()));
     for (size_t i = 0; i < entries_.size(); ++i) {
       const Entry& e = entries_[i];
       dir += DirEntry(e.name, e.type, kNone, Next(i), e.type == 1 ? Child(static_cast<int>(i + 1)) : kNone,
@@ -156,6 +159,7 @@ class HandMadeCompoundFile {
     return e;
   }
   std::vector<Entry> entries_;
+  std::uint32_t rootSibling_ = kNone;
 };
 
 std::string Record(std::uint16_t id, std::uint16_t index, const NvData& data) {
@@ -283,9 +287,16 @@ TEST(QcnFile, MalformedFilesAreRefusedBeforeThePhoneHearsAnything) {
   int def = badRecords.Add("default", 1, model - 1);
   int numbered = badRecords.Add("NV_NUMBERED_ITEMS", 1, def - 1);
   badRecords.Add("NV_ITEM_ARRAY", 2, numbered - 1, past);
+  // Whole items, but a root entry with a sibling outside every storage.
+  HandMadeCompoundFile rootSibling;
+  model = rootSibling.Add("00000000", 1, -1);
+  def = rootSibling.Add("default", 1, model - 1);
+  numbered = rootSibling.Add("NV_NUMBERED_ITEMS", 1, def - 1);
+  rootSibling.Add("NV_ITEM_ARRAY", 2, numbered - 1, EncodeItemRecords(sample.items));
+  rootSibling.SetRootSibling(rootSibling.Add("Stray", 2, 1000));
   const std::pair<const char*, std::string> files[] = {
       {"no items", noItems.Bytes()}, {"bad records", badRecords.Bytes()}, {"text", "not a compound file"},
-      {"cut short", good.substr(0, good.size() / 2)}};
+      {"cut short", good.substr(0, good.size() / 2)}, {"root with a sibling", rootSibling.Bytes()}};
   for (const auto& [what, bytes] : files) {
     WriteFile(dir / "bad.qcn", bytes);
     FakeDiagPhone phone;
