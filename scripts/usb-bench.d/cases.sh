@@ -153,7 +153,9 @@ case_firehose() {
   held=$("$root/scripts/usb-bench.d/lun-holds-package" "$case_dir/bench/firehose-1-lun0.img" /tmp/package) ||
     problems+=" lun-differs:[$held]"
   local again=""
-  if wait_for 30 came_back "$device" "$number"; then
+  if [ "$rc" -ne 0 ]; then
+    :  # no power reset to come back from
+  elif wait_for 30 came_back "$device" "$number"; then
     wait_for 10 listed emergency-download &&
       again=$(cli list | awk -v i="$index" '$1 == i && $3 == "emergency-download" {print $2}')
     [ -n "$again" ] || problems+=" not-listed-again-at-index-$index"
