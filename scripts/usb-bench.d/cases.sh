@@ -4,7 +4,14 @@
 # The cases run when none is named. disk-elsewhere runs only when named: its
 # job waits out all 60 of its attempts to find the disk, each a start of the
 # device helper, which under plain emulation takes minutes.
-ALL_CASES="emergency diagnostic four-modes unplugged-mid-write late-disk"
+# firehose runs first: its phone speaks as soon as its tty is opened, and the
+# kernel hands a tty's line settings on to the next device at the same index,
+# so only the first opener of a tty meets the kernel's own (echo on), as on a
+# freshly started desktop.
+ALL_CASES="firehose emergency diagnostic four-modes unplugged-mid-write late-disk"
+
+# What the case lines say of access: the seat's user (uaccess) needs logind.
+NO_SEAT="uaccess not checked: no logind in the guest"
 
 # The done row of one phone in a --json run: "INDEX RESULT".
 done_row() {
@@ -12,7 +19,8 @@ done_row() {
 }
 
 # An emergency-download phone: bound by qcserial as a tty, flashed, back at
-# the same USB port as a disk that usb-storage binds, the package on it.
+# the same USB port as a disk that usb-storage binds, the package on it; the
+# tty and the disk with the group and mode the package's rules give them.
 case_emergency() {
   local name=emergency device problems=""
   device=$(usb_device_of dummy_udc.0)
@@ -27,6 +35,9 @@ case_emergency() {
   tty_drivers=$(drivers_of "$device")
   udev_has "$node" ID_MM_DEVICE_IGNORE=1 || problems+=" tty-without-ID_MM_DEVICE_IGNORE"
   udevadm info --name="$node" | grep -q '^E: TAGS=.*:uaccess:' || problems+=" tty-without-uaccess"
+  problems+=$(access_problems tty 9008 "$node")
+  local tty_access
+  tty_access=$(node_access "$node")
   local current=without
   udevadm info --name="$node" | grep -q '^E: CURRENT_TAGS=.*:uaccess:' && current=with
   cli flash -p /tmp/package -d "$index" --timeout 400 --json >"$logs/flash.json" 2>"$logs/cli.log"
@@ -39,9 +50,16 @@ case_emergency() {
   disk=$(cli list | awk -v i="$index" '$1 == i && $3 == "usb-disk" {print $2}')
   [ -n "$disk" ] || problems+=" disk-not-at-index-$index"
   [ -z "$disk" ] || udev_has "$disk" UDISKS_IGNORE=1 || problems+=" disk-without-UDISKS_IGNORE"
+  local disk_access=none
+  if [ -n "$disk" ]; then
+    local nodes=("$disk") part
+    for part in "$disk"[0-9]*; do [ -b "$part" ] && nodes+=("$part"); done
+    problems+=$(access_problems block :08 "${nodes[@]}")
+    disk_access="$(node_access "$disk") ($((${#nodes[@]} - 1)) partitions checked too)"
+  fi
   local verdict=hold
   [ -z "$problems" ] || verdict=fail
-  result $verdict $name "drivers=$tty_drivers then $(drivers_of "$device"); $node at index $index (current tags $current uaccess), back as ${disk:-nothing} at index $index${problems:+;$problems}"
+  result $verdict $name "drivers=$tty_drivers then $(drivers_of "$device"); $node at index $index (current tags $current uaccess), back as ${disk:-nothing} at index $index; access as the rules give: tty $tty_access, disk $disk_access; $NO_SEAT${problems:+;$problems}"
   add_phones 1
 }
 
@@ -104,6 +122,56 @@ case_four_modes() {
   [ -z "$problems" ] || verdict=fail
   result $verdict $name "drivers=$drivers_before; after: $(all_drivers); 4 phones flashed, NV items restored${problems:+;$problems}"
   add_phones 4
+}
+
+# A later phone (Sahara and Firehose) in emergency download mode: bound by
+# qcserial as a tty like the older phones, flashed with the programmer the
+# package's glob finds, its LUN then checked against the package byte for
+# byte from the phone's side; after its power reset it comes back at the
+# same port and index.
+case_firehose() {
+  local name=firehose device problems=""
+  device=$(usb_device_of dummy_udc.0)
+  start_phones --phones 0 --firehose-phones 1 --fh-lun-bytes $((128 << 20)) --usb dummy_udc.0
+  if ! wait_for 60 listed emergency-download; then
+    result fail $name "not listed; drivers=$(drivers_of "$device")"
+    return
+  fi
+  local index="" node="" drivers tty_access number
+  read -r index node _ < <(cli list | grep ' emergency-download ')
+  drivers=$(drivers_of "$device")
+  udev_has "$node" ID_MM_DEVICE_IGNORE=1 || problems+=" tty-without-ID_MM_DEVICE_IGNORE"
+  problems+=$(access_problems tty 9008 "$node")
+  tty_access=$(node_access "$node")
+  number=$(cat "/sys/bus/usb/devices/$device/devnum")
+  cli flash -p /tmp/package -d "$index" --firehose-programmer 'prog_*firehose*' --timeout 400 --json \
+    >"$logs/flash.json" 2>"$logs/cli.log"
+  local rc=$? row held
+  row=$(done_row "$logs/flash.json")
+  [ "$rc" -eq 0 ] || problems+=" exit=$rc"
+  [ "$row" = "$index 0x00000000" ] || problems+=" row=[$row]"
+  held=$("$root/scripts/usb-bench.d/lun-holds-package" "$case_dir/bench/firehose-1-lun0.img" /tmp/package) ||
+    problems+=" lun-differs:[$held]"
+  local again=""
+  if [ "$rc" -ne 0 ]; then
+    :  # no power reset to come back from
+  elif wait_for 30 came_back "$device" "$number"; then
+    wait_for 10 listed emergency-download &&
+      again=$(cli list | awk -v i="$index" '$1 == i && $3 == "emergency-download" {print $2}')
+    [ -n "$again" ] || problems+=" not-listed-again-at-index-$index"
+  else
+    problems+=" not-back-after-a-reset"
+  fi
+  local verdict=hold
+  [ -z "$problems" ] || verdict=fail
+  result $verdict $name "drivers=$drivers; $node at index $index flashed by Sahara/Firehose (prog_*firehose*), LUN 0: ${held:-?}; back as ${again:-nothing} at index $index after its reset; access as the rules give: tty $tty_access; $NO_SEAT${problems:+;$problems}"
+  add_phones 1
+}
+
+# A device at the port with another device number than before, bound again.
+came_back() {  # came_back DEVICE NUMBER
+  [ -e "/sys/bus/usb/devices/$1/devnum" ] && [ "$(cat "/sys/bus/usb/devices/$1/devnum")" != "$2" ] &&
+    [ "$(drivers_of "$1")" != none ]
 }
 
 # "PORT:drivers" of the four ports.

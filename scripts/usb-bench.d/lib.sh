@@ -96,6 +96,42 @@ udev_has() {  # udev_has NODE LINE...
   for line in "$@"; do grep -qx "E: $line" <<<"$info" || return 1; done
 }
 
+# The group and mode the package's installed rules give the nodes of a
+# subsystem: "GROUP MODE" from the first rule line for the subsystem that
+# matches the pattern and sets them.
+rules_access() {  # rules_access SUBSYSTEM PATTERN
+  grep -h "^SUBSYSTEM==\"$1\".*$2.*GROUP=" /usr/lib/udev/rules.d/60-vantor-*.rules |
+    sed -n '1s/.*GROUP="\([^"]*\)".*MODE="\([0-7]*\)".*/\1 \2/p'
+}
+
+# "GROUP MODE" of a device node as udev left it, the mode in four octal digits.
+node_access() {
+  local group mode
+  read -r group mode < <(stat -Lc '%G %a' "$1" 2>/dev/null) || return 1
+  printf '%s %04o\n' "$group" "0$mode"
+}
+
+node_has_access() { [ "$(node_access "$1")" = "$2" ]; }
+
+# The nodes that lack the group and mode the rules give their subsystem, as
+# problems (udev may still be at a new node: each is waited for a little).
+# Whether the seat's user gets them (uaccess) needs logind, which the guest
+# has not.
+access_problems() {  # access_problems SUBSYSTEM PATTERN NODE...
+  local subsystem=$1 pattern=$2 want node out=""
+  shift 2
+  want=$(rules_access "$subsystem" "$pattern")
+  if [ -z "$want" ]; then
+    echo " no-$subsystem-access-rule"
+    return
+  fi
+  for node in "$@"; do
+    wait_for 5 node_has_access "$node" "$want" ||
+      out+=" $node-is-[$(node_access "$node")]-not-[$want]"
+  done
+  echo "$out"
+}
+
 # unplug_when_written IMAGE NODE PID: once 4 MiB have reached the disk's
 # file, whether another opener is refused the whole disk (an exclusive open
 # fails while someone holds it so), then the phones' process ended, which

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/phonesim/diag_bytes.h"
+#include "tests/phonesim/sahara_programmer.h"
 #include "tests/support/temp_dir.h"
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/sahara_phone.h"
@@ -79,23 +79,9 @@ class Host {
   int fd_ = -1;
 };
 
-Bytes Programmer() {
-  Bytes f = HexBytes(
-      "7f 45 4c 46 02 01 01 00 00 00 00 00 00 00 00 00 02 00 b7 00 01 00 00 00 00 00 68 14 00 00 00 00"
-      " 40 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 40 00 38 00 01 00 00 00 00 00 00 00"
-      " 01 00 00 00 05 00 00 00 00 10 00 00 00 00 00 00 00 00 68 14 00 00 00 00 00 00 68 14 00 00 00 00"
-      " 10 00 00 00 00 00 00 00 10 00 00 00 00 00 00 00 00 10 00 00 00 00 00 00");
-  f.resize(0x1010, 0x11);
-  return f;
-}
-
-const Bytes kHelloResp = HexBytes(
-    "02 00 00 00 30 00 00 00 02 00 00 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-    " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
-
 // Serves the ROM's requests until it ends the image; returns END_IMAGE_TX's status.
 int Upload(Host& host, const Bytes& file) {
-  host.Write(kHelloResp);
+  host.Write(kSaharaHelloResp);
   for (;;) {
     Bytes header = host.Read(8);
     if (header.size() < 8) return -1;
@@ -150,7 +136,7 @@ TEST(SaharaPhonePtyTest, LoadsTheProgrammerWritesItsLunAndComesBackAfterAPowerRe
     Bytes hello = host.Read(48);
     ASSERT_EQ(hello.size(), 48u);
     EXPECT_EQ(hello[0], 0x01);
-    ASSERT_EQ(Upload(host, Programmer()), 0);
+    ASSERT_EQ(Upload(host, SyntheticProgrammer()), 0);
     host.Write(HexBytes("05 00 00 00 08 00 00 00"));
     EXPECT_EQ(host.Read(12), HexBytes("06 00 00 00 0c 00 00 00 01 00 00 00"));
     EXPECT_NE(host.ReadUntil("End of supported functions 9\" /></data>").find("Device Programmer Entry"), std::string::npos);
@@ -195,7 +181,7 @@ TEST(SaharaPhonePtyTest, AHostThatProbesLikeDmssGetsHelloAndAVanishingPhoneHangs
   host.Write(HexBytes("7e 06 4e 95 7e"));
   Bytes hello = host.Read(48);
   ASSERT_EQ(hello.size(), 48u);
-  ASSERT_EQ(Upload(host, Programmer()), 0);
+  ASSERT_EQ(Upload(host, SyntheticProgrammer()), 0);
   host.Write(HexBytes("05 00 00 00 08 00 00 00"));
   host.ReadUntil("End of supported functions 9\" /></data>");
   host.Write("<?xml version=\"1.0\" ?><data><configure MemoryName=\"emmc\" MaxPayloadSizeToTargetInBytes=\"4096\" /></data>");
@@ -217,7 +203,7 @@ TEST(SaharaPhonePtyTest, AnUnsignedProgrammerIsRefusedAndASilentRomSaysNothing) 
   ASSERT_TRUE(phone.Start(&error)) << error;
   Host host(phone.portPath());
   ASSERT_EQ(host.Read(48).size(), 48u);
-  EXPECT_EQ(Upload(host, Programmer()), 0x25);
+  EXPECT_EQ(Upload(host, SyntheticProgrammer()), 0x25);
 
   TempDir quietDir;
   phonesim::SaharaPhoneOptions quiet = Options(quietDir);

@@ -38,6 +38,8 @@ class FirehoseTarget {
   bool resetRequested() const { return reset_; }
   bool vanished() const { return vanished_; }
   std::uint64_t rawBytes() const { return rawTotal_; }
+  // Raw data bytes the running program command still awaits.
+  std::uint64_t rawBytesAwaited() const { return rawLeft_; }
   int bootableDrive() const { return bootable_; }
   std::uint64_t negotiatedPayload() const { return payload_; }
 

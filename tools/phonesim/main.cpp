@@ -4,9 +4,8 @@
 // 127.0.0.1 (--fastboot-phones) and running phones with a diagnostic port
 // (--diagnostic-phones) answering NV backup and restore, and later phones in
 // emergency download mode speaking Sahara and Firehose (--firehose-phones).
-// Runs until SIGINT or SIGTERM. With --usb the phones of the first four kinds
-// are USB devices of the kernel's gadget framework instead, one a controller
-// of the list given.
+// Runs until SIGINT or SIGTERM. With --usb the phones are USB devices of the
+// kernel's gadget framework instead, one a controller of the list given.
 #include <signal.h>
 #include <unistd.h>
 
@@ -58,13 +57,14 @@ void Usage() {
                "          --diag-bad-readback      items written read back different\n"
                "USB transport (--usb, needs root, configfs, FunctionFS and the controllers named):\n"
                "  each phone is a USB device on the next controller of the list, in the order\n"
-               "  emergency, fastboot, disk, diagnostic: 05c6:9008 (back as the disk 05c6:f000\n"
-               "  at the same port after its reset), 18d1:4ee0 (fastboot), 05c6:f000, 05c6:9025\n"
+               "  emergency, fastboot, disk, diagnostic, Sahara/Firehose: 05c6:9008 (back as the disk\n"
+               "  05c6:f000 at the same port after its reset), 18d1:4ee0 (fastboot), 05c6:f000, 05c6:9025,\n"
+               "  05c6:9008 (back at the same port after a power reset)\n"
                "  --disk-returns-at UDC    fault: the emergency phones' disk comes back at this controller instead\n"
                "  each diagnostic phone keeps its items in DIR/nv-INDEX.txt: lines \"ID INDEX HEX\"\n"
                "  (decimal id and element index, 256 hex digits of the 128-byte value), by id then index;\n"
                "  rewritten shortly after each change, and before any answer other than an NV read or write\n"
-               "Sahara/Firehose phones (emergency download mode of later chips, on pseudo-terminals, after the others):\n"
+               "Sahara/Firehose phones (emergency download mode of later chips, on pseudo-terminals or USB, after the others):\n"
                "  --firehose-phones N      this many; each LUN L of phone I is DIR/firehose-I-lunL.img\n"
                "  --sahara-profile 32|64   READ_DATA and a 0x34 header, or READ_DATA_64 and 0x40 (default 64);\n"
                "                           a programmer of the other ELF class ends with status 0x14\n"
@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
 
   bool usb = !controllers.empty();
-  if (usb && controllers.size() < phones + fastbootPhones + diskPhones + diagnosticPhones) {
+  if (usb && controllers.size() < phones + fastbootPhones + diskPhones + diagnosticPhones + firehosePhones) {
     std::fprintf(stderr, "vantor-phonesim: --usb names fewer controllers than there are phones\n");
     return 2;
   }
@@ -384,10 +384,16 @@ int main(int argc, char** argv) {
     running.push_back(std::move(phone));
   }
   std::vector<std::unique_ptr<phonesim::PtySaharaPhone>> later;
+  std::vector<std::unique_ptr<phonesim::UsbSaharaPhone>> usbLater;
   for (unsigned long long k = 0; k < firehosePhones; ++k, ++next) {
     phonesim::SaharaPhoneOptions one = sahara;
     one.benchDir = options.benchDir;
     one.index = next;
+    if (usb) {
+      usbLater.push_back(std::make_unique<phonesim::UsbSaharaPhone>(std::move(one), controller()));
+      if (!StartPhone(*usbLater.back(), next, "emergency", [](auto& p) { return p.where(); })) return 1;
+      continue;
+    }
     auto phone = std::make_unique<phonesim::PtySaharaPhone>(std::move(one));
     if (!StartPhone(*phone, next, "emergency", [](auto& p) { return p.portPath(); })) return 1;
     later.push_back(std::move(phone));
@@ -395,6 +401,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   while (!g_stop) ::pause();
   later.clear();
+  usbLater.clear();
   usbBench.clear();
   usbFastboot.clear();
   usbDisks.clear();

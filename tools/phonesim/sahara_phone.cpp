@@ -18,8 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
 }  // namespace
 
 PtySaharaPhone::PtySaharaPhone(SaharaPhoneOptions options) : options_(std::move(options)) {}
@@ -27,9 +25,7 @@ PtySaharaPhone::PtySaharaPhone(SaharaPhoneOptions options) : options_(std::move(
 PtySaharaPhone::~PtySaharaPhone() { Stop(); }
 
 bool PtySaharaPhone::Start(std::string* error) {
-  unsigned luns = options_.firehose.ufs ? 6 : 1;
-  std::string prefix = options_.benchDir + "/firehose-" + std::to_string(options_.index) + "-lun";
-  if (!store_.Open(prefix, luns, options_.lunBytes, error)) return false;
+  if (!OpenSaharaLuns(options_, &store_, error)) return false;
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
@@ -46,7 +42,7 @@ bool PtySaharaPhone::Start(std::string* error) {
   int slave = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave >= 0) ::close(slave);
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-  rom_ = std::make_unique<SaharaRom>(options_.rom);
+  session_ = std::make_unique<SaharaSession>(options_, store_);
   Publish("emergency");
   thread_ = std::thread(&PtySaharaPhone::Run, this);
   return true;
@@ -67,26 +63,28 @@ void PtySaharaPhone::Publish(const std::string& mode) {
   if (!options_.benchDir.empty()) bench::WritePhoneState(options_.benchDir, s);
 }
 
-bool PtySaharaPhone::Send(const std::string& bytes) {
-  std::size_t done = 0;
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (done < bytes.size() && !stop_ && Clock::now() < deadline) {
-    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{master_, POLLOUT, 0};
-      ::poll(&p, 1, 20);
-    } else {
-      return false;
+bool PtySaharaPhone::Send(const std::vector<std::string>& writes) {
+  for (const std::string& bytes : writes) {
+    std::size_t done = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (done < bytes.size() && !stop_ && Clock::now() < deadline) {
+      ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 20);
+      } else {
+        return false;
+      }
     }
+    if (done < bytes.size()) return false;
   }
-  return done == bytes.size();
+  return true;
 }
 
 void PtySaharaPhone::Run() {
   std::uint8_t buffer[65536];
-  auto lastByte = Clock::now();
   while (!stop_ && !gone_) {
     pollfd p{master_, POLLIN, 0};
     ::poll(&p, 1, 10);
@@ -101,49 +99,34 @@ void PtySaharaPhone::Run() {
     }
     ssize_t n = (p.revents & POLLIN) ? ::read(master_, buffer, sizeof buffer) : 0;
     if (n > 0) {
-      lastByte = Clock::now();
-      if (!options_.silent) OnBytes(buffer, static_cast<std::size_t>(n));
+      OnBytes(buffer, static_cast<std::size_t>(n));
       continue;
     }
-    bool waitingForData = !programmer_ && rom_->stage() == SaharaRom::Stage::AwaitData;
-    if (waitingForData && Clock::now() - lastByte > std::chrono::milliseconds(ScaledMs(options_.dataTimeoutMs))) {
-      Send(AsString(rom_->ReceiveTimedOut()));
-      lastStatus_ = rom_->lastStatus();
-    }
+    Send(session_->Idle());
+    lastStatus_ = session_->lastSaharaStatus();
   }
 }
 
 void PtySaharaPhone::OnHostOpened() {
   ++opens_;
-  if (options_.silent || programmer_ || rom_->stage() != SaharaRom::Stage::AwaitHelloResp) return;
   if (options_.helloOnce && opens_ > 1) return;
+  std::vector<std::string> hello = session_->Hello();
+  if (hello.empty()) return;
   ::usleep(20000);  // let the host finish setting the line up before the first bytes
-  Send(AsString(rom_->Hello()));
+  Send(hello);
 }
 
 void PtySaharaPhone::OnBytes(const std::uint8_t* data, std::size_t size) {
-  if (!programmer_) {
-    Send(AsString(rom_->Feed(data, size)));
-    lastStatus_ = rom_->lastStatus();
-    if (rom_->stage() == SaharaRom::Stage::Handover) StartProgrammer(rom_->TakeLeftover());
-    return;
-  }
-  for (const std::string& document : programmer_->Feed(data, size)) Send(document);
-  if (programmer_->vanished()) {
+  Send(session_->Feed(data, size));
+  lastStatus_ = session_->lastSaharaStatus();
+  if (session_->vanished()) {
     gone_ = true;
     Publish("gone");
     ::close(master_);
     master_ = -1;
     return;
   }
-  if (programmer_->resetRequested()) PowerReset();
-}
-
-void PtySaharaPhone::StartProgrammer(Bytes leftover) {
-  programmer_ = std::make_unique<FirehoseTarget>(options_.firehose, store_);
-  ++programmerStarts_;
-  for (const std::string& log : programmer_->StartUp()) Send(log);
-  if (!leftover.empty()) OnBytes(leftover.data(), leftover.size());
+  if (session_->resetRequested()) PowerReset();
 }
 
 // The phone restarts: off the bench for a moment, then its boot ROM again.
@@ -151,8 +134,7 @@ void PtySaharaPhone::PowerReset() {
   ++resets_;
   ::usleep(50000);  // the ACK leaves before the phone does
   Publish("gone");
-  programmer_.reset();
-  rom_ = std::make_unique<SaharaRom>(options_.rom);
+  session_ = std::make_unique<SaharaSession>(options_, store_);
   auto back = Clock::now() + std::chrono::milliseconds(ScaledMs(options_.resetDelayMs));
   while (!stop_ && Clock::now() < back) ::usleep(2000);
   // Whatever either side sent meanwhile went to or came from a phone that

@@ -1,8 +1,10 @@
 #include "tools/phonesim/usb_phones.h"
 
 #include <chrono>
-
 #include <cstdio>
+
+#include "tools/phonesim/sahara_stream.h"
+#include "tools/phonesim/time_scale.h"
 
 namespace phonesim {
 namespace {
@@ -147,6 +149,42 @@ bool UsbFastbootPhone::Start(std::string* error) {
 void UsbFastbootPhone::UnplugOnReboot() {
   port_.WaitUntilPhoneLeft(stop_);
   if (!stop_) port_.Unplug();
+}
+
+UsbSaharaPhone::UsbSaharaPhone(SaharaPhoneOptions options, const std::string& udc)
+    : options_(std::move(options)),
+      port_(GadgetName("firehose", options_.index), udc, "VF" + std::to_string(1000 + options_.index)) {}
+
+UsbSaharaPhone::~UsbSaharaPhone() {
+  Join(stop_, watcher_);
+  port_.Unplug();
+}
+
+bool UsbSaharaPhone::Start(std::string* error) {
+  if (!OpenSaharaLuns(options_, &store_, error) || !Plug(error)) return false;
+  watcher_ = std::thread(&UsbSaharaPhone::FollowResets, this);
+  return true;
+}
+
+bool UsbSaharaPhone::Plug(std::string* error) {
+  session_ = std::make_unique<SaharaSession>(options_, store_);
+  return port_.PlugInterface(kEmergencyUsb, kVendorInterface, std::make_unique<SaharaStream>(*session_), error);
+}
+
+void UsbSaharaPhone::FollowResets() {
+  while (!stop_) {
+    port_.WaitUntilPhoneLeft(stop_);
+    if (stop_) return;
+    port_.Unplug();
+    if (session_->vanished()) return;
+    auto back = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(options_.resetDelayMs));
+    while (!stop_ && std::chrono::steady_clock::now() < back) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string error;
+    if (!stop_ && !Plug(&error)) {
+      std::fprintf(stderr, "vantor-phonesim: the Sahara phone does not come back: %s\n", error.c_str());
+      return;
+    }
+  }
 }
 
 }  // namespace phonesim

@@ -8,7 +8,10 @@
 //     mass-storage interface, serving the phone's eMMC file;
 //   disk: that USB disk from the start;
 //   diagnostic: a running phone's diagnostic port, 05c6:9025 interface 0;
-//   fastboot: 18d1:4ee0 with the interface fastboot looks for (ff/42/03).
+//   fastboot: 18d1:4ee0 with the interface fastboot looks for (ff/42/03);
+//   Sahara/Firehose: 05c6:9008 with the same vendor interface, its boot
+//     served straight from the endpoints (no pseudo-terminal between); after
+//     a power reset it comes back at the same port with its boot ROM.
 #pragma once
 #include <atomic>
 #include <memory>
@@ -19,6 +22,7 @@
 #include "tools/phonesim/fastboot_phone.h"
 #include "tools/phonesim/ffs_function.h"
 #include "tools/phonesim/pty_phone.h"
+#include "tools/phonesim/sahara_session.h"
 #include "tools/phonesim/usb_gadget.h"
 #include "tools/phonesim/usb_relay.h"
 
@@ -114,6 +118,28 @@ class UsbFastbootPhone {
   void UnplugOnReboot();
 
   TcpFastbootPhone phone_;
+  UsbPort port_;
+  std::atomic<bool> stop_{false};
+  std::thread watcher_;
+};
+
+// A later phone in emergency download mode. A power reset takes it off the
+// bus and, after the reset delay, plugs it again with a new boot on the same
+// LUNs; a phone that vanished mid-write stays away.
+class UsbSaharaPhone {
+ public:
+  UsbSaharaPhone(SaharaPhoneOptions options, const std::string& udc);
+  ~UsbSaharaPhone();
+  bool Start(std::string* error);
+  std::string where() const { return port_.udc(); }
+
+ private:
+  bool Plug(std::string* error);
+  void FollowResets();
+
+  SaharaPhoneOptions options_;
+  LunStore store_;
+  std::unique_ptr<SaharaSession> session_;  // the boot on the bus; outlives the port's relay
   UsbPort port_;
   std::atomic<bool> stop_{false};
   std::thread watcher_;

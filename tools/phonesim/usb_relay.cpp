@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,6 +21,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kWakeSignal = SIGUSR2;
+constexpr std::size_t kLargestRead = 64 * 1024;
 
 void InstallWakeSignal() {
   static const bool installed = [] {
@@ -172,14 +174,17 @@ void UsbRelay::WaitUntilPhoneLeft(const std::atomic<bool>& stop) {
   while (!left_ && !stop) changed_.wait_for(lock, std::chrono::milliseconds(50));
 }
 
-// One packet a read: a larger read would wait for a short packet that a
-// host write of a whole number of packets never sends.
+// One packet a read, unless the phone awaits more: a larger read waits
+// until it is full or a short packet comes, which a host write of a whole
+// number of packets never sends. Bytes the phone is bound to receive fill
+// it, and reading them in large pieces keeps up with the host.
 void UsbRelay::HostToPhone() {
-  std::uint8_t packet[FfsFunction::kPacket];
+  std::vector<std::uint8_t> buffer(kLargestRead);
   while (!stop_) {
-    ssize_t n = ::read(function_->out(), packet, sizeof packet);
+    std::size_t want = std::min(stream_->Awaited(), kLargestRead) / FfsFunction::kPacket * FfsFunction::kPacket;
+    ssize_t n = ::read(function_->out(), buffer.data(), std::max(want, FfsFunction::kPacket));
     if (n > 0) {
-      stream_->Write(packet, static_cast<std::size_t>(n));
+      stream_->Write(buffer.data(), static_cast<std::size_t>(n));
     } else if (n < 0 && errno != EINTR) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));  // unplugged for now
     }

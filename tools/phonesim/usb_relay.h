@@ -23,6 +23,9 @@ class PhoneStream {
   // Waits up to 50 ms for what the phone sends; false once the phone left.
   virtual bool Read(std::vector<std::uint8_t>* chunk) = 0;
   virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+  // Bytes the phone knows the host sends next (the raw data of a command),
+  // which one endpoint read may wait for whole; 0: read a packet at a time.
+  virtual std::size_t Awaited() const { return 0; }
 };
 
 // The host's end of a phone's pseudo-terminal.
