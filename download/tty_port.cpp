@@ -181,13 +181,20 @@ HRESULT OpenSerialPort(const std::string& path, std::unique_ptr<SerialPort>* por
   if (::flock(opened.get(), LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) : HresultFromLastErrno();
   }
+  // Raw at once: until then the tty edits what comes in as a terminal's
+  // keys and echoes it back out. A phone that speaks first (a Sahara boot
+  // ROM sends HELLO as soon as the port is read) may have been answered with
+  // its own bytes and had control bytes of its packet taken as editing keys,
+  // so whatever came before the port was raw is dropped: the phone repeats
+  // itself, or is asked, once the port is clean.
+  HRESULT hr = MakeRaw(opened.get());
+  if (FAILED(hr)) return hr;
+  if (::tcflush(opened.get(), TCIFLUSH) != 0) return HresultFromLastErrno();
   UniqueFd writer;
-  HRESULT hr = ReopenForWriting(opened.get(), &writer);
+  hr = ReopenForWriting(opened.get(), &writer);
   if (FAILED(hr)) return hr;
   auto fds = std::make_unique<TtyDescriptors>(std::move(opened), std::move(writer));
   hr = fds->MakeExclusive();
-  if (FAILED(hr)) return hr;
-  hr = MakeRaw(fds->reader());
   if (FAILED(hr)) return hr;
   *port = std::make_unique<TtyPort>(std::move(fds));
   return S_OK;

@@ -20,7 +20,9 @@ Deadline DeadlineIn(unsigned ms) {
 HRESULT ReadByteBefore(SerialPort& port, Deadline deadline, unsigned char* byte) {
   for (;;) {
     if (StopRequested()) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Rounded up: a deadline less than a millisecond away still reads what
+    // the port holds.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     HRESULT hr = port.ReadByte(byte, static_cast<unsigned>(std::min<long long>(left.count(), kStopCheckMs)));
     if (hr != kReadTimeout) return hr;

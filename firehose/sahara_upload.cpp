@@ -9,7 +9,9 @@ namespace {
 
 constexpr const char* kName = "UploadProgrammer";
 constexpr HRESULT kInvalid = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-constexpr int kMaxHellos = 8;
+constexpr int kMaxHellos = 32;
+// How long the line must stay quiet after a HELLO before it is answered.
+constexpr unsigned kHelloQuietMs = 100;
 constexpr int kMaxPackets = 1 << 20;
 constexpr int kRequestsPerStatus = 16;
 
@@ -30,6 +32,7 @@ struct Upload {
   int hellos = 0;
   int requests = 0;
   bool done = false;
+  std::vector<unsigned char> next;  // a packet read ahead, handled next
 };
 
 HRESULT Write(Upload& u, const unsigned char* data, size_t size) {
@@ -37,11 +40,37 @@ HRESULT Write(Upload& u, const unsigned char* data, size_t size) {
   return SUCCEEDED(hr) ? hr : Fail(hr, __LINE__);
 }
 
-HRESULT AnswerHello(Upload& u, const std::vector<unsigned char>& packet) {
+// The packet that begins within the quiet time, or S_FALSE when none does.
+HRESULT PacketWithin(SerialPort& port, unsigned quietMs, std::vector<unsigned char>* packet) {
+  packet->assign(1, 0);
+  HRESULT hr = firehose::ReadByteBefore(port, firehose::DeadlineIn(quietMs), packet->data());
+  if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+    packet->clear();
+    return S_FALSE;
+  }
+  if (FAILED(hr)) return hr;
+  return firehose::CompleteSaharaPacket(port, firehose::DeadlineIn(kSaharaPacketWaitMs), packet);
+}
+
+// A HELLO is answered once the line is quiet. A phone that heard noise on a
+// freshly opened port repeats its HELLO, once for each piece of noise; of
+// such a run only the last is answered, as each answer after the first would
+// be taken for programmer data. A packet of another kind that follows is
+// handled after the answer.
+HRESULT AnswerHello(Upload& u, const std::vector<unsigned char>& first) {
+  std::vector<unsigned char> packet = first;
   sahara::Hello hello;
-  HRESULT hr = sahara::DecodeHello(packet, &hello);
-  if (FAILED(hr)) return Fail(hr, __LINE__);
-  if (++u.hellos > kMaxHellos) return Fail(kInvalid, __LINE__);
+  for (;;) {
+    HRESULT hr = sahara::DecodeHello(packet, &hello);
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    if (++u.hellos > kMaxHellos) return Fail(kInvalid, __LINE__);
+    hr = PacketWithin(u.port, kHelloQuietMs, &u.next);
+    if (FAILED(hr)) return Fail(hr, __LINE__);
+    if (hr == S_FALSE || u.next[0] != sahara::kHello) break;
+    WriteLog("Sahara: HELLO repeated before it was answered; the last one is answered");
+    packet = std::move(u.next);
+    u.next.clear();
+  }
   NotifyStatus(u.sink, "Sahara hello: version %u, mode %u", hello.version, hello.mode);
   auto answer = sahara::EncodeHelloResponse(sahara::kHostVersion, sahara::kHostVersionCompatible, 0,
                                             sahara::kModeImageTransferPending);
@@ -130,6 +159,7 @@ HRESULT UploadProgrammer(SerialPort& port, const std::vector<unsigned char>& pro
   Upload u{port, programmer, sink};
   std::vector<unsigned char> packet = std::move(first);
   for (int count = 0; count < kMaxPackets; ++count) {
+    if (packet.empty()) packet.swap(u.next);
     if (packet.empty()) {
       HRESULT hr = firehose::ReadSaharaPacket(port, kSaharaPacketWaitMs, &packet);
       if (FAILED(hr)) return Fail(hr, __LINE__);

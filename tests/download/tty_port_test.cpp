@@ -1,6 +1,7 @@
 // The tty port on pseudo-terminals: a released port is left as it was found,
 // so a later run of any user can open it.
 #include <fcntl.h>
+#include <poll.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -112,6 +113,30 @@ TEST(TtyPort, ASecondRunOfRootLeavesTheHolderExclusive) {
 }
 
 // A read request waits the time it is given for its byte, no longer.
+// A phone that speaks before the port is raw has its bytes edited and echoed
+// by the tty's line discipline (here a Sahara HELLO, whose 0x04 is a
+// terminal's end-of-file key): they are dropped at the open, never read as
+// the phone's words; what comes after is read as sent.
+TEST(TtyPort, BytesFromBeforeThePortWasRawAreDropped) {
+  int master = -1;
+  std::string slave = OpenPty(&master);
+  ASSERT_FALSE(slave.empty());
+  const unsigned char hello[] = {0x01, 0, 0, 0, 0x30, 0, 0, 0, 0x02, 0, 0, 0, 0x01, 0, 0, 0, 0x00, 0x04, 0, 0};
+  ASSERT_EQ(::write(master, hello, sizeof hello), static_cast<ssize_t>(sizeof hello));
+  pollfd echoed{master, POLLIN, 0};
+  ASSERT_EQ(::poll(&echoed, 1, 5000), 1) << "the tty took the bytes in (and echoed them)";
+  std::unique_ptr<SerialPort> port;
+  ASSERT_EQ(OpenSerialPort(slave, &port), S_OK);
+  unsigned char byte = 0;
+  EXPECT_EQ(port->ReadByte(&byte, 200), kReadTimeout) << "read 0x" << std::hex << int{byte};
+  const unsigned char after = 0x01;
+  ASSERT_EQ(::write(master, &after, 1), 1);
+  EXPECT_EQ(port->ReadByte(&byte, 5000), S_OK);
+  EXPECT_EQ(byte, 0x01);
+  port.reset();
+  ::close(master);
+}
+
 TEST(TtyPort, AReadWaitsItsTimeOut) {
   int master = -1;
   std::string slave = OpenPty(&master);

@@ -149,6 +149,23 @@ TEST(SaharaUpload, ThirtyTwoBitProfileRepeatedHelloAndPendingDone) {
   EXPECT_EQ(port.writes[3], Slice(programmer, 0x34, 0x100));
 }
 
+// A phone that heard noise on a freshly opened port repeats its HELLO before
+// any answer: only the last HELLO of the run is answered, once.
+TEST(SaharaUpload, ARunOfHellosIsAnsweredOnce) {
+  ScopedTimeScale fast(0.01);
+  Bytes programmer = SyntheticProgrammer();
+  ScriptedPort port;
+  for (int i = 0; i < 6; ++i) port.Answer(kHello);
+  port.Answer(Packet64(0x12, 13, 0, 0x40));
+  port.Answer(kEndImageOk);
+  port.Answer(kDoneResponse);
+  ASSERT_EQ(UploadProgrammer(port, programmer, {}, nullptr), S_OK);
+  ASSERT_EQ(port.writes.size(), 3u);
+  EXPECT_EQ(port.writes[0], kHelloResponse);
+  EXPECT_EQ(port.writes[1], Slice(programmer, 0, 0x40));
+  EXPECT_EQ(port.writes[2], kDone);
+}
+
 // What the ROM may do wrong or refuse: a read past the end of the file, a
 // refused image (its status named), silence, a first packet that is not
 // HELLO (answered with RESET, then the upload proceeds).
