@@ -15,7 +15,13 @@
 // The last line reads
 //   nv backup-fair-ratio=<median> restore-fair-ratio=<median> spread=<min>-<max>,<min>-<max>
 // (bound time / program time; 1.0 means no overhead at all).
-// Usage: nv_bench [--pairs K]
+// With --program-only DIR the program runs once each, backup then restore,
+// against the diagnostic phone already running in the bench folder DIR
+// (started as below, with or without the seed), and no bound runs: for a
+// count of the program's instructions under valgrind, which cannot start the
+// phone itself (it does not know the pidfd calls the process code makes).
+// Its last line reads "nv program-only backup-s=<x> restore-s=<y>".
+// Usage: nv_bench [--pairs K | --program-only DIR]
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -146,7 +152,9 @@ bool Replay(int fd, const std::vector<Step>& steps) {
 
 class NvBench {
  public:
-  explicit NvBench(std::string work) : work_(std::move(work)) {}
+  // The phone runs in benchDir, by default a folder of work's.
+  explicit NvBench(std::string work, std::string benchDir = "")
+      : work_(std::move(work)), benchDir_(benchDir.empty() ? work_ + "/bench" : std::move(benchDir)) {}
 
   // The program's backup or restore on a freshly opened port; optionally
   // recording what it sent and received.
@@ -179,7 +187,7 @@ class NvBench {
     return Seconds(end - start);
   }
 
-  std::string benchDir() const { return work_ + "/bench"; }
+  const std::string& benchDir() const { return benchDir_; }
 
  private:
   static NvBackupOptions BackupOptions() {
@@ -195,23 +203,33 @@ class NvBench {
   static void AfterReset() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
 
   std::string work_;
+  std::string benchDir_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
   int pairs = 7;
+  std::string runningBench;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--pairs" && i + 1 < argc) pairs = std::max(1, std::atoi(argv[++i]));
-    else return std::fprintf(stderr, "usage: nv_bench [--pairs K]\n"), 2;
+    else if (std::string(argv[i]) == "--program-only" && i + 1 < argc) runningBench = argv[++i];
+    else return std::fprintf(stderr, "usage: nv_bench [--pairs K | --program-only DIR]\n"), 2;
   }
   std::string work = (std::filesystem::temp_directory_path() / "vantor-nv-bench-XXXXXX").string();
   if (!::mkdtemp(work.data())) return 1;
-  NvBench bench(work);
+  NvBench bench(work, runningBench);
   std::filesystem::create_directories(bench.benchDir());
   if (FAILED(WriteQcnFile(work + "/seed.qcn", Items())) || FAILED(WriteQcnFile(work + "/restore.qcn", Items()))) return 1;
   int status = 1;
-  {
+  if (!runningBench.empty()) {
+    auto backup = bench.Program(false);
+    auto restore = backup ? bench.Program(true) : std::nullopt;
+    if (backup && restore) {
+      std::printf("nv program-only backup-s=%.3f restore-s=%.3f\n", *backup, *restore);
+      status = 0;
+    }
+  } else {
     CAutoExecutor sim(QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(bench.benchDir()) +
                       " --phones 0 --diagnostic-phones 1 --diag-reset-delay 50 --nv-seed " + QuoteArgument(work + "/seed.qcn"));
     std::vector<Step> backupSteps, restoreSteps;

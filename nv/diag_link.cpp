@@ -27,14 +27,14 @@ void DiagLink::Drain() {
   decoder_ = DiagFrameDecoder();
 }
 
-HRESULT DiagLink::Exchange(const DiagPacket& request, DiagPacket* answer) {
+HRESULT DiagLink::Exchange(const DiagPacket& request) {
   constexpr const char* kName = "DiagLink::Exchange";
   CHexDump sent("DiagRequest\r\n");
   CHexDump received("DiagAnswer\r\n");
-  DiagPacket frame = EncodeDiagFrame(request);
-  HRESULT hr = port_.Write(frame.data(), frame.size());
+  EncodeDiagFrame(request, &frame_);
+  HRESULT hr = port_.Write(frame_.data(), frame_.size());
   if (!TraceResult(hr, kName, __LINE__)) return hr;
-  sent.Append(frame.data(), frame.size());
+  sent.Append(frame_.data(), frame_.size());
 
   decoder_.ResetCounts();
   const auto deadline = Clock::now() + std::chrono::milliseconds(ScaledMilliseconds(kDiagAnswerTimeoutMs));
@@ -56,14 +56,13 @@ HRESULT DiagLink::Exchange(const DiagPacket& request, DiagPacket* answer) {
     size_t used = 0;
     bool done = false;
     while (used < size && !done) {
-      if (decoder_.Feed(bytes[used++])) done = MatchAnswer(request, decoder_.packet()) != DiagMatch::Foreign;
+      bool closed = false;
+      used += decoder_.Feed(bytes + used, size - used, &closed);
+      done = closed && MatchAnswer(request, decoder_.packet()) != DiagMatch::Foreign;
     }
     received.Append(bytes, used);
     if (bytes != &fetched) port_.Consume(used);
-    if (done) {
-      *answer = decoder_.packet();
-      return S_OK;
-    }
+    if (done) return S_OK;
     // A phone that keeps sending other packets gets no more time than a
     // silent one.
     if (Clock::now() >= deadline) {

@@ -19,16 +19,20 @@ class DiagLink {
   // Drops what the phone has queued before the first request.
   void Drain();
 
-  // Sends request and waits for its answer. *answer is the answer or the
-  // error response (the caller tells them apart by the first byte).
+  // Sends request and waits for its answer. On S_OK answer() is the answer
+  // or the error response (the caller tells them apart by the first byte).
   // Failures: HRESULT_FROM_WIN32(ERROR_TIMEOUT) when nothing matching came
   // in time, ERROR_CRC when only frames with a wrong check sequence came,
   // the port's failure when it failed or vanished.
-  HRESULT Exchange(const DiagPacket& request, DiagPacket* answer);
+  HRESULT Exchange(const DiagPacket& request);
+  // The last answer, read in place in the link's receive buffer: valid until
+  // the next Exchange or Drain.
+  const DiagPacket& answer() const { return decoder_.packet(); }
 
  private:
   SerialPort& port_;
   DiagFrameDecoder decoder_;
+  DiagPacket frame_;  // the request's frame; its storage serves every request
 };
 
 // Opens a phone's diagnostic port as the serial transport opens its ports

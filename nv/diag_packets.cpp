@@ -1,5 +1,6 @@
 #include "nv/diag_packets.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "download/byte_order.h"
@@ -7,23 +8,32 @@
 
 namespace {
 
-DiagPacket NvPacket(unsigned char code, std::uint16_t id, const NvData& data) {
-  DiagPacket p(kNvPacketSize, 0);
+void NvPacket(unsigned char code, std::uint16_t id, const NvData& data, DiagPacket* packet) {
+  packet->assign(kNvPacketSize, 0);
+  unsigned char* p = packet->data();
   p[0] = code;
   PutLittleEndian16(&p[1], id);
   std::memcpy(&p[3], data.data(), kNvDataSize);
-  return p;
 }
 
-DiagPacket NvContextPacket(std::uint16_t command, std::uint16_t id, std::uint16_t context, const NvData& data) {
-  DiagPacket p(kNvContextPacketSize, 0);
+void NvContextPacket(std::uint16_t command, std::uint16_t id, std::uint16_t context, const NvData& data,
+                     DiagPacket* packet) {
+  packet->assign(kNvContextPacketSize, 0);
+  unsigned char* p = packet->data();
   p[0] = kDiagSubsystem;
   p[1] = kNvSubsystem;
   PutLittleEndian16(&p[2], command);
   PutLittleEndian16(&p[4], id);
   PutLittleEndian16(&p[6], context);
   std::memcpy(&p[8], data.data(), kNvDataSize);
-  return p;
+}
+
+// A request built by one of the writing forms, as a packet of its own.
+template <class Build>
+DiagPacket Built(Build build) {
+  DiagPacket packet;
+  build(&packet);
+  return packet;
 }
 
 std::string Text(const unsigned char* p, size_t n) {
@@ -50,20 +60,38 @@ DiagPacket ModeRequest(std::uint16_t mode) {
   return p;
 }
 
-DiagPacket NvReadRequest(std::uint16_t id, unsigned char element) {
+void NvReadRequest(std::uint16_t id, unsigned char element, DiagPacket* packet) {
   NvData data{};
   data[0] = element;
-  return NvPacket(kDiagNvRead, id, data);
+  NvPacket(kDiagNvRead, id, data, packet);
 }
 
-DiagPacket NvWriteRequest(std::uint16_t id, const NvData& data) { return NvPacket(kDiagNvWrite, id, data); }
+void NvWriteRequest(std::uint16_t id, const NvData& data, DiagPacket* packet) {
+  NvPacket(kDiagNvWrite, id, data, packet);
+}
+
+void NvContextReadRequest(std::uint16_t id, std::uint16_t context, DiagPacket* packet) {
+  NvContextPacket(kNvContextRead, id, context, NvData{}, packet);
+}
+
+void NvContextWriteRequest(std::uint16_t id, std::uint16_t context, const NvData& data, DiagPacket* packet) {
+  NvContextPacket(kNvContextWrite, id, context, data, packet);
+}
+
+DiagPacket NvReadRequest(std::uint16_t id, unsigned char element) {
+  return Built([&](DiagPacket* p) { NvReadRequest(id, element, p); });
+}
+
+DiagPacket NvWriteRequest(std::uint16_t id, const NvData& data) {
+  return Built([&](DiagPacket* p) { NvWriteRequest(id, data, p); });
+}
 
 DiagPacket NvContextReadRequest(std::uint16_t id, std::uint16_t context) {
-  return NvContextPacket(kNvContextRead, id, context, NvData{});
+  return Built([&](DiagPacket* p) { NvContextReadRequest(id, context, p); });
 }
 
 DiagPacket NvContextWriteRequest(std::uint16_t id, std::uint16_t context, const NvData& data) {
-  return NvContextPacket(kNvContextWrite, id, context, data);
+  return Built([&](DiagPacket* p) { NvContextWriteRequest(id, context, data, p); });
 }
 
 bool ParseNvAnswer(const DiagPacket& p, NvAnswer* answer) {
@@ -142,31 +170,54 @@ DiagMatch MatchAnswer(const DiagPacket& request, const DiagPacket& packet) {
   return DiagMatch::Foreign;
 }
 
-DiagPacket EncodeDiagFrame(const DiagPacket& packet) {
-  DiagPacket frame(MaxFrameBody(packet.size()));
-  frame.resize(PutFrameBody(frame.data(), packet.data(), packet.size()));
-  return frame;
+void EncodeDiagFrame(const DiagPacket& packet, DiagPacket* frame) {
+  frame->resize(MaxFrameBody(packet.size()));
+  frame->resize(PutFrameBody(frame->data(), packet.data(), packet.size()));
 }
 
-bool DiagFrameDecoder::Feed(unsigned char byte) {
-  if (byte == kHdlcFlag) return Close();
-  if (byte == kHdlcEscape) {
-    escaped_ = true;
-    return false;
+DiagPacket EncodeDiagFrame(const DiagPacket& packet) {
+  return Built([&](DiagPacket* frame) { EncodeDiagFrame(packet, frame); });
+}
+
+size_t DiagFrameDecoder::Feed(const unsigned char* bytes, size_t size, bool* closed) {
+  *closed = false;
+  size_t i = 0;
+  while (i < size) {
+    if (!escaped_) {
+      // A run of ordinary bytes is checked in one tight loop and kept whole.
+      const size_t start = i;
+      std::uint16_t reg = reg_;
+      while (i < size && bytes[i] != kHdlcFlag && bytes[i] != kHdlcEscape) reg = UpdateFrameCheck(reg, bytes[i++]);
+      reg_ = reg;
+      Keep(bytes + start, i - start);
+      if (i == size) break;
+    }
+    const unsigned char byte = bytes[i++];
+    if (byte == kHdlcFlag) {
+      if (Close()) {
+        *closed = true;
+        break;
+      }
+    } else if (byte == kHdlcEscape) {
+      escaped_ = true;
+    } else {  // the byte behind an escape
+      const unsigned char unstuffed = Unstuffed(byte);
+      escaped_ = false;
+      reg_ = UpdateFrameCheck(reg_, unstuffed);
+      Keep(&unstuffed, 1);
+    }
   }
-  if (escaped_) {
-    byte = Unstuffed(byte);
-    escaped_ = false;
-  }
-  reg_ = UpdateFrameCheck(reg_, byte);
-  if (count_ < kMaxDiagPacket + 2) {
-    if (count_ == 0) packet_.clear();
-    packet_.push_back(byte);
-  } else {
-    oversize_ = true;
-  }
-  ++count_;
-  return false;
+  return i;
+}
+
+void DiagFrameDecoder::Keep(const unsigned char* bytes, size_t size) {
+  if (size == 0) return;
+  constexpr size_t kKept = kMaxDiagPacket + 2;  // the packet and its check bytes
+  if (count_ == 0) packet_.clear();
+  const size_t kept = count_ < kKept ? std::min(size, kKept - count_) : 0;
+  packet_.insert(packet_.end(), bytes, bytes + kept);
+  if (kept < size) oversize_ = true;
+  count_ += size;
 }
 
 bool DiagFrameDecoder::Close() {

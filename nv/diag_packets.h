@@ -82,6 +82,12 @@ DiagPacket NvWriteRequest(std::uint16_t id, const NvData& data);
 // The same through the NV subsystem, for a subscription context (1, 2).
 DiagPacket NvContextReadRequest(std::uint16_t id, std::uint16_t context);
 DiagPacket NvContextWriteRequest(std::uint16_t id, std::uint16_t context, const NvData& data);
+// The four NV requests written into *packet, whose storage is reused: a
+// walk of thousands of items builds them all in one buffer.
+void NvReadRequest(std::uint16_t id, unsigned char element, DiagPacket* packet);
+void NvWriteRequest(std::uint16_t id, const NvData& data, DiagPacket* packet);
+void NvContextReadRequest(std::uint16_t id, std::uint16_t context, DiagPacket* packet);
+void NvContextWriteRequest(std::uint16_t id, std::uint16_t context, const NvData& data, DiagPacket* packet);
 
 // An NV read or write answer, plain or with context.
 struct NvAnswer {
@@ -113,20 +119,37 @@ DiagMatch MatchAnswer(const DiagPacket& request, const DiagPacket& packet);
 
 // The frame of a packet as it is sent.
 DiagPacket EncodeDiagFrame(const DiagPacket& packet);
+// The same written into *frame, whose storage is reused.
+void EncodeDiagFrame(const DiagPacket& packet, DiagPacket* frame);
 
 // Turns received bytes into packets. Bytes up to a flag make one frame; a
 // frame with a wrong check sequence, fewer than three bytes or more than
-// kMaxDiagPacket is discarded (and counted), an empty one ignored.
+// kMaxDiagPacket is discarded (and counted), an empty one ignored. The
+// packet is built in a buffer the decoder holds for its life (room for the
+// largest one is taken once), so decoding allocates nothing.
 class DiagFrameDecoder {
  public:
+  DiagFrameDecoder() { packet_.reserve(kMaxDiagPacket + 2); }
   // True when byte ended a good frame, whose packet is then in packet().
-  bool Feed(unsigned char byte);
+  bool Feed(unsigned char byte) {
+    bool closed = false;
+    Feed(&byte, 1, &closed);
+    return closed;
+  }
+  // Takes bytes up to and including the first one that ends a good frame
+  // (*closed is then true and its packet in packet()), or all of them;
+  // returns how many it took.
+  size_t Feed(const unsigned char* bytes, size_t size, bool* closed);
+  // Valid until the next byte is fed.
   const DiagPacket& packet() const { return packet_; }
   // Frames discarded for a wrong check sequence since the last ResetCounts.
   int badFrames() const { return badFrames_; }
   void ResetCounts() { badFrames_ = 0; }
 
  private:
+  // Adds frame bytes (already unstuffed and checked) to the packet; those
+  // beyond the largest packet only mark the frame oversize.
+  void Keep(const unsigned char* bytes, size_t size);
   bool Close();
   DiagPacket packet_;
   std::uint16_t reg_ = 0xFFFF;

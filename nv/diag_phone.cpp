@@ -12,10 +12,10 @@ bool IsLinkFailure(HRESULT hr) { return hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT) 
 
 }  // namespace
 
-HRESULT DiagPhone::Ask(const DiagPacket& request, DiagPacket* answer) {
+HRESULT DiagPhone::Ask(const DiagPacket& request) {
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    hr = link_.Exchange(request, answer);
+    hr = link_.Exchange(request);
     if (!IsLinkFailure(hr)) break;
   }
   TraceResult(hr, "DiagPhone::Ask", __LINE__);
@@ -25,9 +25,9 @@ HRESULT DiagPhone::Ask(const DiagPacket& request, DiagPacket* answer) {
 HRESULT DiagPhone::Probe(PhoneVersion* version) {
   constexpr const char* kName = "DiagPhone::Probe";
   link_.Drain();
-  DiagPacket answer;
-  HRESULT hr = Ask(VersionRequest(), &answer);
+  HRESULT hr = Ask(VersionRequest());
   if (!TraceResult(hr, kName, __LINE__)) return hr;
+  const DiagPacket& answer = link_.answer();
   if (answer[0] != kDiagVersion) hr = DiagErrorResult(answer[0]);
   else if (!ParseVersion(answer, version)) hr = HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
   TraceResult(hr, kName, __LINE__);
@@ -36,9 +36,9 @@ HRESULT DiagPhone::Probe(PhoneVersion* version) {
 
 HRESULT DiagPhone::ReadEsn(std::uint32_t* esn) {
   *esn = 0;
-  DiagPacket answer;
-  HRESULT hr = Ask(EsnRequest(), &answer);
+  HRESULT hr = Ask(EsnRequest());
   if (!TraceResult(hr, "DiagPhone::ReadEsn", __LINE__)) return hr;
+  const DiagPacket& answer = link_.answer();
   if (answer[0] == kDiagEsn && answer.size() >= 5) {
     *esn = GetLittleEndian32(&answer[1]);
     return S_OK;
@@ -48,9 +48,9 @@ HRESULT DiagPhone::ReadEsn(std::uint32_t* esn) {
 
 HRESULT DiagPhone::Unlock(std::string_view code) {
   constexpr const char* kName = "DiagPhone::Unlock";
-  DiagPacket answer;
-  HRESULT hr = Ask(SpcRequest(code), &answer);
+  HRESULT hr = Ask(SpcRequest(code));
   if (!TraceResult(hr, kName, __LINE__)) return hr;
+  const DiagPacket& answer = link_.answer();
   if (answer[0] != kDiagSpc) hr = DiagErrorResult(answer[0]);
   else if (answer.size() < 2 || answer[1] != 1) hr = HRESULT_FROM_WIN32(ERROR_INVALID_PASSWORD);
   TraceResult(hr, kName, __LINE__);
@@ -59,21 +59,21 @@ HRESULT DiagPhone::Unlock(std::string_view code) {
 
 HRESULT DiagPhone::SetMode(std::uint16_t mode) {
   constexpr const char* kName = "DiagPhone::SetMode";
-  DiagPacket answer;
-  HRESULT hr = Ask(ModeRequest(mode), &answer);
+  HRESULT hr = Ask(ModeRequest(mode));
   if (!TraceResult(hr, kName, __LINE__)) return hr;
+  const DiagPacket& answer = link_.answer();
   if (answer[0] != kDiagModeChange) hr = DiagErrorResult(answer[0]);
   TraceResult(hr, kName, __LINE__);
   return hr;
 }
 
-HRESULT DiagPhone::AskNv(const DiagPacket& request, NvAnswer* nv, unsigned char* errorCode) {
+HRESULT DiagPhone::AskNv(NvAnswer* nv, unsigned char* errorCode) {
   constexpr const char* kName = "DiagPhone::AskNv";
   *errorCode = 0;
   for (int busy = 0;; ++busy) {
-    DiagPacket answer;
-    HRESULT hr = Ask(request, &answer);
+    HRESULT hr = Ask(request_);
     if (!TraceResult(hr, kName, __LINE__)) return hr;
+    const DiagPacket& answer = link_.answer();
     if (IsDiagError(answer[0])) {
       *errorCode = answer[0];
       return DiagErrorResult(answer[0]);  // the caller decides whether it matters
@@ -88,17 +88,21 @@ HRESULT DiagPhone::AskNv(const DiagPacket& request, NvAnswer* nv, unsigned char*
 }
 
 HRESULT DiagPhone::Read(std::uint16_t id, unsigned char element, NvAnswer* answer, unsigned char* errorCode) {
-  return AskNv(NvReadRequest(id, element), answer, errorCode);
+  NvReadRequest(id, element, &request_);
+  return AskNv(answer, errorCode);
 }
 
 HRESULT DiagPhone::Write(const NvItem& item, NvAnswer* answer, unsigned char* errorCode) {
-  return AskNv(NvWriteRequest(item.id, item.data), answer, errorCode);
+  NvWriteRequest(item.id, item.data, &request_);
+  return AskNv(answer, errorCode);
 }
 
 HRESULT DiagPhone::ReadContext(std::uint16_t id, std::uint16_t context, NvAnswer* answer, unsigned char* errorCode) {
-  return AskNv(NvContextReadRequest(id, context), answer, errorCode);
+  NvContextReadRequest(id, context, &request_);
+  return AskNv(answer, errorCode);
 }
 
 HRESULT DiagPhone::WriteContext(const NvItem& item, std::uint16_t context, NvAnswer* answer, unsigned char* errorCode) {
-  return AskNv(NvContextWriteRequest(item.id, context, item.data), answer, errorCode);
+  NvContextWriteRequest(item.id, context, item.data, &request_);
+  return AskNv(answer, errorCode);
 }

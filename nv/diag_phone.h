@@ -32,10 +32,13 @@ class DiagPhone {
   HRESULT WriteContext(const NvItem& item, std::uint16_t context, NvAnswer* answer, unsigned char* errorCode);
 
  private:
-  // Exchange with one more try when the answer does not come or is garbled.
-  HRESULT Ask(const DiagPacket& request, DiagPacket* answer);
-  HRESULT AskNv(const DiagPacket& request, NvAnswer* answer, unsigned char* errorCode);
+  // Exchange with one more try when the answer does not come or is garbled;
+  // on S_OK the answer is link_.answer().
+  HRESULT Ask(const DiagPacket& request);
+  // Asks the NV request in request_.
+  HRESULT AskNv(NvAnswer* answer, unsigned char* errorCode);
   DiagLink link_;
+  DiagPacket request_;  // the NV request in flight; its storage serves every one
 };
 
 // How often, and after what pause, a busy NV request is asked again.

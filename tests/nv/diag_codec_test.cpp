@@ -20,13 +20,21 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 }
 std::uint16_t Fcs(const Bytes& p) { return FrameCheckSequence(p.data(), p.size()); }
 
-// The packets a decoder makes of bytes, in order.
+// The packets a decoder makes of bytes, in order. Fed byte by byte and fed
+// in runs as a port hands them over, the decoder must find the same.
 std::vector<Bytes> Decode(const Bytes& bytes, int* bad = nullptr) {
-  DiagFrameDecoder decoder;
-  std::vector<Bytes> packets;
+  DiagFrameDecoder single, runs;
+  std::vector<Bytes> packets, fromRuns;
   for (unsigned char b : bytes)
-    if (decoder.Feed(b)) packets.push_back(decoder.packet());
-  if (bad) *bad = decoder.badFrames();
+    if (single.Feed(b)) packets.push_back(single.packet());
+  for (size_t at = 0; at < bytes.size();) {
+    bool closed = false;
+    at += runs.Feed(bytes.data() + at, bytes.size() - at, &closed);
+    if (closed) fromRuns.push_back(runs.packet());
+  }
+  EXPECT_EQ(fromRuns, packets);
+  EXPECT_EQ(runs.badFrames(), single.badFrames());
+  if (bad) *bad = single.badFrames();
   return packets;
 }
 
@@ -130,6 +138,10 @@ TEST(DiagFrames, EveryByteAfterAFlagStartsAFrame) {
   corrupt[20] ^= 0x40;
   EXPECT_TRUE(Decode(Cat({corrupt, {0x41, 0x7E}}), &bad).empty());
   EXPECT_EQ(bad, 2);
+  // The largest packet is kept; one byte more and the frame is dropped whole.
+  const Bytes largest(kMaxDiagPacket, 0x7D);
+  EXPECT_EQ(Decode(EncodeDiagFrame(largest)), std::vector<Bytes>{largest});
+  EXPECT_EQ(Decode(Cat({EncodeDiagFrame(Bytes(kMaxDiagPacket + 1, 0x11)), kD2Frame})), std::vector<Bytes>{kD2Packet});
   // The download receiver, which hunts for an opening flag, would lose the
   // first answer of a phone that sends none; this one does not.
   ScriptedPort port;
@@ -147,11 +159,10 @@ TEST(DiagLinkTest, AnswersAreMatchedAndOtherPacketsSkipped) {
   phone.leadingFlag = true;
   phone.noise = {0x79, 0x01, 0x02};  // an extended message before every answer
   DiagLink link(phone);
-  DiagPacket answer;
-  ASSERT_EQ(link.Exchange(NvReadRequest(0x077D, 0), &answer), S_OK);
-  EXPECT_EQ(answer, kD2Packet);
-  ASSERT_EQ(link.Exchange({0xFE, 0x01, 0x02}, &answer), S_OK);  // unknown: the error response answers
-  EXPECT_EQ(answer, (Bytes{0x13, 0xFE, 0x01, 0x02}));
+  ASSERT_EQ(link.Exchange(NvReadRequest(0x077D, 0)), S_OK);
+  EXPECT_EQ(link.answer(), kD2Packet);
+  ASSERT_EQ(link.Exchange({0xFE, 0x01, 0x02}), S_OK);  // unknown: the error response answers
+  EXPECT_EQ(link.answer(), (Bytes{0x13, 0xFE, 0x01, 0x02}));
 
   // An answer for another item is no answer to this request.
   ScriptedPort port;
@@ -159,22 +170,21 @@ TEST(DiagLinkTest, AnswersAreMatchedAndOtherPacketsSkipped) {
   other[1] = 0x01;
   port.Answer(Cat({EncodeDiagFrame(other), kD2Frame}));
   DiagLink scripted(port);
-  ASSERT_EQ(scripted.Exchange(NvReadRequest(0x077D, 0), &answer), S_OK);
-  EXPECT_EQ(answer, kD2Packet);
+  ASSERT_EQ(scripted.Exchange(NvReadRequest(0x077D, 0)), S_OK);
+  EXPECT_EQ(scripted.answer(), kD2Packet);
   EXPECT_EQ(port.writes.at(0), EncodeDiagFrame(NvReadRequest(0x077D, 0)));  // no opening flag sent
 }
 
 TEST(DiagLinkTest, SilenceAndGarbledAnswersHaveCodesOfTheirOwn) {
   FakeDiagPhone silent;
   silent.silentAfter = 0;
-  DiagPacket answer;
-  EXPECT_EQ(DiagLink(silent).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_EQ(DiagLink(silent).Exchange(VersionRequest()), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   FakeDiagPhone garbled;
   garbled.corruptFrom = 0;
-  EXPECT_EQ(DiagLink(garbled).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_CRC));
+  EXPECT_EQ(DiagLink(garbled).Exchange(VersionRequest()), HRESULT_FROM_WIN32(ERROR_CRC));
   ScriptedPort gone;
   gone.FailReads(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), 1);
-  EXPECT_EQ(DiagLink(gone).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(DiagLink(gone).Exchange(VersionRequest()), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
 }
 
 namespace {
@@ -206,7 +216,6 @@ class ChattyPort : public SerialPort {
 TEST(DiagLinkTest, APhoneThatOnlyChattersTimesOut) {
   ScopedTimeScale fast(0.01);
   ChattyPort port;
-  DiagPacket answer;
-  EXPECT_EQ(DiagLink(port).Exchange(VersionRequest(), &answer), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  EXPECT_EQ(DiagLink(port).Exchange(VersionRequest()), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   EXPECT_LT(port.sent(), 50u << 20);  // it gave up at its deadline, not when the port ran dry
 }

@@ -1,31 +1,34 @@
 #include "tools/phonesim/diag_frame.h"
 
+#include <algorithm>
+
 namespace phonesim {
 
-namespace {
-
-void PutStuffed(Bytes& out, std::uint8_t b) {
-  if (b == kDiagFlag || b == kDiagEscape) {
-    out.push_back(kDiagEscape);
-    out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-  } else {
-    out.push_back(b);
-  }
+Bytes EncodeDiagFrame(const Bytes& packet, bool leadingFlag, bool corruptCheck) {
+  Bytes out;
+  AppendDiagFrame(out, packet, leadingFlag, corruptCheck);
+  return out;
 }
 
-}  // namespace
-
-Bytes EncodeDiagFrame(const Bytes& packet, bool leadingFlag, bool corruptCheck) {
+void AppendDiagFrame(Bytes& out, const Bytes& packet, bool leadingFlag, bool corruptCheck) {
   std::uint16_t fcs = SimCrc(packet.data(), packet.size());
   if (corruptCheck) fcs ^= 0x8001;
-  Bytes out;
-  out.reserve(2 * (packet.size() + 2) + 2);
-  if (leadingFlag) out.push_back(kDiagFlag);
-  for (std::uint8_t b : packet) PutStuffed(out, b);
-  PutStuffed(out, static_cast<std::uint8_t>(fcs));
-  PutStuffed(out, static_cast<std::uint8_t>(fcs >> 8));
-  out.push_back(kDiagFlag);
-  return out;
+  const std::size_t start = out.size();
+  out.resize(start + 2 * (packet.size() + 2) + 2);  // room for every byte stuffed
+  std::uint8_t* p = out.data() + start;
+  if (leadingFlag) *p++ = kDiagFlag;
+  p = PutEscaped(p, packet.data(), packet.size());
+  const std::uint8_t check[2] = {static_cast<std::uint8_t>(fcs), static_cast<std::uint8_t>(fcs >> 8)};
+  p = PutEscaped(p, check, 2);
+  *p++ = kDiagFlag;
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+void DiagDecoder::Keep(const std::uint8_t* bytes, std::size_t size) {
+  const std::size_t room = kDiagMaxPacket + 2 - std::min(current_.size(), kDiagMaxPacket + 2);
+  const std::size_t kept = std::min(size, room);
+  current_.insert(current_.end(), bytes, bytes + kept);
+  if (kept < size) overflow_ = true;
 }
 
 bool DiagDecoder::Take(std::uint8_t byte) {

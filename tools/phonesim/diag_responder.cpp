@@ -16,24 +16,22 @@ void SetLe16(Bytes& b, std::size_t at, std::uint16_t v) {
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-DiagAnswer Reply(Bytes packet) { return DiagAnswer{std::move(packet)}; }
-
-// A request of one of two accepted sizes (with or without the trailing
-// status field), padded to the full one; empty when the size is wrong.
-Bytes PaddedNvRequest(const Bytes& r, std::size_t full) {
-  if (r.size() != full && r.size() != full - 2) return {};
-  Bytes padded = r;
-  padded.resize(full, 0);
-  return padded;
-}
+// Whether an NV request has one of its two accepted sizes: with or without
+// the trailing status field.
+bool NvRequestSize(const Bytes& r, std::size_t full) { return r.size() == full || r.size() == full - 2; }
 
 }  // namespace
 
-Bytes DiagError(std::uint8_t code, const Bytes& request) {
+void PutDiagError(Bytes& out, std::uint8_t code, const Bytes& request) {
   std::size_t echo = std::min(request.size(), diag::kErrorEcho);
-  Bytes b(1 + echo);
-  b[0] = code;
-  std::copy_n(request.begin(), echo, b.begin() + 1);
+  out.resize(1 + echo);
+  out[0] = code;
+  std::copy_n(request.begin(), echo, out.begin() + 1);
+}
+
+Bytes DiagError(std::uint8_t code, const Bytes& request) {
+  Bytes b;
+  PutDiagError(b, code, request);
   return b;
 }
 
@@ -44,34 +42,35 @@ void DiagResponder::Restart() {
   spcAccepted_ = false;
 }
 
-DiagAnswer DiagResponder::Handle(const Bytes& r) {
+const DiagAnswer& DiagResponder::Handle(const Bytes& r) {
   using namespace diag;
-  if (r.empty()) return {};
+  answer_.packet.clear();
+  answer_.nvRequest = answer_.storeChanged = answer_.resets = false;
+  if (r.empty()) return answer_;
   switch (r[0]) {
     case kVersion:
-      return Reply(r.size() == 1 ? Version() : DiagError(kBadLength, r));
-    case kEsn: {
-      if (r.size() != 1) return Reply(DiagError(kBadLength, r));
-      const NvValue* esn = store_.Find({0, kNvEsnItem, 0});
-      Bytes b{kEsn, 0, 0, 0, 0};
-      if (esn) std::copy(esn->begin(), esn->begin() + 4, b.begin() + 1);
-      return Reply(b);
-    }
-    case kSpc: return Spc(r);
-    case kMode: return ModeChange(r);
+      if (r.size() == 1) Version();
+      else Error(kBadLength, r);
+      break;
+    case kEsn: Esn(r); break;
+    case kSpc: Spc(r); break;
+    case kMode: ModeChange(r); break;
     case kNvRead:
-    case kNvWrite: {
-      Bytes padded = PaddedNvRequest(r, kNvPacket);
-      if (padded.empty()) return Reply(DiagError(kBadLength, r));
-      return Nv(std::move(padded), 1, 3, 0, r[0] == kNvWrite);
-    }
-    case kSubsystem: return Subsystem(r);
-    default: return Reply(DiagError(kBadCommand, r));
+    case kNvWrite:
+      if (NvRequestSize(r, kNvPacket)) Nv(r, kNvPacket, 1, 3, 0, r[0] == kNvWrite);
+      else Error(kBadLength, r);
+      break;
+    case kSubsystem: Subsystem(r); break;
+    default: Error(kBadCommand, r); break;
   }
+  return answer_;
 }
 
-Bytes DiagResponder::Version() const {
-  Bytes b(diag::kVersionPacket, 0);
+void DiagResponder::Error(std::uint8_t code, const Bytes& r) { PutDiagError(answer_.packet, code, r); }
+
+void DiagResponder::Version() {
+  Bytes& b = answer_.packet;
+  b.assign(diag::kVersionPacket, 0);
   auto text = [&](std::size_t at, std::size_t size, const char* s) { std::memcpy(&b[at], s, std::min(size, std::strlen(s))); };
   b[0] = diag::kVersion;
   text(1, 11, "Jun 11 2011");
@@ -86,82 +85,87 @@ Bytes DiagResponder::Version() const {
   b[52] = 2;  // slot cycle index
   b[53] = 0x86;
   b[54] = 0x60;
-  return b;
 }
 
-DiagAnswer DiagResponder::Spc(const Bytes& r) {
-  if (r.size() != 7) return Reply(DiagError(diag::kBadLength, r));
-  bool right = !config_.faults.refuseSpc && std::string(r.begin() + 1, r.end()) == config_.spc;
+void DiagResponder::Esn(const Bytes& r) {
+  if (r.size() != 1) return Error(diag::kBadLength, r);
+  const NvValue* esn = store_.Find({0, kNvEsnItem, 0});
+  Bytes& b = answer_.packet;
+  b.assign({diag::kEsn, 0, 0, 0, 0});
+  if (esn) std::copy(esn->begin(), esn->begin() + 4, b.begin() + 1);
+}
+
+void DiagResponder::Spc(const Bytes& r) {
+  if (r.size() != 7) return Error(diag::kBadLength, r);
+  bool right = !config_.faults.refuseSpc && std::equal(r.begin() + 1, r.end(), config_.spc.begin(), config_.spc.end());
   if (right) spcAccepted_ = true;
-  return Reply({diag::kSpc, static_cast<std::uint8_t>(right ? 1 : 0)});
+  answer_.packet.assign({diag::kSpc, static_cast<std::uint8_t>(right ? 1 : 0)});
 }
 
-DiagAnswer DiagResponder::ModeChange(const Bytes& r) {
+void DiagResponder::ModeChange(const Bytes& r) {
   using namespace diag;
-  if (r.size() != 3) return Reply(DiagError(kBadLength, r));
+  if (r.size() != 3) return Error(kBadLength, r);
   switch (Le16(r, 1)) {
-    case kModeOffline: offline_ = true; return Reply(r);
-    case kModeOnline: offline_ = false; return Reply(r);
-    case kModeReset: {
-      if (!offline_) return Reply(DiagError(kBadMode, r));
-      DiagAnswer a = Reply(r);
-      a.resets = true;
-      return a;
-    }
-    default: return Reply(DiagError(kBadParameters, r));
+    case kModeOffline: offline_ = true; break;
+    case kModeOnline: offline_ = false; break;
+    case kModeReset:
+      if (!offline_) return Error(kBadMode, r);
+      answer_.resets = true;
+      break;
+    default: return Error(kBadParameters, r);
   }
+  answer_.packet.assign(r.begin(), r.end());
 }
 
-DiagAnswer DiagResponder::Subsystem(const Bytes& r) {
+void DiagResponder::Subsystem(const Bytes& r) {
   using namespace diag;
-  if (r.size() < 4) return Reply(DiagError(kBadLength, r));
+  if (r.size() < 4) return Error(kBadLength, r);
   std::uint16_t command = Le16(r, 2);
-  if (r[1] != kNvSubsystem || (command != 1 && command != 2)) return Reply(DiagError(kBadCommand, r));
-  Bytes padded = PaddedNvRequest(r, kNvContextPacket);
-  if (padded.empty()) return Reply(DiagError(kBadLength, r));
-  std::uint16_t context = Le16(padded, 6);
-  if (context > 2) return Reply(DiagError(kBadParameters, r));
-  return Nv(std::move(padded), 4, 8, context, command == 2);
+  if (r[1] != kNvSubsystem || (command != 1 && command != 2)) return Error(kBadCommand, r);
+  if (!NvRequestSize(r, kNvContextPacket)) return Error(kBadLength, r);
+  std::uint16_t context = Le16(r, 6);
+  if (context > 2) return Error(kBadParameters, r);
+  Nv(r, kNvContextPacket, 4, 8, context, command == 2);
 }
 
-DiagAnswer DiagResponder::Nv(Bytes r, std::size_t idAt, std::size_t dataAt, std::uint16_t context, bool write) {
+void DiagResponder::Nv(const Bytes& r, std::size_t full, std::size_t idAt, std::size_t dataAt, std::uint16_t context,
+                       bool write) {
   using namespace diag;
   std::uint16_t id = Le16(r, idAt);
-  if (id >= kIdLimit) return Reply(DiagError(kBadParameters, r));
-  DiagAnswer a;
-  a.nvRequest = true;
-  std::size_t statusAt = r.size() - 2;
-  auto answer = [&](std::uint16_t status) {
-    SetLe16(r, statusAt, status);
-    a.packet = std::move(r);
-    return a;
-  };
-  if (nvRequests_++ < config_.faults.busyNvRequests) return answer(kBusy);
-  if (store_.IsProtected(id) && !spcAccepted_) {
-    a.packet = DiagError(kBadSpcMode, r);
-    return a;
-  }
+  if (id >= kIdLimit) return Error(kBadParameters, r);
+  answer_.nvRequest = true;
+  const bool busy = nvRequests_++ < config_.faults.busyNvRequests;
+  if (!busy && store_.IsProtected(id) && !spcAccepted_) return Error(kBadSpcMode, r);
+  Bytes& p = answer_.packet;
+  p.assign(r.begin(), r.end());
+  p.resize(full, 0);
+  SetLe16(p, full - 2, busy ? kBusy : ReadOrWrite(p, dataAt, id, context, write));
+}
+
+std::uint16_t DiagResponder::ReadOrWrite(Bytes& p, std::size_t dataAt, std::uint16_t id, std::uint16_t context,
+                                         bool write) {
+  using namespace diag;
   std::uint16_t elements = store_.Elements(id);
-  NvKey key{context, id, static_cast<std::uint16_t>(elements > 0 ? r[dataAt] : 0)};
-  auto data = r.begin() + static_cast<std::ptrdiff_t>(dataAt);
+  NvKey key{context, id, static_cast<std::uint16_t>(elements > 0 ? p[dataAt] : 0)};
+  auto data = p.begin() + static_cast<std::ptrdiff_t>(dataAt);
   if (!write) std::fill(data, data + kNvDataSize, 0);  // a read answers with the value or zeros
-  if (elements > 0 && key.index >= elements) return answer(kBadParameter);
+  if (elements > 0 && key.index >= elements) return kBadParameter;
   if (write) {
-    if (store_.IsReadOnly(id)) return answer(kReadOnly);
+    if (store_.IsReadOnly(id)) return kReadOnly;
     NvValue value;
     std::copy(data, data + kNvDataSize, value.begin());
     store_.Put(key, value);
-    written_.insert(key);
-    a.storeChanged = true;
-    return answer(kDone);
+    if (config_.faults.badReadBack) written_.insert(key);
+    answer_.storeChanged = true;
+    return kDone;
   }
   const NvValue* value = store_.Find(key);
-  if (!value) return answer(store_.IsDefined(id) || elements > 0 ? kNotActive : kBadParameter);
+  if (!value) return store_.IsDefined(id) || elements > 0 ? kNotActive : kBadParameter;
   std::copy(value->begin(), value->end(), data);
   if (config_.faults.badReadBack && written_.count(key) != 0) {
     for (std::size_t i = 1; i < kNvDataSize; ++i) data[static_cast<std::ptrdiff_t>(i)] ^= 0xA5;
   }
-  return answer(kDone);
+  return kDone;
 }
 
 }  // namespace phonesim

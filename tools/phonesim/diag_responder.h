@@ -47,7 +47,9 @@ class DiagResponder {
  public:
   DiagResponder(DiagPhoneConfig config, NvStore store);
 
-  DiagAnswer Handle(const Bytes& request);
+  // The answer to request. It is built in the responder's own buffer, which
+  // serves every answer, and stays valid until the next call.
+  const DiagAnswer& Handle(const Bytes& request);
   // The phone starts again after a reset: online, code not accepted.
   void Restart();
 
@@ -56,17 +58,24 @@ class DiagResponder {
   const NvStore& store() const { return store_; }
 
  private:
-  Bytes Version() const;
-  DiagAnswer Spc(const Bytes& r);
-  DiagAnswer ModeChange(const Bytes& r);
-  DiagAnswer Subsystem(const Bytes& r);
-  // An NV request padded to its full size; idAt is the id's offset, the
-  // data follows `dataAt`, the status sits in the last two bytes.
-  DiagAnswer Nv(Bytes r, std::size_t idAt, std::size_t dataAt, std::uint16_t context, bool write);
+  // Each fills answer_ for its request.
+  void Version();
+  void Esn(const Bytes& r);
+  void Spc(const Bytes& r);
+  void ModeChange(const Bytes& r);
+  void Subsystem(const Bytes& r);
+  void Error(std::uint8_t code, const Bytes& r);
+  // An NV request of `full` bytes (or two fewer, without the status); idAt
+  // is the id's offset, the data follows `dataAt`. The answer is the
+  // request padded to its full size, data and status filled in.
+  void Nv(const Bytes& r, std::size_t full, std::size_t idAt, std::size_t dataAt, std::uint16_t context, bool write);
+  // Reads or writes the value the padded request p names; its status.
+  std::uint16_t ReadOrWrite(Bytes& p, std::size_t dataAt, std::uint16_t id, std::uint16_t context, bool write);
 
   DiagPhoneConfig config_;
   NvStore store_;
-  std::set<NvKey> written_;
+  DiagAnswer answer_;
+  std::set<NvKey> written_;  // kept only for the badReadBack fault
   int nvRequests_ = 0;
   bool offline_ = false;
   bool spcAccepted_ = false;
@@ -74,5 +83,7 @@ class DiagResponder {
 
 // An error answer: the code, then the first bytes of the offending request.
 Bytes DiagError(std::uint8_t code, const Bytes& request);
+// The same written into out.
+void PutDiagError(Bytes& out, std::uint8_t code, const Bytes& request);
 
 }  // namespace phonesim

@@ -1,7 +1,6 @@
 #include "tools/phonesim/diagnostic_phone.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -13,6 +12,7 @@
 
 #include "tools/bench_state/bench_state.h"
 #include "tools/phonesim/generated_nv.h"
+#include "tools/phonesim/pty_wake.h"
 #include "tools/phonesim/time_scale.h"
 
 namespace phonesim {
@@ -58,13 +58,18 @@ bool DiagnosticPhone::Start(std::string* error) {
   if (!OpenPort(error)) return false;
   WriteDump(true);
   Publish("diagnostic");
-  thread_ = std::thread(&DiagnosticPhone::Run, this);
+  running_ = true;
+  thread_ = std::thread([this] {
+    Run();
+    running_ = false;
+  });
   if (!options_.benchDir.empty()) dumper_ = std::thread(&DiagnosticPhone::DumpLoop, this);
   return true;
 }
 
 void DiagnosticPhone::Stop() {
   stop_ = true;
+  WakeUntilEnded(running_, [this] { WakePort(); });
   if (thread_.joinable()) thread_.join();
   if (dumper_.joinable()) dumper_.join();
   WriteDump(false);
@@ -102,13 +107,17 @@ bool DiagnosticPhone::OpenPort(std::string* error) {
   ::tcgetattr(master, &tio);
   ::cfmakeraw(&tio);  // no echo of the phone's answers, no line editing
   ::tcsetattr(master, TCSANOW, &tio);
-  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-  int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   std::lock_guard lock(mutex_);
   master_ = master;
   slave_ = slave;
   portPath_ = name;
   return true;
+}
+
+void DiagnosticPhone::WakePort() {
+  std::lock_guard lock(mutex_);
+  WakeMasterThroughSlave(slave_);
 }
 
 void DiagnosticPhone::LeavePort() {
@@ -132,10 +141,13 @@ void DiagnosticPhone::Run() {
   DiagDecoder decoder;
   std::uint8_t buffer[4096];
   while (!stop_) {
-    pollfd p{master_, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
+    // One blocking read takes what the host sent; Stop wakes it.
     ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0) continue;  // nobody holds the port open: wait for the next open
+    if (stop_) break;
+    if (n <= 0) {  // interrupted, or a port that fails: try again after a pause
+      if (n == 0 || errno != EINTR) ::usleep(10000);
+      continue;
+    }
     bool reset = false;
     decoder.Feed(buffer, static_cast<std::size_t>(n), [&](const Bytes& packet) {
       if (!reset && !stop_) reset = Serve(packet);
@@ -151,32 +163,30 @@ void DiagnosticPhone::Run() {
 bool DiagnosticPhone::Serve(const Bytes& packet) {
   ++packets_;
   if (options_.link.silenceAfterPackets >= 0 && packets_ > options_.link.silenceAfterPackets) return false;
-  DiagAnswer answer;
+  // The answer stays in the responder's buffer, which only this thread
+  // changes, so it is framed outside the lock.
+  const DiagAnswer* answer = nullptr;
   {
     std::lock_guard lock(mutex_);
-    answer = responder_.Handle(packet);
-    if (answer.storeChanged) ++changes_;
+    answer = &responder_.Handle(packet);
+    if (answer->storeChanged) ++changes_;
   }
-  if (answer.packet.empty()) return false;
-  if (!answer.nvRequest) WriteDump(false);
+  if (answer->packet.empty()) return false;
+  if (!answer->nvRequest) WriteDump(false);
   ++answers_;
   bool corrupt = options_.link.corruptFcsFrom >= 0 && answers_ >= options_.link.corruptFcsFrom;
-  Send(EncodeDiagFrame(answer.packet, options_.leadingFlag, corrupt));
-  return answer.resets;
+  frame_.clear();
+  AppendDiagFrame(frame_, answer->packet, options_.leadingFlag, corrupt);
+  Send(frame_);
+  return answer->resets;
 }
 
 void DiagnosticPhone::Send(const Bytes& frame) {
   std::size_t done = 0;
   while (done < frame.size() && !stop_) {
     ssize_t n = ::write(master_, frame.data() + done, frame.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{master_, POLLOUT, 0};
-      ::poll(&p, 1, 50);
-    } else {
-      return;
-    }
+    if (n > 0) done += static_cast<std::size_t>(n);
+    else if (n == 0 || errno != EINTR) return;
   }
 }
 

@@ -75,6 +75,8 @@ class DiagnosticPhone {
   // Answers one packet; true when the phone resets after the answer.
   bool Serve(const Bytes& packet);
   void Send(const Bytes& frame);
+  // Gets the phone's thread out of a blocking read or write on its port.
+  void WakePort();
   void WaitUntilHostRead();
   void ComeBack();
   void WriteDump(bool always);
@@ -84,11 +86,13 @@ class DiagnosticPhone {
   mutable std::mutex mutex_;  // the responder and the port's path
   DiagResponder responder_;
   std::string portPath_;
-  int master_ = -1;
-  int slave_ = -1;  // held so the master never reads as hung up while the host is away
+  int master_ = -1;  // blocking: the phone's thread waits in one read per batch of requests
+  int slave_ = -1;   // held so the master never reads as hung up while the host is away; non-blocking
+  Bytes frame_;      // the answer's frame; its storage serves every answer
   int packets_ = 0, answers_ = 0;
   std::atomic<int> comebacks_{0}, dropped_{0};
   std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{false};  // the phone's thread has not ended yet
   std::thread thread_, dumper_;
   std::mutex dumpMutex_;  // one dump write at a time
   std::atomic<std::uint64_t> changes_{0}, dumped_{0};

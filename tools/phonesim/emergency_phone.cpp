@@ -29,42 +29,43 @@ const Bytes kStreamingError = {0x0D, 0x00, 0x00, 0x00, 0x01};
 EmergencyPhone::EmergencyPhone(EmergencyPhoneConfig config)
     : config_(std::move(config)), stage_(config_.startInProgrammer ? Stage::Programmer : Stage::BootLoader) {}
 
-std::vector<Bytes> EmergencyPhone::Handle(const Bytes& request) {
-  if (request.empty()) return {};
-  std::vector<Bytes> replies;
+const Replies& EmergencyPhone::Handle(const Bytes& request) {
+  replies_.Clear();
+  if (request.empty()) return replies_;
   switch (stage_) {
-    case Stage::BootLoader: replies = BootLoader(request); break;
-    case Stage::Programmer: replies = Programmer(request); break;
-    case Stage::Reset: return {};
+    case Stage::BootLoader: BootLoader(request); break;
+    case Stage::Programmer: Programmer(request); break;
+    case Stage::Reset: return replies_;
   }
   auto wrong = config_.faults.answerCode.find(request[0]);
-  if (wrong != config_.faults.answerCode.end() && !replies.empty()) replies.back()[0] = wrong->second;
-  return replies;
+  if (wrong != config_.faults.answerCode.end() && !replies_.empty()) replies_.back()[0] = wrong->second;
+  return replies_;
 }
 
-std::vector<Bytes> EmergencyPhone::BootLoader(const Bytes& r) {
+void EmergencyPhone::BootLoader(const Bytes& r) {
   switch (r[0]) {
     case 0x07: {  // parameter request
-      Bytes reply = {0x08, 0x14, 0x01, static_cast<std::uint8_t>(config_.largestWrite >> 8),
-                     static_cast<std::uint8_t>(config_.largestWrite), 0x00, 0xFF, 0x00};
+      Bytes& reply = replies_.Add();
+      reply.assign({0x08, 0x14, 0x01, static_cast<std::uint8_t>(config_.largestWrite >> 8),
+                    static_cast<std::uint8_t>(config_.largestWrite), 0x00, 0xFF, 0x00});
       if (config_.faults.parameterResponseLength) reply.resize(*config_.faults.parameterResponseLength, 0x00);
-      return {reply};
+      return;
     }
     case 0x0F: {  // write 32-bit address
-      if (r.size() < 7) return {kDmssNak};
+      if (r.size() < 7) return Reply(kDmssNak);
       std::uint32_t address = Be32(r, 1);
       size_t length = static_cast<size_t>(r[5] << 8 | r[6]);
-      if (r.size() != length + 7 || length > config_.largestWrite) return {kDmssNak};
-      if (writes_++ == config_.faults.nakWrite) return {kDmssNak};
+      if (r.size() != length + 7 || length > config_.largestWrite) return Reply(kDmssNak);
+      if (writes_++ == config_.faults.nakWrite) return Reply(kDmssNak);
       for (size_t i = 0; i < length; ++i) memory_[address + static_cast<std::uint32_t>(i)] = r[7 + i];
-      return {{0x02}};
+      return Reply({0x02});
     }
     case 0x05:  // go
-      if (r.size() != 5) return {kDmssNak};
+      if (r.size() != 5) return Reply(kDmssNak);
       jumpedTo_ = Be32(r, 1);
       stage_ = Stage::Programmer;
-      return {{0x02}};
-    default: return {kDmssNak};
+      return Reply({0x02});
+    default: return Reply(kDmssNak);
   }
 }
 
@@ -86,68 +87,66 @@ Bytes EmergencyPhone::HelloResponse() const {
   return b;
 }
 
-std::vector<Bytes> EmergencyPhone::Programmer(const Bytes& r) {
+void EmergencyPhone::Programmer(const Bytes& r) {
   switch (r[0]) {
     case 0x01:  // hello
       // Every byte counts: the text, version 3, compatible version 3, features 9.
       if (r.size() != 36 || std::memcmp(r.data() + 1, "QCOM fast download protocol host", 32) != 0 || r[33] != 3 ||
           r[34] != 3 || r[35] != 9)
-        return {kStreamingError};
-      return {HelloResponse()};
+        return Reply(kStreamingError);
+      return Reply(HelloResponse());
     case 0x17: {  // security mode
-      std::vector<Bytes> replies;
       for (int i = 0; i < config_.faults.logPacketsBeforeSecurity; ++i) {
         std::string text = "log message " + std::to_string(i) + " of the programmer";
-        Bytes log;
-        log.reserve(1 + text.size());
+        Bytes& log = replies_.Add();
         log.push_back(0x0E);
         log.insert(log.end(), text.begin(), text.end());
-        replies.push_back(log);
       }
       trusted_ = r.size() == 2 && r[1] == 0x01;
-      replies.push_back({0x18});
-      return replies;
+      return Reply({0x18});
     }
     case 0x1B:  // open multi-image
       open_ = r.size() == 2 && r[1] == 0x21 && !config_.faults.refuseOpen;
-      return {{0x1C, static_cast<std::uint8_t>(open_ ? 0x00 : 0x01)}};
-    case 0x07: {  // stream write
-      if (!open_ || r.size() < 6 || r.size() - 5 > config_.block) return {kStreamingError};
-      std::uint32_t address = Le32(r, 1);
-      size_t length = r.size() - 5;
-      if (address + length > config_.maxEmmcBytes) return {kStreamingError};
-      if (emmc_.size() < address + length) emmc_.resize(address + length);
-      std::copy(r.begin() + 5, r.end(), emmc_.begin() + address);
-      const int write = streamWrites_++;
-      Bytes ack = {static_cast<std::uint8_t>(write == config_.faults.wrongAckCode ? 0x09 : 0x08)};
-      AddLe32(ack, write == config_.faults.misaddressAck ? address + 1 : address);
-      return {ack};
-    }
-    case 0x03: {  // read
-      if (!open_ || r.size() != 7) return {kStreamingError};
-      std::uint32_t address = Le32(r, 1);
-      size_t length = static_cast<size_t>(r[5] | r[6] << 8);
-      Bytes reply;
-      reply.reserve(5 + length);
-      reply.push_back(0x04);
-      AddLe32(reply, reads_++ == config_.faults.misaddressRead ? address + config_.block : address);
-      size_t stored = address < emmc_.size() ? std::min(length, emmc_.size() - address) : 0;
-      if (stored > 0) reply.insert(reply.end(), emmc_.begin() + address, emmc_.begin() + address + stored);
-      reply.resize(5 + length, 0);  // never written: reads as zeros
-      if (config_.faults.corruptReadBack) {
-        for (size_t i = 5; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(~reply[i]);
-      }
-      if (config_.faults.corruptLastReadByte && reply.size() > 5) reply.back() ^= 0x01;
-      return {reply};
-    }
+      return Reply({0x1C, static_cast<std::uint8_t>(open_ ? 0x00 : 0x01)});
+    case 0x07: return StreamWrite(r);
+    case 0x03: return Read(r);
     case 0x15:  // close
       open_ = false;
-      return {{0x16}};
+      return Reply({0x16});
     case 0x0B:  // reset
       stage_ = Stage::Reset;
-      return {{0x0C}};
-    default: return {kStreamingError};
+      return Reply({0x0C});
+    default: return Reply(kStreamingError);
   }
+}
+
+void EmergencyPhone::StreamWrite(const Bytes& r) {
+  if (!open_ || r.size() < 6 || r.size() - 5 > config_.block) return Reply(kStreamingError);
+  std::uint32_t address = Le32(r, 1);
+  size_t length = r.size() - 5;
+  if (address + length > config_.maxEmmcBytes) return Reply(kStreamingError);
+  if (emmc_.size() < address + length) emmc_.resize(address + length);
+  std::copy(r.begin() + 5, r.end(), emmc_.begin() + address);
+  const int write = streamWrites_++;
+  Bytes& ack = replies_.Add();
+  ack.push_back(static_cast<std::uint8_t>(write == config_.faults.wrongAckCode ? 0x09 : 0x08));
+  AddLe32(ack, write == config_.faults.misaddressAck ? address + 1 : address);
+}
+
+void EmergencyPhone::Read(const Bytes& r) {
+  if (!open_ || r.size() != 7) return Reply(kStreamingError);
+  std::uint32_t address = Le32(r, 1);
+  size_t length = static_cast<size_t>(r[5] | r[6] << 8);
+  Bytes& reply = replies_.Add();
+  reply.push_back(0x04);
+  AddLe32(reply, reads_++ == config_.faults.misaddressRead ? address + config_.block : address);
+  size_t stored = address < emmc_.size() ? std::min(length, emmc_.size() - address) : 0;
+  if (stored > 0) reply.insert(reply.end(), emmc_.begin() + address, emmc_.begin() + address + stored);
+  reply.resize(5 + length, 0);  // never written: reads as zeros
+  if (config_.faults.corruptReadBack) {
+    for (size_t i = 5; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(~reply[i]);
+  }
+  if (config_.faults.corruptLastReadByte && reply.size() > 5) reply.back() ^= 0x01;
 }
 
 }  // namespace phonesim

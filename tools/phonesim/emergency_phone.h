@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,43 @@ struct EmergencyPhoneConfig {
   ProtocolFaults faults;
 };
 
+// The reply payloads to one request. Their buffers are kept from request to
+// request, so that answering allocates nothing once they have grown to the
+// replies' sizes.
+class Replies {
+ public:
+  // A new, empty reply at the end (valid until the next Add or Clear).
+  Bytes& Add() {
+    if (count_ == slots_.size()) slots_.emplace_back();
+    Bytes& reply = slots_[count_++];
+    reply.clear();
+    return reply;
+  }
+  void Clear() { count_ = 0; }
+
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  const Bytes& at(std::size_t i) const {
+    if (i >= count_) throw std::out_of_range("Replies::at");
+    return slots_[i];
+  }
+  Bytes& back() { return slots_[count_ - 1]; }
+  const Bytes* begin() const { return slots_.data(); }
+  const Bytes* end() const { return slots_.data() + count_; }
+
+ private:
+  std::vector<Bytes> slots_;
+  std::size_t count_ = 0;
+};
+
 class EmergencyPhone {
  public:
   enum class Stage { BootLoader, Programmer, Reset };
 
   explicit EmergencyPhone(EmergencyPhoneConfig config);
 
-  std::vector<Bytes> Handle(const Bytes& request);
+  // The replies to request, valid until the next call.
+  const Replies& Handle(const Bytes& request);
 
   Stage stage() const { return stage_; }
   // Memory written by the boot loader, byte by byte.
@@ -57,8 +88,13 @@ class EmergencyPhone {
   bool trusted() const { return trusted_; }
 
  private:
-  std::vector<Bytes> BootLoader(const Bytes& r);
-  std::vector<Bytes> Programmer(const Bytes& r);
+  // Each adds the replies to r.
+  void BootLoader(const Bytes& r);
+  void Programmer(const Bytes& r);
+  void StreamWrite(const Bytes& r);
+  void Read(const Bytes& r);
+  void Reply(const Bytes& payload) { replies_.Add() = payload; }
+  void Reply(std::initializer_list<std::uint8_t> payload) { replies_.Add().assign(payload); }
   Bytes HelloResponse() const;
 
   EmergencyPhoneConfig config_;
@@ -71,6 +107,7 @@ class EmergencyPhone {
   bool trusted_ = false;
   bool open_ = false;
   Bytes emmc_;
+  Replies replies_;
 };
 
 }  // namespace phonesim

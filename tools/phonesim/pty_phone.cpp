@@ -1,7 +1,6 @@
 #include "tools/phonesim/pty_phone.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -14,6 +13,7 @@
 #include <fstream>
 
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/pty_wake.h"
 #include "tools/phonesim/time_scale.h"
 
 namespace phonesim {
@@ -43,17 +43,26 @@ bool PtyEmergencyPhone::Start(std::string* error) {
   ::tcgetattr(master_, &tio);
   ::cfmakeraw(&tio);
   ::tcsetattr(master_, TCSANOW, &tio);
-  slave_ = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  slave_ = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   Publish("emergency");
-  thread_ = std::thread(&PtyEmergencyPhone::Run, this);
+  running_ = true;
+  thread_ = std::thread([this] {
+    Run();
+    running_ = false;
+  });
   return true;
 }
 
 void PtyEmergencyPhone::Stop() {
   stop_ = true;
+  WakeUntilEnded(running_, [this] { WakePort(); });
   if (thread_.joinable()) thread_.join();
   LeavePort();
+}
+
+void PtyEmergencyPhone::WakePort() {
+  std::lock_guard lock(portMutex_);
+  WakeMasterThroughSlave(slave_);
 }
 
 EmergencyPhone PtyEmergencyPhone::Snapshot() const {
@@ -71,6 +80,7 @@ void PtyEmergencyPhone::Publish(const std::string& mode) {
 }
 
 void PtyEmergencyPhone::LeavePort() {
+  std::lock_guard lock(portMutex_);
   if (master_ >= 0) ::close(master_);
   if (slave_ >= 0) ::close(slave_);
   master_ = slave_ = -1;
@@ -83,10 +93,7 @@ bool PtyEmergencyPhone::Send(const Bytes& frame) {
     if (n > 0) {
       done += static_cast<size_t>(n);
       Pace(static_cast<size_t>(n));
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{master_, POLLOUT, 0};
-      ::poll(&p, 1, 50);
-    } else {
+    } else if (n == 0 || errno != EINTR) {
       return false;
     }
   }
@@ -147,33 +154,34 @@ void PtyEmergencyPhone::Run() {
   FrameDecoder decoder;
   std::uint8_t buffer[65536];
   // The replies to what one read brought go out in one write, as the host
-  // sends each frame in one write.
+  // sends each frame in one write. The buffer serves every batch.
   Bytes out;
   auto flush = [&] {
     if (!out.empty()) Send(out);
     out.clear();
   };
   while (!stop_) {
-    // What the host sent is read at once; the phone waits in poll (and
-    // looks at its stop flag) only when nothing is there.
+    // One blocking read takes what the host sent; Stop wakes it.
     ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0) {  // nothing yet, or nobody holds the port open: wait for more
-      pollfd p{master_, POLLIN, 0};
-      ::poll(&p, 1, 50);
+    if (stop_) break;
+    if (n <= 0) {  // interrupted, or a port that fails: try again after a pause
+      if (n == 0 || errno != EINTR) ::usleep(10000);
       continue;
     }
     Pace(static_cast<size_t>(n));
     bool left = false;
     decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
       if (left || stop_) return;
-      std::vector<Bytes> replies;
+      // The replies stay in the phone's buffers, which only this thread
+      // changes, so they are framed outside the lock.
+      const Replies* replies = nullptr;
       EmergencyPhone::Stage stage;
       {
         std::lock_guard lock(mutex_);
-        replies = phone_.Handle(request);
+        replies = &phone_.Handle(request);
         stage = phone_.stage();
       }
-      for (const Bytes& reply : replies) {
+      for (const Bytes& reply : *replies) {
         ReplyAction action = shaper_.Next();
         if (action == ReplyAction::Vanish) {
           flush();

@@ -48,6 +48,8 @@ class PtyEmergencyPhone {
  private:
   void Run();
   bool Send(const Bytes& frames);
+  // Gets the phone's thread out of a blocking read or write on its port.
+  void WakePort();
   void Babble();
   void LeavePort();
   void WaitUntilHostRead();
@@ -59,11 +61,13 @@ class PtyEmergencyPhone {
   mutable std::mutex mutex_;
   EmergencyPhone phone_;
   ReplyShaper shaper_;
-  int master_ = -1;
-  int slave_ = -1;  // held so the master never reads as hung up while the port is closed
+  std::mutex portMutex_;  // the descriptors, which the phone's thread closes when it leaves
+  int master_ = -1;  // blocking: the phone's thread waits in one read per batch of requests
+  int slave_ = -1;   // held so the master never reads as hung up while the port is closed; non-blocking
   std::string portPath_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{false};  // the phone's thread has not ended yet
   std::atomic<bool> isDisk_{false};
   std::atomic<int> badFrames_{0};
   double pacedBytes_ = 0;

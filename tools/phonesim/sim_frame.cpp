@@ -33,17 +33,21 @@ std::uint16_t SimCrc(const std::uint8_t* data, size_t size) {
   return static_cast<std::uint16_t>(~crc);
 }
 
-namespace {
-std::uint8_t* PutEscaped(std::uint8_t* out, std::uint8_t b) {
-  if (b == 0x7E || b == 0x7D) {
-    *out++ = 0x7D;
-    *out++ = static_cast<std::uint8_t>(b ^ 0x20);
-  } else {
-    *out++ = b;
+std::uint8_t* PutEscaped(std::uint8_t* out, const std::uint8_t* in, size_t size) {
+  for (size_t i = 0; i < size;) {
+    // Runs without a reserved value are copied whole.
+    size_t j = i;
+    while (j < size && in[j] != 0x7E && in[j] != 0x7D) ++j;
+    std::memcpy(out, in + i, j - i);
+    out += j - i;
+    i = j;
+    if (i < size) {
+      *out++ = 0x7D;
+      *out++ = static_cast<std::uint8_t>(in[i++] ^ 0x20);
+    }
   }
   return out;
 }
-}  // namespace
 
 Bytes EncodeFrame(const Bytes& payload, bool corruptCheck) {
   Bytes out;
@@ -58,19 +62,9 @@ void AppendFrame(Bytes& out, const Bytes& payload, bool corruptCheck) {
   out.resize(start + 2 * (payload.size() + 2) + 2);  // room for every byte escaped
   std::uint8_t* p = out.data() + start;
   *p++ = 0x7E;
-  // Runs without a reserved value are copied whole.
-  const std::uint8_t* in = payload.data();
-  const size_t size = payload.size();
-  for (size_t i = 0; i < size;) {
-    size_t j = i;
-    while (j < size && in[j] != 0x7E && in[j] != 0x7D) ++j;
-    std::memcpy(p, in + i, j - i);
-    p += j - i;
-    i = j;
-    if (i < size) p = PutEscaped(p, in[i++]);
-  }
-  p = PutEscaped(p, static_cast<std::uint8_t>(crc));
-  p = PutEscaped(p, static_cast<std::uint8_t>(crc >> 8));
+  p = PutEscaped(p, payload.data(), payload.size());
+  const std::uint8_t check[2] = {static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8)};
+  p = PutEscaped(p, check, 2);
   *p++ = 0x7E;
   out.resize(static_cast<size_t>(p - out.data()));
 }

@@ -13,6 +13,11 @@ using Bytes = std::vector<std::uint8_t>;
 // The X.25 frame check sequence, computed bit by bit.
 std::uint16_t SimCrc(const std::uint8_t* data, size_t size);
 
+// Writes size bytes from in at out, a flag or an escape byte as the escape
+// byte and the byte ^ 0x20 (out holds 2 * size bytes); returns the position
+// behind them.
+std::uint8_t* PutEscaped(std::uint8_t* out, const std::uint8_t* in, size_t size);
+
 // A whole frame for payload; corruptCheck flips a bit of the check sequence.
 Bytes EncodeFrame(const Bytes& payload, bool corruptCheck = false);
 // The same frame appended to out, so several replies go out in one write.
