@@ -29,26 +29,20 @@ std::string RuntimeFolder() {
 }
 
 HRESULT PrepareRuntimeFolder() {
-  constexpr const char* kName = "PrepareRuntimeFolder";
   if (SessionFolder()) return S_OK;
   std::string folder = RuntimeFolder();
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    HRESULT hr = HresultFromLastErrno();
-    TraceResult(hr, kName, __LINE__);
-    return hr;
-  }
   struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) {
-    HRESULT hr = HresultFromLastErrno();
-    TraceResult(hr, kName, __LINE__);
-    return hr;
-  }
-  // Made by someone else, or open to others: not a place for this user's locks.
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+  HRESULT hr = S_OK;
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    hr = HresultFromLastErrno();
+  } else if (::lstat(folder.c_str(), &st) != 0) {
+    hr = HresultFromLastErrno();
+  } else if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    // Made by someone else, or open to others: not a place for this user's locks.
     WriteLog("%s is not this user's private folder (mode %03o, owner %u): refused", folder.c_str(),
              static_cast<unsigned>(st.st_mode & 07777), static_cast<unsigned>(st.st_uid));
-    TraceResult(E_ACCESSDENIED, kName, __LINE__);
-    return E_ACCESSDENIED;
+    hr = E_ACCESSDENIED;
   }
-  return S_OK;
+  TraceResult(hr, "PrepareRuntimeFolder", __LINE__);
+  return hr;
 }

@@ -48,16 +48,12 @@ HRESULT CSingleInstance::Acquire() {
     HRESULT hr = PrepareRuntimeFolder();
     if (!TraceResult(hr, kName, __LINE__)) return hr;
     UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd.valid()) {
-      hr = HresultFromLastErrno();
-      TraceResult(hr, kName, __LINE__);
-      return hr;
-    }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+    if (fd.valid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       lock_ = std::move(fd);
       return S_OK;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    bool heldElsewhere = fd.valid() && (errno == EWOULDBLOCK || errno == EINTR);
+    if (!heldElsewhere) {
       hr = HresultFromLastErrno();
       TraceResult(hr, kName, __LINE__);
       return hr;
