@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "jobs/phone_lock.h"
+#include "shell/runtime_folder.h"
 #include "platform/timing.h"
 
 namespace {
@@ -19,6 +19,8 @@ std::string LockPath() { return RuntimeFolder() + "/{4A74067F-8567-4246-90E7-34F
 
 HRESULT CDownloadLock::Acquire() {
   if (held()) return S_OK;
+  HRESULT hr = PrepareRuntimeFolder();
+  if (FAILED(hr)) return hr;
   UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!fd.valid()) return HresultFromLastErrno();
   for (;;) {

@@ -1,6 +1,5 @@
 #include "flashers/fastboot_flasher.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,9 +63,9 @@ std::string Absolute(const std::string& path) {
 // Splits the pipe's bytes into lines of at most kMaxLine characters.
 class LineReader {
  public:
-  // Reads fd until its end, or until the process behind processFd has ended
-  // and left nothing more (a background child may keep the pipe open).
-  LineReader(int fd, int processFd) : fd_(fd), processFd_(processFd) {}
+  // Reads fd until its end, or until the process has ended and left nothing
+  // more (a background child may keep the pipe open).
+  LineReader(int fd, const ProcessHandle& process) : fd_(fd), process_(process) {}
   // A line; false at the end of the output or when the work is asked to stop.
   bool Next(std::string* line) {
     for (;;) {
@@ -79,18 +78,18 @@ class LineReader {
         return true;
       }
       if (ended_ || StopRequested()) return false;
-      pollfd p[2] = {{fd_, POLLIN, 0}, {processFd_, POLLIN, 0}};
-      if (::poll(p, 2, kStopCheckMs) <= 0) continue;
+      ProcessEvents events = process_.WaitForExitOrInput(fd_, kStopCheckMs);
+      if (!events.readable && !events.ended) continue;
       char buffer[4096];
       ssize_t n = ::read(fd_, buffer, sizeof buffer);
       if (n > 0) pending_.append(buffer, static_cast<size_t>(n));
-      else if (n == 0 || (errno != EAGAIN && errno != EINTR) || (p[1].revents & POLLIN)) ended_ = true;
+      else if (n == 0 || (errno != EAGAIN && errno != EINTR) || events.ended) ended_ = true;
     }
   }
 
  private:
   int fd_;
-  int processFd_;
+  const ProcessHandle& process_;
   std::string pending_;
   bool ended_ = false;
 };
@@ -155,7 +154,7 @@ HRESULT CFastBootFlasher::DoWork() {
       StartProcessTree(FastbootCommandLine(ParentFolder(script), SdkFolder(), script, GetDeviceId()), true, &child);
   if (!TraceResult(hr, kName, __LINE__)) return hr;
 
-  LineReader reader(child.output.get(), child.process.fd());
+  LineReader reader(child.output.get(), child.process);
   double pending = 0.0;
   std::string line;
   while (reader.Next(&line)) {

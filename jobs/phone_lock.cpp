@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 
 #include "platform/format.h"
+#include "shell/runtime_folder.h"
 
 namespace {
 
@@ -21,6 +21,8 @@ std::string Canonical(const std::string& deviceId) {
 }
 
 HRESULT LockFile(const std::string& path, UniqueFd* lock) {
+  HRESULT hr = PrepareRuntimeFolder();
+  if (FAILED(hr)) return hr;
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (!fd.valid()) return HresultFromLastErrno();
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -32,11 +34,6 @@ HRESULT LockFile(const std::string& path, UniqueFd* lock) {
 }
 
 }  // namespace
-
-std::string RuntimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return runtime && *runtime ? runtime : "/tmp";
-}
 
 std::string PhoneLockPath(const std::string& deviceId) { return RuntimeLockPath("phone", deviceId); }
 

@@ -4,16 +4,14 @@
 // job works on the phone. The index's lock follows the phone when it comes
 // back in another mode under another identifier, as an emergency download's
 // phone does as a USB disk. The kernel releases both when their holder dies,
-// so a killed program never leaves a phone locked.
+// so a killed program never leaves a phone locked. The files lie in the
+// runtime folder (shell/runtime_folder.h), which is made and checked first.
 #pragma once
 #include <string>
 
 #include "platform/hresult.h"
 #include "platform/types.h"
 #include "platform/unique_fd.h"
-
-// $XDG_RUNTIME_DIR when set, else /tmp: where the program's lock files live.
-std::string RuntimeFolder();
 
 // The lock file of a device identifier: the identifier (its canonical path
 // when it names an existing file) with every character other than letters,

@@ -1,7 +1,6 @@
 #include "process/executor.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -106,14 +105,17 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
   if (rc != 0) return HresultFromErrno(rc);
   // The write end closes here, so the pipe ends once the child's tree has.
   writeEnd.Reset();
-  return AdoptStartedChild(pid, false, std::move(readEnd), wantOutput, child);
+  // A command that cannot be followed is not left running: it has only
+  // just started, so it is killed outright.
+  return AdoptStartedChild(pid, SIGKILL, std::move(readEnd), wantOutput, child);
 }
 
-HRESULT AdoptStartedChild(pid_t pid, bool endOnFailure, UniqueFd readEnd, bool wantOutput, ChildProcess* child) {
+HRESULT AdoptStartedChild(pid_t pid, int endSignal, UniqueFd readEnd, bool wantOutput, ChildProcess* child) {
   HRESULT hr = child->process.Open(pid);
   if (FAILED(hr)) {
-    if (endOnFailure) ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    ::kill(pid, endSignal);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
     return hr;
   }
   if (wantOutput) {
@@ -131,11 +133,9 @@ HRESULT ExecuteCommand(const std::string& commandLine, std::string* output) {
   bool overflow = false;
   bool pipeOpen = true;
   for (;;) {
-    pollfd fds[2] = {{child.process.fd(), POLLIN, 0}, {child.output.get(), POLLIN, 0}};
-    int rc = ::poll(fds, pipeOpen ? 2 : 1, -1);
-    if (rc < 0 && errno != EINTR) break;
-    if (pipeOpen && (fds[1].revents & (POLLIN | POLLHUP))) pipeOpen = ReadAvailable(child.output.get(), &bytes, &overflow);
-    if (fds[0].revents & POLLIN) break;
+    ProcessEvents events = child.process.WaitForExitOrInput(pipeOpen ? child.output.get() : -1, -1);
+    if (pipeOpen && events.readable) pipeOpen = ReadAvailable(child.output.get(), &bytes, &overflow);
+    if (events.ended) break;
   }
   // The child has ended: take what it left in the pipe, without waiting for
   // descendants that may still hold it.

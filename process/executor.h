@@ -19,9 +19,8 @@ HRESULT StartProcess(const std::string& commandLine, bool wantOutput, ChildProce
 
 // Takes a child just started as pid into *child: its handle and, when output
 // is wanted, the pipe's read end (non-blocking). When no handle can be opened
-// the child is asked to end (if endOnFailure) and collected, and that failure
-// returned.
-HRESULT AdoptStartedChild(pid_t pid, bool endOnFailure, UniqueFd readEnd, bool wantOutput, ChildProcess* child);
+// the child is sent endSignal and collected, and that failure returned.
+HRESULT AdoptStartedChild(pid_t pid, int endSignal, UniqueFd readEnd, bool wantOutput, ChildProcess* child);
 
 // Runs the command to its end and returns its exit code (a failure HRESULT
 // when it could not start; HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED) when a

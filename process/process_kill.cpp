@@ -3,9 +3,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
 #include <utility>
 
 #include "platform/text.h"
@@ -18,8 +26,46 @@ constexpr DWORD kGraceMs = 500;
 constexpr DWORD kCloseWaitMs = 1000;
 constexpr DWORD kKillWaitMs = 1000;
 
+// How often a handle without a pidfd looks at its process.
+constexpr int kPollStepMs = 10;
+
 int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 int PidfdSignal(int fd, int sig) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0)); }
+
+std::atomic<PidfdOpenCall> g_pidfdOpen{&PidfdOpen};
+
+bool Refused(int error) { return error == ENOSYS || error == EPERM || error == EACCES; }
+
+// The state letter and start time of a process from /proc/PID/stat (the
+// fields after the parenthesised name, which may itself hold blanks and
+// parentheses); false when it cannot be read.
+bool ReadLife(pid_t pid, char* state, unsigned long long* start) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream rest(stat.substr(close + 1));
+  rest >> *state;
+  long long field = 0;
+  for (int n = 4; n <= 22 && rest >> field; ++n) {  // the start time is field 22
+  }
+  *start = static_cast<unsigned long long>(field);
+  return static_cast<bool>(rest);
+}
+
+void NoteRefusal(int error) {
+  static std::once_flag once;
+  std::call_once(once, [error] {
+    WriteLog("pidfd_open refused (errno %d): processes are followed by polling", error);
+  });
+}
+
+// Milliseconds left until deadline for a wait of ms (-1: no bound).
+int RemainingMs(int ms, std::chrono::steady_clock::time_point deadline) {
+  if (ms < 0) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<long long>(0, left.count()));
+}
 
 bool SameName(const ProcessRecord& r, const char* name) { return EqualsIgnoreCase(r.exeName, name); }
 
@@ -43,40 +89,92 @@ ProcessHandle::~ProcessHandle() {
 }
 
 ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
-    : pid_(std::exchange(other.pid_, 0)), fd_(std::exchange(other.fd_, -1)) {}
+    : pid_(std::exchange(other.pid_, 0)), fd_(std::exchange(other.fd_, -1)), startTime_(other.startTime_) {}
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     pid_ = std::exchange(other.pid_, 0);
     fd_ = std::exchange(other.fd_, -1);
+    startTime_ = other.startTime_;
   }
   return *this;
 }
 
 HRESULT ProcessHandle::Open(pid_t pid) {
-  if (fd_ >= 0) ::close(fd_);
+  *this = ProcessHandle();
+  if (pid <= 0) return E_INVALIDARG;
+  int fd = g_pidfdOpen.load()(pid);
+  if (fd >= 0) {
+    pid_ = pid;
+    fd_ = fd;
+    return S_OK;
+  }
+  int error = errno;
+  if (error == ESRCH) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  if (!Refused(error)) return HresultFromErrno(error);
+  NoteRefusal(error);
+  char state = 0;
+  unsigned long long start = 0;
+  if (!ReadLife(pid, &state, &start) && ::kill(pid, 0) != 0 && errno == ESRCH)
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   pid_ = pid;
-  fd_ = PidfdOpen(pid);
-  if (fd_ >= 0) return S_OK;
-  return errno == ESRCH ? HRESULT_FROM_WIN32(ERROR_NOT_FOUND) : HresultFromLastErrno();
+  startTime_ = start;
+  return S_OK;
 }
 
-bool ProcessHandle::WaitForExit(int ms) const {
-  pollfd p{fd_, POLLIN, 0};
-  int rc;
-  do {
-    rc = ::poll(&p, 1, ms);
-  } while (rc < 0 && errno == EINTR);
-  return rc > 0;
+bool ProcessHandle::HasEnded() const {
+  if (fd_ >= 0) {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+  // A child of this process has ended once it waits to be collected (it is
+  // left for its owner to collect).
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) return info.si_pid == pid_;
+  // Another process: once it is a zombie, gone, or its pid names a newer one.
+  char state = 0;
+  unsigned long long start = 0;
+  if (ReadLife(pid_, &state, &start)) return state == 'Z' || state == 'X' || start != startTime_;
+  return ::kill(pid_, 0) != 0 && errno == ESRCH;
 }
+
+bool ProcessHandle::WaitForExit(int ms) const { return WaitForExitOrInput(-1, ms).ended; }
+
+ProcessEvents ProcessHandle::WaitForExitOrInput(int fd, int ms) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+  for (;;) {
+    int left = RemainingMs(ms, deadline);
+    // A negative descriptor is left out by poll: without a pidfd only fd is
+    // watched, for one polling step at a time.
+    pollfd p[2] = {{fd, POLLIN, 0}, {fd_, POLLIN, 0}};
+    int step = fd_ >= 0 ? left : left < 0 ? kPollStepMs : std::min(left, kPollStepMs);
+    int rc = ::poll(p, 2, step);
+    ProcessEvents events;
+    events.readable = rc > 0 && (p[0].revents & (POLLIN | POLLHUP)) != 0;
+    events.ended = fd_ >= 0 ? rc > 0 && (p[1].revents & POLLIN) != 0 : HasEnded();
+    if (events.ended || events.readable || left == 0) return events;
+  }
+}
+
+int ProcessHandle::Signal(int sig) const {
+  if (fd_ >= 0) return PidfdSignal(fd_, sig);
+  // Without a pidfd the pid is used only while it still names this process.
+  if (HasEnded()) {
+    errno = ESRCH;
+    return -1;
+  }
+  return ::kill(pid_, sig);
+}
+
+PidfdOpenCall SetPidfdOpenCall(PidfdOpenCall call) { return g_pidfdOpen.exchange(call); }
 
 HRESULT EndProcess(const ProcessHandle& process) {
   if (process.WaitForExit(static_cast<int>(ScaledMilliseconds(kGraceMs)))) return S_OK;
   // The polite request; a process that has gone meanwhile needs none.
-  PidfdSignal(process.fd(), SIGTERM);
+  process.Signal(SIGTERM);
   if (process.WaitForExit(static_cast<int>(ScaledMilliseconds(kCloseWaitMs)))) return S_OK;
-  if (PidfdSignal(process.fd(), SIGKILL) != 0 && errno != ESRCH) return HresultFromLastErrno();
+  if (process.Signal(SIGKILL) != 0 && errno != ESRCH) return HresultFromLastErrno();
   process.WaitForExit(static_cast<int>(ScaledMilliseconds(kKillWaitMs)));
   return S_OK;
 }

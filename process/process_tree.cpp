@@ -214,12 +214,13 @@ HRESULT StartProcessTree(const std::string& commandLine, bool wantOutput, ChildP
   ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (reaper < 0) return HresultFromErrno(forkError);
   writeEnd.Reset();
-  return AdoptStartedChild(reaper, true, std::move(readEnd), wantOutput, child);
+  // SIGTERM: the reaper ends its command's tree before it exits.
+  return AdoptStartedChild(reaper, SIGTERM, std::move(readEnd), wantOutput, child);
 }
 
 int EndProcessTree(ChildProcess* child) {
   if (!child->process.valid()) return -1;
-  if (!child->process.WaitForExit(0)) ::syscall(SYS_pidfd_send_signal, child->process.fd(), SIGTERM, nullptr, 0);
+  if (!child->process.WaitForExit(0)) child->process.Signal(SIGTERM);
   int status = 0;
   pid_t reaped;
   do {

@@ -8,23 +8,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/format.h"
 #include "platform/timing.h"
 #include "shell/log.h"
+#include "shell/runtime_folder.h"
 
 namespace {
 
 constexpr int kAnswerTimeoutMs = 2000;
 constexpr char kRaiseRequest[] = "raise\n";
 
-std::string RuntimePath(const char* suffix) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return Format("%s/%s%s", runtime, kInstanceGuid, suffix);
-  return Format("/tmp/%s-%u%s", kInstanceGuid, static_cast<unsigned>(::getuid()), suffix);
-}
+std::string RuntimePath(const char* suffix) { return Format("%s/%s%s", RuntimeFolder().c_str(), kInstanceGuid, suffix); }
 
 bool SocketAddress(const std::string& path, sockaddr_un* address) {
   std::memset(address, 0, sizeof *address);
@@ -46,16 +42,23 @@ std::string CSingleInstance::SocketPath() { return RuntimePath(".socket"); }
 
 CSingleInstance::~CSingleInstance() { StopServing(); }
 
-bool CSingleInstance::Acquire() {
+HRESULT CSingleInstance::Acquire() {
+  constexpr const char* kName = "CSingleInstance::Acquire";
   for (;;) {
-    UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!fd.valid()) return false;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+    HRESULT hr = PrepareRuntimeFolder();
+    if (!TraceResult(hr, kName, __LINE__)) return hr;
+    UniqueFd fd(::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.valid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       lock_ = std::move(fd);
-      return true;
+      return S_OK;
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (AskToRaise()) return false;
+    bool heldElsewhere = fd.valid() && (errno == EWOULDBLOCK || errno == EINTR);
+    if (!heldElsewhere) {
+      hr = HresultFromLastErrno();
+      TraceResult(hr, kName, __LINE__);
+      return hr;
+    }
+    if (AskToRaise()) return S_FALSE;
     fd.Reset();
     WaitUnlessStopped(kRetryMs);
   }

@@ -2,13 +2,14 @@
 // (flock, released by the kernel when its holder dies), and a local socket
 // beside it through which a second start asks the first to raise its window.
 //
-// Both live in $XDG_RUNTIME_DIR, or in /tmp with the user id in the name.
+// Both live in the runtime folder (shell/runtime_folder.h).
 #pragma once
 #include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include "platform/hresult.h"
 #include "platform/unique_fd.h"
 
 inline constexpr char kInstanceGuid[] = "{C270BDA0-A00B-48BD-A6F7-7F491DCF995F}";
@@ -22,11 +23,12 @@ class CSingleInstance {
   CSingleInstance(const CSingleInstance&) = delete;
   CSingleInstance& operator=(const CSingleInstance&) = delete;
 
-  // True when this process is now the instance. False when it is to end:
-  // the lock file cannot be made, or a running instance raised its window.
-  // While another instance holds the lock without a window, tries again
-  // every second.
-  bool Acquire();
+  // S_OK when this process is now the instance; S_FALSE when it is to end
+  // because a running instance raised its window; the failure (traced under
+  // "CSingleInstance::Acquire") when the runtime folder is refused or the
+  // lock file cannot be opened or locked. While another instance holds the
+  // lock without a window, tries again every second.
+  HRESULT Acquire();
 
   // Answers raise requests from later starts; raise() is called on the
   // answering thread and tells whether there is a window to raise.

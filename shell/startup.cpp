@@ -1,5 +1,6 @@
 #include "shell/startup.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "download/server_objects.h"
@@ -7,6 +8,7 @@
 #include "jobs/discovery.h"
 #include "jobs/forced_termination.h"
 #include "platform/com/class_registry.h"
+#include "platform/error_text.h"
 #include "platform/executable.h"
 #include "platform/open_file_limit.h"
 #include "platform/path_name.h"
@@ -34,7 +36,15 @@ HRESULT RunInstaller(IApplication* app, bool install, bool forced) {
 // Everything from the single instance to the exit pause; the exit code.
 int Serve(const std::string& commandLine, IApplication* app) {
   CSingleInstance instance;
-  if (!instance.Acquire()) return 0;
+  HRESULT locked = instance.Acquire();
+  if (locked == S_FALSE) return 0;  // the running instance raised its window
+  if (FAILED(locked)) {
+    // No window will open: the reason goes where the person who started
+    // the program sees it, besides the log.
+    std::fprintf(stderr, "vantor: the instance lock %s cannot be taken: %s(0x%08x)\n",
+                 CSingleInstance::LockPath().c_str(), GetErrorText(locked).c_str(), static_cast<unsigned>(locked));
+    return 1;
+  }
   KillProcessTrees(kServerImageNames);
 
   CServerAppModule module([app] { app->PostQuit(0); });

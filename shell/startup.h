@@ -35,5 +35,6 @@ class IApplication {
   virtual bool RaiseMainWindow() = 0;
 };
 
-// The whole run; the process's exit code.
+// The whole run; the process's exit code: 1, said on standard error, when
+// the instance lock cannot be taken or a forced installation failed.
 int RunVantor(const std::string& commandLine, IApplication* app);

@@ -14,9 +14,11 @@
 #include "jobs/dispatch.h"
 #include "process/command_line.h"
 #include "process/executor.h"
+#include "platform/com/module.h"
 #include "platform/timing.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/refused_pidfds.h"
 
 namespace {
 
@@ -167,6 +169,25 @@ TEST_F(Tools, NoProcessOfTheScriptOutlivesItsJob) {
                         std::chrono::seconds(3)));
 }
 
+// Where pidfd_open is refused the script is followed by polling: its lines,
+// its exit status, and the end of its whole tree on release are the same.
+TEST_F(Tools, WithoutPidfdsAFastbootJobStillFollowsItsScriptAndEndsItsTree) {
+  ScopedRefusedPidfds refused;
+  Tool("bin/fastboot", "echo finished\n");
+  Tool("package/stops.sh", "fastboot -s \"$2\" flash boot boot.img\nexit 3\n");
+  Tool("package/hangs.sh", "fastboot -s \"$2\" flash boot boot.img\nsleep 3061 &\nsleep 3062\n");
+  ComPtr<IDeviceReport> stops = Fastboot("SER4", dir / "package/stops.sh");
+  ASSERT_TRUE(Finished(stops.Get()));
+  EXPECT_EQ(Status(stops.Get()), "The operation failed.(0x80004005: script exited with status 3)");
+  ComPtr<IDeviceReport> released = Fastboot("SER8", dir / "package/hangs.sh");
+  ASSERT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 3062$\"") == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return log.Count("\tfinished") == 2; })) << log.Text();
+  EXPECT_FALSE(released->IsCompleted());
+  released.Reset();
+  EXPECT_TRUE(WaitUntil([] { return ExecuteCommand("pgrep -f \"^sleep 306[12]$\"") == 1; },
+                        std::chrono::seconds(3)));
+}
+
 // A program killed outright while its job runs the script: the script's
 // tree is ended by the kernel's parent-death signal, not left under init.
 TEST_F(Tools, AKilledProgramLeavesNoScriptRunning) {
@@ -313,4 +334,20 @@ TEST_F(Tools, TheModeChoosesTheJobAndFailuresShareAPlaceholder) {
   EXPECT_EQ(emergency->GetResult(), REGDB_E_CLASSNOTREG);
   EXPECT_NE(emergency.Get(), unknown.Get());
   EXPECT_EQ(restore->GetResult(), E_UNEXPECTED);
+}
+
+// A placeholder handed out holds the module as any job does, one lock per
+// reference, and gives it back when its holder releases it.
+TEST_F(Tools, APlaceholderHoldsTheModuleUntilItIsReleased) {
+  JobSettings settings;
+  std::string otherId = "mouse";
+  LONG base = ModuleLockCount();
+  ComPtr<IDeviceReport> flash, backup;
+  StartFlash(&otherId, &settings, flash.ReleaseAndGetAddressOf());
+  StartBackup(nullptr, &settings.searchPaths, backup.ReleaseAndGetAddressOf());
+  ASSERT_TRUE(flash && backup);
+  EXPECT_EQ(ModuleLockCount(), base + 2);
+  flash.Reset();
+  backup.Reset();
+  EXPECT_EQ(ModuleLockCount(), base);
 }

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 
 #include "download/server_objects.h"
 #include "platform/com/class_registry.h"
 #include "platform/timing.h"
+#include "process/command_line.h"
+#include "process/executor.h"
+#include "process/process_list.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/log_capture.h"
 
@@ -60,7 +66,10 @@ TEST_F(PortAccess, APortThatNeverBecomesReadyIsAddedReAddedAndGivenUp) {
   ScopedTimeScale fast(0.001);
   Register();
   g_status = 3;  // present, but not ready
+  ScopedWaitRecorder waits;
   auto job = Run();
+  // A second between attempts: about 30 s in all before the job gives up.
+  EXPECT_EQ(waits.waits(), std::vector<DWORD>(30, 1000));
   EXPECT_EQ(job->GetResult(), HRESULT_FROM_WIN32(ERROR_NOT_READY));
   job.Reset();  // destruction makes the server quit
   std::vector<std::string> expected;
@@ -83,6 +92,31 @@ TEST_F(PortAccess, AReadyPortIsReturnedAtOnce) {
   EXPECT_EQ(job->GetResult(), S_OK);
   EXPECT_EQ(log.Count("wait port ready"), 0);
   EXPECT_EQ(Server::Log().Calls(), std::vector<std::string>{"GetPort"});
+}
+
+// A job released before it was ever started still makes its server quit
+// and ends the server's process: it has ended by the time the job is gone.
+// (Other runs on the machine may end processes of that name too, but not in
+// the moment between the start and the release.)
+TEST_F(PortAccess, AJobNeverStartedStillEndsItsServerProcess) {
+  ScopedTimeScale unscaled(1.0);  // the whole grace and request wait: the server is gone when the job is
+  Register();
+  TempDir dir;
+  std::filesystem::copy_file("/bin/sleep", dir / "QPSTServer.exe");
+  ChildProcess server;
+  ASSERT_EQ(StartProcess(QuoteArgument(dir / "QPSTServer.exe") + " 60", false, &server), S_OK);
+  ASSERT_TRUE(WaitUntil([&] {
+    ProcessRecord r;
+    return ReadProcessRecord(server.process.pid(), &r) && r.exeName == "QPSTServer.exe";
+  }));
+  CComObject<CPortJob>* job = nullptr;
+  ASSERT_EQ(CComObject<CPortJob>::CreateInstance(&job), S_OK);
+  ComPtr<CComObject<CPortJob>> hold(job);
+  hold.Reset();  // released without ever being started
+  EXPECT_EQ(Server::Log().Calls(), std::vector<std::string>{"Quit"});
+  EXPECT_TRUE(server.process.WaitForExit(0)) << "the server process still runs";
+  EndProcess(server.process);
+  ::waitpid(server.process.pid(), nullptr, 0);
 }
 
 TEST_F(PortAccess, NoServerMeansEveryPortRequestFails) {

@@ -6,6 +6,7 @@
 #include "process/command_line.h"
 #include "process/search_file.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/refused_pidfds.h"
 #include "tests/support/temp_dir.h"
 
 using Args = std::vector<std::string>;
@@ -112,6 +113,30 @@ TEST(Executor, TheAutoExecutorEndsItsChildsTree) {
   ASSERT_EQ(watch.Open(grandchild), S_OK);
   delete executor;
   EXPECT_TRUE(watch.WaitForExit(5000));
+}
+
+// Where pidfd_open is refused (a sandbox), a command is followed by polling:
+// it runs to its end with its output and status, and a background command
+// returns at once, runs, and ends with its whole tree.
+TEST(Executor, WithoutPidfdsCommandsEndAsTheyDoWithThem) {
+  ScopedRefusedPidfds refused;
+  std::string output;
+  EXPECT_EQ(ExecuteCommand("sh -c \"echo hello; exit 3\"", &output), 3);
+  EXPECT_EQ(output, "hello\n");
+  EXPECT_EQ(ExecuteCommand("sh -c \"kill -KILL $$\""), HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED));
+  EXPECT_EQ(ExecuteCommand("sh -c \"head -c 1048576 /dev/zero | tr '\\000' a\"", &output), 0);
+  EXPECT_EQ(output, std::string(1048576, 'a'));
+
+  TempDir dir;
+  std::string marker = dir / "grandchild";
+  auto executor = std::make_unique<CAutoExecutor>("sh -c " + QuoteArgument("sleep 30 & echo $! > " + marker + "; wait"));
+  ASSERT_TRUE(executor->running());
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(marker).find('\n') != std::string::npos; }));
+  ProcessHandle grandchild;  // not a child of this process: followed through /proc
+  ASSERT_EQ(grandchild.Open(static_cast<pid_t>(std::stoi(ReadFile(marker)))), S_OK);
+  EXPECT_FALSE(grandchild.WaitForExit(0));
+  executor.reset();
+  EXPECT_TRUE(grandchild.WaitForExit(5000));
 }
 
 TEST(NativeArchitecture, TheEnvironmentComesFirst) {

@@ -10,6 +10,7 @@
 #include "platform/timing.h"
 #include "process/executor.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/refused_pidfds.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -76,6 +77,29 @@ TEST_F(Scripts, EachProcessGetsItsGraceThenTheRequestThenTheKill) {
   EXPECT_EQ(EndProcess(polite.process), S_OK);
   EXPECT_EQ(Reap(polite), 0);  // ended by the request, not killed
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(150));
+  start = Clock::now();
+  EXPECT_EQ(EndProcess(stubborn.process), S_OK);
+  EXPECT_EQ(Reap(stubborn), SIGKILL);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));  // 0.5 s + 1 s, scaled
+}
+
+// Where pidfd_open is refused the steps and their bounds are the same: a
+// wait for a process that runs on lasts its whole time, the request ends a
+// polite process, and one that ignores it is killed after both waits.
+TEST_F(Scripts, WithoutPidfdsEachProcessStillGetsItsGraceThenTheRequestThenTheKill) {
+  ScopedRefusedPidfds refused;
+  ScopedTimeScale fast(0.1);  // grace 50 ms, request 100 ms
+  std::string ready = dir / "ready";
+  ChildProcess polite = Start("\"" + Script("polite.sh", "trap 'exit 0' TERM\necho p >> \"$1\"\nwhile :; do sleep 0.01; done\n") +
+                              "\" \"" + ready + "\"");
+  ChildProcess stubborn = Start("\"" + Script("stubborn.sh", "trap '' TERM\necho s >> \"$1\"\nwhile :; do sleep 0.01; done\n") +
+                                "\" \"" + ready + "\"");
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(ready).size() == 4; }));  // both traps are set
+  auto start = Clock::now();
+  EXPECT_FALSE(stubborn.process.WaitForExit(200));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(EndProcess(polite.process), S_OK);
+  EXPECT_EQ(Reap(polite), 0);  // ended by the request, not killed
   start = Clock::now();
   EXPECT_EQ(EndProcess(stubborn.process), S_OK);
   EXPECT_EQ(Reap(stubborn), SIGKILL);

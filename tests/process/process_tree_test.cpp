@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "process/command_line.h"
+#include "tests/support/refused_pidfds.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -94,4 +95,16 @@ TEST(ProcessTree, TheTreeHoldsNoOtherDescriptorOfTheProgram) {
   EXPECT_EQ(std::filesystem::read_symlink("/proc/" + pid + "/fd/1"), "/dev/null");
   EXPECT_EQ(std::filesystem::read_symlink("/proc/" + pid + "/fd/2"), "/dev/null");
   EXPECT_EQ(EndProcessTree(&tree), 128 + SIGTERM);
+}
+
+// Where pidfd_open is refused the tree is followed by polling: it runs until
+// it is ended, and then nothing of it is left.
+TEST(ProcessTree, WithoutPidfdsTheTreeStillEndsWhole) {
+  ScopedRefusedPidfds refused;
+  ChildProcess child;
+  ASSERT_EQ(StartProcessTree(Sh("sleep 3131 & setsid sleep 3132 & exec sleep 3133"), true, &child), S_OK);
+  ASSERT_TRUE(WaitUntil([] { return Running("^sleep 3133$"); }));
+  EXPECT_FALSE(child.process.WaitForExit(0));
+  EXPECT_EQ(EndProcessTree(&child), 128 + SIGTERM);
+  EXPECT_FALSE(Running("^sleep 313[123]$"));
 }

@@ -13,7 +13,9 @@
 #include <thread>
 
 #include "download/qpst_interfaces.h"
+#include "download/server_objects.h"
 #include "jobs/forced_termination.h"
+#include "jobs/phone_lock.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/module.h"
 #include "platform/path_name.h"
@@ -24,8 +26,10 @@
 #include "shell/command_line_switch.h"
 #include "shell/server_module.h"
 #include "shell/settings.h"
+#include "shell/single_instance.h"
 #include "shell/startup.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/refused_pidfds.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -193,21 +197,41 @@ TEST(Startup, AutomationWithoutAClientEndsAfterOneShutdownTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+namespace {
+
+bool ServerClassAnswers() {
+  IUnknown* server = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IUnknown::kIid,
+                                reinterpret_cast<void**>(&server));
+  if (server) server->Release();
+  return SUCCEEDED(hr);
+}
+
+}  // namespace
+
+// While a lock is held the module neither quits nor suspends its class
+// objects, however long it stays quiet; after the last lock it does both.
 TEST(ServerModule, QuitsOnlyAfterAWholeTimeoutWithoutLocksOrActivity) {
   ScopedTimeScale fast(0.01);  // 50 ms time-out
   std::atomic<int> quits{0};
   LONG base = ModuleLockCount();
   ASSERT_EQ(base, 0) << "objects of an earlier test are still alive";
+  std::vector<DWORD> cookies;
+  ASSERT_EQ(RegisterServerObjects(&cookies), S_OK);
+  ASSERT_EQ(CoResumeClassObjects(), S_OK);
   CServerAppModule module([&] { ++quits; });
   module.StartMonitor();
   module.Lock();
   module.SignalIdle();  // woken while a lock is held: keeps serving
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   EXPECT_EQ(quits.load(), 0);
+  EXPECT_TRUE(ServerClassAnswers()) << "the class objects were suspended while a lock was held";
   module.SetTimeouts(5000, 1000);
   module.Unlock();  // the last lock: time-out and pause drop to 0 first
   EXPECT_EQ(module.ExitPauseMs(), 0u);
   EXPECT_TRUE(WaitUntil([&] { return quits.load() == 1; }, std::chrono::seconds(5)));
+  EXPECT_FALSE(ServerClassAnswers());
+  RevokeServerObjects(&cookies);
 }
 
 // The child side of the next test: runs only in the copy of the tests.
@@ -353,4 +377,132 @@ TEST(Startup, AFailedInstallationAsRootIsReportedAndLeavesTheUserSettingsAlone) 
   ASSERT_TRUE(WIFEXITED(status)) << status;
   if (WEXITSTATUS(status) == kCannot) GTEST_SKIP() << "no normal user to become, or it may write the machine hive";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "see the lines above";
+}
+
+namespace {
+
+// An ordinary start, as far as the window: a server process left by an
+// earlier run is ended before anything else, and the device monitor runs
+// while the window is open and ends with the run. The monitor is a stand-in
+// that notes its pid and stays; the helper's other questions go to the real
+// helper.
+void CheckLeftoverServersAndTheDeviceMonitor() {
+  Session s;
+  // The start-up end of the servers waits its whole time, so the server has
+  // gone when the window opens, however loaded the machine. (Other runs on
+  // the machine may end processes of that name too, but rarely in the
+  // moment between its start and the window.)
+  ScopedTimeScale unscaled(1.0);
+  std::string helper = s.dir / "helper";
+  WriteFile(helper, "#!/bin/sh\nif [ \"$1\" = monitor ]; then echo $$ > \"$0.pid\"; exec sleep 30; fi\nexec \"" +
+                        std::string(VANTOR_DEVICES_BIN) + "\" \"$@\"\n");
+  ::chmod(helper.c_str(), 0755);
+  ScopedEnv helperEnv("VANTOR_DEVICE_HELPER", helper.c_str());
+  pid_t server = StartNamed(s.dir / "QPSTServer.exe");
+  ASSERT_GT(server, 0);
+  bool serverEnded = false, monitorRunning = false;
+  pid_t monitor = 0;
+  FakeApplication app;
+  app.onWindow = [&] {
+    serverEnded = ::waitpid(server, nullptr, WNOHANG) == server;
+    std::string noted;
+    if (WaitUntil([&] { return (noted = ReadFile(helper + ".pid")).find('\n') != std::string::npos; }))
+      monitor = std::stoi(noted);
+    monitorRunning = monitor > 0 && ::kill(monitor, 0) == 0;
+  };
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.mainWindows, 1);
+  EXPECT_TRUE(serverEnded) << "the leftover server still ran when the window was open";
+  if (!serverEnded) {
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+  }
+  ASSERT_TRUE(monitorRunning) << "no device monitor while the window was open";
+  EXPECT_NE(::kill(monitor, 0), 0) << "the device monitor outlived the run";
+}
+
+}  // namespace
+
+TEST(Startup, LeftoverServersEndFirstAndTheDeviceMonitorRunsWithTheWindow) {
+  CheckLeftoverServersAndTheDeviceMonitor();
+}
+
+// Where pidfd_open is refused (a sandbox), the start neither hangs on the
+// monitor nor leaves the servers running: processes are followed by polling.
+TEST(Startup, WithoutPidfdsTheStartStillEndsTheServersAndOpensTheWindow) {
+  ScopedRefusedPidfds refused;
+  CheckLeftoverServersAndTheDeviceMonitor();
+}
+
+namespace {
+
+// A start without $XDG_RUNTIME_DIR, with a temporary folder of the test's own.
+struct NoSessionFolder {
+  TempDir tmp;
+  ScopedEnv runtime{"XDG_RUNTIME_DIR", nullptr};
+  ScopedEnv temporary{"TMPDIR", tmp.path().c_str()};
+  std::string Own() const { return tmp / ("vantor-" + std::to_string(::geteuid())); }
+};
+
+}  // namespace
+
+// The locks go to a folder only the user can write, made for them.
+TEST(Startup, WithoutASessionFolderTheLocksLieInAFolderOnlyTheUserCanWrite) {
+  Session s;
+  NoSessionFolder none;
+  FakeApplication app;
+  std::string lockPath;
+  bool locked = false;
+  app.onWindow = [&] {
+    lockPath = CSingleInstance::LockPath();
+    locked = std::filesystem::exists(lockPath);
+  };
+  EXPECT_EQ(RunVantor("vantor", &app), 0);
+  EXPECT_EQ(app.mainWindows, 1);
+  EXPECT_EQ(lockPath, none.Own() + "/" + kInstanceGuid + ".lock");
+  EXPECT_TRUE(locked);
+  struct stat st {};
+  ASSERT_EQ(::lstat(none.Own().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  EXPECT_EQ(PhoneLockPath("COM7"), none.Own() + "/vantor-phone-COM7.lock");
+}
+
+// A folder of that name that others can write, that is a link, or that is
+// another user's is refused: the start traces it, says so on standard error
+// and ends with 1 without a window; so does a start whose lock cannot be
+// opened at all. The phone locks are refused there too.
+TEST(Startup, ALockFolderNotTheUsersOwnIsRefusedAndSaidSo) {
+  Session s;
+  NoSessionFolder none;
+  auto refused = [&](const std::string& what) {
+    LogCapture log;
+    FakeApplication app;
+    testing::internal::CaptureStderr();
+    int code = RunVantor("vantor", &app);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 1) << what;
+    EXPECT_EQ(app.mainWindows, 0) << what;
+    EXPECT_NE(said.find("vantor: the instance lock "), std::string::npos) << what << ": " << said;
+    EXPECT_EQ(log.Count("CSingleInstance::Acquire("), 1) << what;
+  };
+  std::string own = none.Own();
+  ASSERT_EQ(::mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(own.c_str(), 0777), 0);
+  refused("a folder others can write");
+  CPhoneLock phone;
+  EXPECT_EQ(phone.TryAcquire("COM7"), E_ACCESSDENIED);
+  ASSERT_EQ(::rmdir(own.c_str()), 0);
+  ASSERT_EQ(::mkdir((none.tmp / "elsewhere").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((none.tmp / "elsewhere").c_str(), own.c_str()), 0);
+  refused("a link to a private folder");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::unlink(own.c_str()), 0);
+    ASSERT_EQ(::mkdir(own.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+    refused("another user's folder");
+  }
+  ScopedEnv missing("XDG_RUNTIME_DIR", (s.dir / "no-such-folder").c_str());
+  refused("a session folder that does not exist");
 }
