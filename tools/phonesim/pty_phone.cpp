@@ -65,6 +65,7 @@ void PtyEmergencyPhone::Publish(const std::string& mode) {
   bench::PhoneState s;
   s.index = options_.index;
   s.mode = mode;
+  s.heard = heard_;
   if (mode == "emergency") s.port = portPath_;
   if (mode == "disk") s.disk = diskPath();
   if (!options_.benchDir.empty()) bench::WritePhoneState(options_.benchDir, s);
@@ -163,6 +164,10 @@ void PtyEmergencyPhone::Run() {
       continue;
     }
     Pace(static_cast<size_t>(n));
+    if (!heard_) {
+      heard_ = true;
+      Publish("emergency");
+    }
     bool left = false;
     decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
       if (left || stop_) return;

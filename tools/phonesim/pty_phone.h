@@ -66,6 +66,7 @@ class PtyEmergencyPhone {
   std::atomic<bool> stop_{false};
   std::atomic<bool> isDisk_{false};
   std::atomic<int> badFrames_{0};
+  bool heard_ = false;  // the host has sent a byte (published once, with the state)
   double pacedBytes_ = 0;
   std::chrono::steady_clock::time_point pacedSince_;
 };
