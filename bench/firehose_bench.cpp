@@ -33,6 +33,7 @@
 #include "firehose/port_reads.h"
 #include "firehose/protocol_probe.h"
 #include "firehose/sahara_packets.h"
+#include "platform/regular_file.h"
 #include "process/command_line.h"
 #include "process/executor.h"
 #include "tools/bench_state/bench_state.h"
@@ -144,12 +145,16 @@ bool Minimal(const std::string& benchDir, unsigned index, const FirehosePackage&
                   "<?xml version=\"1.0\" ?><data><program SECTOR_SIZE_IN_BYTES=\"%u\" num_partition_sectors=\"%llu\" "
                   "physical_partition_number=\"%u\" start_sector=\"%s\" /></data>",
                   p.sectorSize, static_cast<unsigned long long>(p.sectorsToSend()), p.partition, p.startSector.c_str());
+    UniqueFd file;
+    std::uint64_t size = 0;
+    if (FAILED(OpenRegularFile(p.path, &file, &size))) return false;
     if (!WriteText(*port, text) || !ReadUntil(*port, "rawmode=\"true\"")) return false;
     std::uint64_t total = p.sectorsToSend() * p.sectorSize;
     for (std::uint64_t at = 0; at < total;) {
       chunk.assign(std::min<std::uint64_t>(kWantedPayload, total - at), 0);
-      if (at < p.fileBytes)
-        ::pread(p.file.get(), chunk.data(), std::min<std::uint64_t>(chunk.size(), p.fileBytes - at), static_cast<off_t>(at));
+      if (at < p.fileBytes &&
+          FAILED(ReadFileAt(file.get(), chunk.data(), std::min<std::uint64_t>(chunk.size(), p.fileBytes - at), at)))
+        return false;
       if (FAILED(port->Write(chunk.data(), chunk.size()))) return false;
       at += chunk.size();
     }

@@ -1,9 +1,5 @@
 #include "firehose/firehose_package.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 
@@ -12,6 +8,7 @@
 #include "download/disk_package.h"
 #include "download/transport.h"
 #include "download/xml_reader.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 #include "process/search_file.h"
 #include "shell/log.h"
@@ -70,32 +67,29 @@ HRESULT Refuse(HRESULT hr, IQStatusReport* sink, const char* what, const std::st
 }
 
 HRESULT ReadProgrammer(const std::string& path, IQStatusReport* sink, std::vector<unsigned char>* bytes) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st{};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    HRESULT hr = HresultFromLastErrno();
-    return Refuse(hr, sink, "the Firehose programmer cannot be read", path);
-  }
-  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxProgrammerBytes ||
-      st.st_size < static_cast<off_t>(sizeof kElfMagic))
+  UniqueFd fd;
+  std::uint64_t size = 0;
+  HRESULT hr = OpenRegularFile(path, &fd, &size);
+  if (FAILED(hr)) return Refuse(hr, sink, "the Firehose programmer cannot be read", path);
+  if (size > kMaxProgrammerBytes || size < sizeof kElfMagic)
     return Refuse(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), sink, "the Firehose programmer is no ELF file", path);
-  bytes->resize(static_cast<size_t>(st.st_size));
-  if (::pread(fd.get(), bytes->data(), bytes->size(), 0) != static_cast<ssize_t>(bytes->size()))
-    return Refuse(HRESULT_FROM_WIN32(ERROR_READ_FAULT), sink, "the Firehose programmer cannot be read", path);
+  bytes->resize(static_cast<size_t>(size));
+  hr = ReadFileAt(fd.get(), bytes->data(), bytes->size(), 0);
+  if (FAILED(hr)) return Refuse(hr, sink, "the Firehose programmer cannot be read", path);
   if (!std::equal(std::begin(kElfMagic), std::end(kElfMagic), bytes->begin()))
     return Refuse(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), sink, "the Firehose programmer is no ELF file", path);
   return S_OK;
 }
 
-// Opens the image, sizes it and refuses a sparse one.
-HRESULT OpenImage(const Attributes& a, IQStatusReport* sink, FirehoseProgram* p) {
-  p->file.Reset(::open(p->path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st{};
-  if (!p->file.valid() || ::fstat(p->file.get(), &st) != 0)
-    return Refuse(HresultFromLastErrno(), sink, "an image cannot be read", p->path);
-  p->fileBytes = static_cast<std::uint64_t>(st.st_size);
+// Opens the image to size it and refuse a sparse one, and closes it again:
+// a package of hundreds of images on dozens of phones holds no files open.
+HRESULT CheckImage(const Attributes& a, IQStatusReport* sink, FirehoseProgram* p) {
+  UniqueFd file;
+  HRESULT hr = OpenRegularFile(p->path, &file, &p->fileBytes);
+  if (FAILED(hr)) return Refuse(hr, sink, "an image cannot be read", p->path);
   unsigned char magic[4] = {};
-  bool sparseMagic = ::pread(p->file.get(), magic, sizeof magic, 0) == 4 && GetLittleEndian32(magic) == kSparseMagic;
+  bool sparseMagic = p->fileBytes >= sizeof magic && SUCCEEDED(ReadFileAt(file.get(), magic, sizeof magic, 0)) &&
+                     GetLittleEndian32(magic) == kSparseMagic;
   const std::string* sparse = Find(a, "sparse");
   if (sparseMagic || (sparse && EqualsIgnoreCase(*sparse, "true")))
     return Refuse(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), sink, "sparse images are not supported", p->path);
@@ -121,7 +115,7 @@ HRESULT ReadProgram(const Attributes& a, const std::string& searchPaths, IQStatu
   p->partition = static_cast<std::uint32_t>(partition);
   p->startSector = *start;
   p->path = SearchFile(searchPaths, p->filename);
-  return OpenImage(a, sink, p);
+  return CheckImage(a, sink, p);
 }
 
 HRESULT ReadPatch(const Attributes& a, IQStatusReport* sink, FirehosePatch* p) {

@@ -1,23 +1,22 @@
 // The flash package of a Firehose run, read and checked whole before the
 // phone hears anything: the programmer file read, both XML files parsed,
-// every image found and opened, every number and expression checked. Sector
-// numbers that name the disk's size ("NUM_DISK_SECTORS-5.") stay text: the
-// phone evaluates them against the storage it has.
+// every image found, opened as a regular file and closed again, every number
+// and expression checked. Sector numbers that name the disk's size
+// ("NUM_DISK_SECTORS-5.") stay text: the phone evaluates them against the
+// storage it has.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "jobs/status_sink.h"
-#include "platform/unique_fd.h"
 
 // One program element that names a file.
 struct FirehoseProgram {
   std::string path;      // as resolved over the search paths
   std::string filename;  // as the rawprogram file names it
   std::string label;
-  UniqueFd file;
-  std::uint64_t fileBytes = 0;
+  std::uint64_t fileBytes = 0;  // the file's length when it was checked
   std::uint32_t sectorSize = 0;
   std::uint32_t partition = 0;  // physical_partition_number: the LUN on UFS
   std::string startSector;      // a number or an expression for the phone
@@ -59,7 +58,8 @@ bool FirehoseMemoryName(const std::string& setting, std::string* memoryName);
 // names (FirehoseMemoryName), else the one the program elements' sector size
 // implies (4096: "ufs", else "emmc"). Fails with E_INVALIDARG for a storage
 // type that is neither, a missing or malformed number or expression, an
-// image name that leaves its folder, a patch outside its sector; with
+// image name that leaves its folder, a patch outside its sector, and for a
+// programmer or image that is not a regular file (never waiting on one); with
 // ERROR_BAD_FORMAT for a programmer that is not an ELF file; with
 // ERROR_NOT_SUPPORTED for a sparse image; with the open error of a file
 // that cannot be read. Each refusal is also reported to the sink.

@@ -1,11 +1,10 @@
 #include "firehose/firehose_program.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "download/transport.h"
+#include "platform/regular_file.h"
 #include "shell/log.h"
 
 namespace {
@@ -18,26 +17,21 @@ HRESULT Fail(HRESULT hr, int line) {
   return hr;
 }
 
-// Fills the chunk from the file at byte position; bytes past its end are zeros.
-HRESULT ReadChunk(const FirehoseProgram& p, std::uint64_t position, std::vector<unsigned char>& chunk) {
+// Fills the chunk from the image at byte position; bytes past its checked
+// length are zeros. A file that has shrunk since its check gives
+// HRESULT_FROM_WIN32(ERROR_HANDLE_EOF).
+HRESULT ReadChunk(int file, const FirehoseProgram& p, std::uint64_t position, std::vector<unsigned char>& chunk) {
   std::fill(chunk.begin(), chunk.end(), 0);
   if (position >= p.fileBytes) return S_OK;
   size_t wanted = static_cast<size_t>(std::min<std::uint64_t>(chunk.size(), p.fileBytes - position));
-  size_t done = 0;
-  while (done < wanted) {
-    ssize_t n = ::pread(p.file.get(), chunk.data() + done, wanted - done, static_cast<off_t>(position + done));
-    if (n < 0) return HresultFromLastErrno();
-    if (n == 0) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);  // the file shrank since it was checked
-    done += static_cast<size_t>(n);
-  }
-  return S_OK;
+  return ReadFileAt(file, chunk.data(), wanted, position);
 }
 
 unsigned Percent(const ProgramProgress& p) {
   return p.total == 0 ? 100 : static_cast<unsigned>(p.sent * 100 / p.total);
 }
 
-HRESULT SendData(firehose::Channel& channel, const FirehoseProgram& p, std::uint32_t payload,
+HRESULT SendData(firehose::Channel& channel, int file, const FirehoseProgram& p, std::uint32_t payload,
                  ProgramProgress* progress, IQStatusReport* sink) {
   std::uint64_t chunkSectors = payload / p.sectorSize;
   if (chunkSectors == 0) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), __LINE__);
@@ -47,7 +41,7 @@ HRESULT SendData(firehose::Channel& channel, const FirehoseProgram& p, std::uint
   for (std::uint64_t block = 0, done = 0; done < sectors; ++block) {
     std::uint64_t count = std::min(chunkSectors, sectors - done);
     chunk.resize(static_cast<size_t>(count * p.sectorSize));
-    HRESULT hr = ReadChunk(p, (p.fileSectorOffset + done) * p.sectorSize, chunk);
+    HRESULT hr = ReadChunk(file, p, (p.fileSectorOffset + done) * p.sectorSize, chunk);
     if (FAILED(hr)) return Fail(hr, __LINE__);
     hr = channel.SendRaw(chunk.data(), chunk.size());
     if (FAILED(hr)) return Fail(hr, __LINE__);
@@ -74,14 +68,20 @@ HRESULT ProgramFirehose(firehose::Channel& channel, const FirehoseProgram& p, st
                         ProgramProgress* progress, IQStatusReport* sink) {
   NotifyStatus(sink, "Program \"%s\" to LUN %u at sector %s, %llu sectors of %u bytes", p.filename.c_str(),
                p.partition, p.startSector.c_str(), static_cast<unsigned long long>(p.sectorsToSend()), p.sectorSize);
-  HRESULT hr = channel.Send(ProgramCommand(p));
+  // The image is open only while it is sent, and opened before the phone is
+  // told to take it.
+  UniqueFd file;
+  std::uint64_t size = 0;
+  HRESULT hr = OpenRegularFile(p.path, &file, &size);
+  if (FAILED(hr)) return Fail(hr, __LINE__);
+  hr = channel.Send(ProgramCommand(p));
   if (FAILED(hr)) return Fail(hr, __LINE__);
   const std::string command = "program \"" + p.filename + "\"";
   firehose::Response response;
   hr = firehose::AwaitAck(channel, kProgramAckWaitMs, sink, command, kRefused, &response);
   if (SUCCEEDED(hr) && !response.rawmode()) hr = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
   if (FAILED(hr)) return Fail(hr, __LINE__);
-  hr = SendData(channel, p, payload, progress, sink);
+  hr = SendData(channel, file.get(), p, payload, progress, sink);
   if (FAILED(hr)) return hr;
   hr = firehose::AwaitAck(channel, kProgramDoneWaitMs, sink, command, kRefused);
   if (FAILED(hr)) return Fail(hr, __LINE__);

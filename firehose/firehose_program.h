@@ -23,5 +23,8 @@ std::string ProgramCommand(const FirehoseProgram& program);
 
 // Writes one element in chunks of the largest whole number of sectors within
 // payload. A NAK or an error log fails with HRESULT_FROM_WIN32(ERROR_WRITE_FAULT).
+// The image is opened (a regular file only) for the length of its element; a
+// file shorter than when it was checked fails with
+// HRESULT_FROM_WIN32(ERROR_HANDLE_EOF).
 HRESULT ProgramFirehose(firehose::Channel& channel, const FirehoseProgram& program, std::uint32_t payload,
                         ProgramProgress* progress, IQStatusReport* sink);

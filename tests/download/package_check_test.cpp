@@ -18,6 +18,7 @@
 #include "download/download_settings.h"
 #include "download/intel_hex.h"
 #include "download/streaming.h"
+#include "firehose/firehose_package.h"
 #include "platform/open_file_limit.h"
 #include "platform/timing.h"
 #include "records/file_digest.h"
@@ -139,6 +140,16 @@ TEST_F(Package, OnlyRegularFilesAreRead) {
   SimPort port(config, {});
   EXPECT_EQ(WithinDeadline(fifo, [&] { return DownloadMiniKernel(fifo, nullptr, port); }), E_INVALIDARG);
   EXPECT_TRUE(port.events.empty());
+  // The Firehose half of a package: its programmer and its images.
+  WriteFile(dir / "prog.elf", "\x7F" "ELF" + std::string(60, '\0'));
+  std::string raw = Xml(dir / "raw.xml", good + "<program start_sector=\"2\" filename=\"fifo\"/>\n");
+  std::string patch = Xml(dir / "patch.xml", "");
+  auto firehose = [&](const std::string& programmer) {
+    FirehosePackage package;
+    return ReadFirehosePackage(programmer, raw, patch, dir.path(), "", nullptr, &package);
+  };
+  EXPECT_EQ(WithinDeadline(fifo, [&] { return firehose(fifo); }), E_INVALIDARG);
+  EXPECT_EQ(WithinDeadline(fifo, [&] { return firehose(dir / "prog.elf"); }), E_INVALIDARG);
   // The records' digest of such a file is left empty, without waiting.
   RecordFile digest;
   WithinDeadline(fifo, [&] {
@@ -149,7 +160,8 @@ TEST_F(Package, OnlyRegularFilesAreRead) {
 }
 
 // The check holds no image open: a package of 300 elements is checked and
-// written under an open-file limit far below 300.
+// written under an open-file limit far below 300, and its Firehose half is
+// checked there too.
 TEST_F(Package, ManyElementsHoldFewFilesOpen) {
   std::string raw;
   for (int i = 0; i < 300; ++i) {
@@ -163,8 +175,13 @@ TEST_F(Package, ManyElementsHoldFewFilesOpen) {
   low.rlim_cur = 64;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   HRESULT written = DownloadToDiskDrive(disk(), rawXml, patchXml, dir.path(), nullptr);
+  WriteFile(dir / "prog.elf", "\x7F" "ELF" + std::string(60, '\0'));
+  FirehosePackage firehose;
+  HRESULT checked = ReadFirehosePackage(dir / "prog.elf", rawXml, patchXml, dir.path(), "", nullptr, &firehose);
   ::setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(written, S_OK);
+  EXPECT_EQ(checked, S_OK);
+  EXPECT_EQ(firehose.programs.size(), 300u);
   Bytes last = Pattern(100, 299);
   EXPECT_EQ(ReadFile(disk()).substr((299 % 60) * 512, 100), std::string(last.begin(), last.end()));
 }

@@ -23,29 +23,21 @@
 #include "process/path_list.h"
 #include "process/executor.h"
 #include "tools/phonesim/generated_nv.h"
-#include "tests/support/sample_package.h"
 #include "shell/settings.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/cli_bench.h"
 
 namespace {
 
-class Cli : public ::testing::Test {
+class Cli : public CliBench {
  protected:
   void SetUp() override {
     if (!FastbootInstalled()) GTEST_SKIP() << "Debian's fastboot is not installed";
-    std::filesystem::create_directories(dir / "bench");
-    ASSERT_TRUE(MakeSamplePackage(dir / "package"));
+    CliBench::SetUp();
   }
   // One phone of each mode; `faults` are options of the bench.
   void StartBench(const std::string& faults = "") {
-    bench_ = std::make_unique<CAutoExecutor>(
-        QuoteArgument(VANTOR_PHONESIM_BIN) + " --dir " + QuoteArgument(dir / "bench") +
-        " --phones 1 --disk-phones 1 --fastboot-phones 1 --diagnostic-phones 1 --disk-delay 100 " + faults);
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir / "bench/phone-4.state"); }));
-  }
-  HRESULT Run(const std::string& args, std::string* output) {
-    output->clear();
-    return ExecuteCommand(QuoteArgument(VANTOR_CLI_BIN) + " " + args, output);
+    CliBench::StartBench("--phones 1 --disk-phones 1 --fastboot-phones 1 --diagnostic-phones 1 --disk-delay 100 " + faults,
+                         4);
   }
   // The quoted identifier of the bench's phone at index (from "list").
   std::string Phone(unsigned index) {
@@ -68,16 +60,6 @@ class Cli : public ::testing::Test {
     }
     return "";
   }
-  int Lines(const std::string& text, const std::string& fragment) {
-    int n = 0;
-    for (size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++n;
-    return n;
-  }
-  TempDir dir;
-  ScopedEnv benchDir{"VANTOR_BENCH_DIR", (dir / "bench").c_str()};
-  ScopedEnv helper{"VANTOR_DEVICE_HELPER", VANTOR_DEVICES_BIN};
-  ScopedEnv scale{"VANTOR_TIME_SCALE", "0.1"};
-  std::unique_ptr<CAutoExecutor> bench_;
 };
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "firehose/firehose_configure.h"
@@ -39,7 +38,6 @@ FirehoseProgram ProgramOf(const std::string& path, std::uint32_t sectorSize, con
   FirehoseProgram p;
   p.path = path;
   p.filename = path.substr(path.rfind('/') + 1);
-  p.file.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   p.fileBytes = ReadFile(path).size();
   p.sectorSize = sectorSize;
   p.startSector = start;

@@ -20,7 +20,7 @@ bool WritePhoneState(const std::string& dir, const PhoneState& s) {
   {
     std::ofstream out(temp, std::ios::trunc);
     out << "index=" << s.index << "\nmode=" << s.mode << "\nport=" << s.port << "\ndisk=" << s.disk
-        << "\nserial=" << s.serial << "\naddress=" << s.address << "\n";
+        << "\nserial=" << s.serial << "\naddress=" << s.address << "\nheard=" << (s.heard ? 1 : 0) << "\n";
     if (!out.flush()) return false;
   }
   return ::rename(temp.c_str(), path.c_str()) == 0;
@@ -51,6 +51,8 @@ std::optional<PhoneState> ParsePhoneState(const std::string& text) {
       s.serial = value;
     } else if (key == "address") {
       s.address = value;
+    } else if (key == "heard") {
+      s.heard = value == "1";
     }
   }
   if (!haveIndex || s.mode.empty()) return std::nullopt;

@@ -7,6 +7,7 @@
 //   disk=/bench/disk-3.img  disk image file (disk)
 //   serial=VB0003         USB serial number (fastboot)
 //   address=127.0.0.1:5555  fastboot over TCP
+//   heard=1               an emulated emergency phone was sent a byte (0 until then)
 //
 // Files are replaced atomically, so a reader sees the old or the new state.
 #pragma once
@@ -23,6 +24,7 @@ struct PhoneState {
   std::string disk;
   std::string serial;
   std::string address;
+  bool heard = false;
 };
 
 std::string StateFilePath(const std::string& dir, unsigned index);

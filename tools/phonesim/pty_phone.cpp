@@ -74,6 +74,7 @@ void PtyEmergencyPhone::Publish(const std::string& mode) {
   bench::PhoneState s;
   s.index = options_.index;
   s.mode = mode;
+  s.heard = heard_;
   if (mode == "emergency") s.port = portPath_;
   if (mode == "disk") s.disk = diskPath();
   if (!options_.benchDir.empty()) bench::WritePhoneState(options_.benchDir, s);
@@ -169,6 +170,10 @@ void PtyEmergencyPhone::Run() {
       continue;
     }
     Pace(static_cast<size_t>(n));
+    if (!heard_) {
+      heard_ = true;
+      Publish("emergency");
+    }
     bool left = false;
     decoder.Feed(buffer, static_cast<size_t>(n), [&](const Bytes& request) {
       if (left || stop_) return;

@@ -70,6 +70,7 @@ class PtyEmergencyPhone {
   std::atomic<bool> running_{false};  // the phone's thread has not ended yet
   std::atomic<bool> isDisk_{false};
   std::atomic<int> badFrames_{0};
+  bool heard_ = false;  // the host has sent a byte (published once, with the state)
   double pacedBytes_ = 0;
   std::chrono::steady_clock::time_point pacedSince_;
 };
