@@ -20,6 +20,18 @@ namespace {
 
 std::string Text(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
 
+// libxml2 sets up its globals (their mutexes among them) on first use, which
+// is not safe when two jobs parse their first file at once on threads of
+// their own. The set-up is done here exactly once, before the first reader,
+// and every thread sees it done.
+void InitialiseParser() {
+  static const bool initialised = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)initialised;
+}
+
 // Keeps libxml2 silent and remembers that something went wrong.
 void Silence(XmlElementReader::Impl* impl) {
   xmlTextReaderSetStructuredErrorHandler(
@@ -35,6 +47,7 @@ void Silence(XmlElementReader::Impl* impl) {
 XmlElementReader::~XmlElementReader() = default;
 
 HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElementReader>* out) {
+  InitialiseParser();
   std::unique_ptr<XmlElementReader> reader(new XmlElementReader);
   reader->impl_ = std::make_unique<XmlElementReader::Impl>();
   std::uint64_t size = 0;
@@ -51,6 +64,7 @@ HRESULT CreateXmlReaderOnFile(const std::string& path, std::unique_ptr<XmlElemen
 }
 
 HRESULT CreateXmlReaderOnText(std::string text, std::unique_ptr<XmlElementReader>* out) {
+  InitialiseParser();
   std::unique_ptr<XmlElementReader> reader(new XmlElementReader);
   reader->impl_ = std::make_unique<XmlElementReader::Impl>();
   reader->impl_->text = std::move(text);
