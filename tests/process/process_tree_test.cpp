@@ -102,9 +102,9 @@ TEST(ProcessTree, TheTreeHoldsNoOtherDescriptorOfTheProgram) {
 TEST(ProcessTree, WithoutPidfdsTheTreeStillEndsWhole) {
   ScopedRefusedPidfds refused;
   ChildProcess child;
-  ASSERT_EQ(StartProcessTree(Sh("sleep 3131 & setsid sleep 3132 & exec sleep 3133"), true, &child), S_OK);
-  ASSERT_TRUE(WaitUntil([] { return Running("^sleep 3133$"); }));
+  ASSERT_EQ(StartProcessTree(Sh("sleep 3141 & setsid sleep 3142 & exec sleep 3143"), true, &child), S_OK);
+  ASSERT_TRUE(WaitUntil([] { return Running("^sleep 3143$"); }));
   EXPECT_FALSE(child.process.WaitForExit(0));
   EXPECT_EQ(EndProcessTree(&child), 128 + SIGTERM);
-  EXPECT_FALSE(Running("^sleep 313[123]$"));
+  EXPECT_FALSE(Running("^sleep 314[123]$"));
 }

@@ -575,8 +575,8 @@ class MainDlgTest : public QObject {
   void f5RefreshesAndClosingDuringARunDoesNotWait() {
     Bench bench;
     bench::WritePhoneState(bench.dir / "bench", {4, "fastboot", "", "", "VB0004", "127.0.0.1:5999"});
-    WriteFile(bench.package + "/flash_all.sh", "sleep 3061\n");
-    auto running = [] { return std::system("pgrep -f '^sleep 3061$' >/dev/null") == 0; };
+    WriteFile(bench.package + "/flash_all.sh", "sleep 3071\n");
+    auto running = [] { return std::system("pgrep -f '^sleep 3071$' >/dev/null") == 0; };
     auto w = std::make_unique<CMainDlg>();
     w->Folders()->SetText(QString::fromStdString(bench.package));
     w->show();
