@@ -51,7 +51,9 @@ class NvBench : public ::testing::Test {
   }
   TempDir dir;
   ScopedEnv scale{"VANTOR_TIME_SCALE", "0.1"};
-  ScopedTimeScale ours{0.1};
+  // The program's waits at half their length: an answer still has 1.5 s to
+  // come on a loaded machine, and a silent phone fails in that time.
+  ScopedTimeScale ours{0.5};
   std::unique_ptr<CAutoExecutor> bench_;
   LogCapture log;
 };
@@ -195,7 +197,7 @@ TEST_F(NvBenchJobs, TheJobsBackUpAndRestoreARunningPhone) {
   EXPECT_EQ(refused->GetResult(), HRESULT_FROM_WIN32(ERROR_INVALID_PASSWORD));
   EXPECT_EQ(refused->GetPercent(), 40);
   EXPECT_EQ(log.Count("\tstart flash " + byEsn), 2);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * 500));  // 5000 ms each, scaled
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2 * 2500));  // 5000 ms each, scaled
 }
 
 TEST_F(NvBenchJobs, TwoPhonesWithoutAdbAreBackedUpUnderTheirOwnImeis) {

@@ -162,7 +162,7 @@ class MainDlgGuardTest : public QObject {
     w.Folders()->SetText(QString::fromStdString(bench.package));
     w.OnFlash();
     QVERIFY(w.TimerActive());
-    RunIdle();
+    w.OnIdle();  // not the event loop: there the run's timer may end the run first
     QCOMPARE(Prompt(w), Text(res::IDS_BUSY));
     QVERIFY(RunOver(w));
     QCOMPARE(list->GetItemData(0)->GetResult(), S_OK);
