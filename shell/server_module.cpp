@@ -17,7 +17,9 @@ void OnModuleIdle() {
 
 }  // namespace
 
-CServerAppModule::CServerAppModule(std::function<void()> quit) : quit_(std::move(quit)) {
+CServerAppModule::CServerAppModule(std::function<void()> quit, std::function<void()> suspend)
+    : quit_(std::move(quit)),
+      suspend_(suspend ? std::move(suspend) : [] { CoSuspendClassObjects(); }) {
   g_module.store(this);
   SetModuleIdleHandler(&OnModuleIdle);
 }
@@ -86,8 +88,9 @@ void CServerAppModule::MonitorShutdown() {
       signalled_ = false;
     } while (again);
     if (activity_ || ModuleLockCount() != 0) continue;
+    // A client that got a class object just before may still take a lock.
     lock.unlock();
-    CoSuspendClassObjects();
+    suspend_();
     lock.lock();
     if (!activity_ && ModuleLockCount() == 0) break;
   }

@@ -16,7 +16,9 @@ class CServerAppModule {
   static constexpr DWORD kExitPauseMs = 1000;
 
   // quit is called once, on the monitor's thread, to end the main loop.
-  explicit CServerAppModule(std::function<void()> quit);
+  // suspend takes the class objects out of reach before the module quits
+  // (CoSuspendClassObjects when none is given).
+  explicit CServerAppModule(std::function<void()> quit, std::function<void()> suspend = nullptr);
   ~CServerAppModule();
   CServerAppModule(const CServerAppModule&) = delete;
   CServerAppModule& operator=(const CServerAppModule&) = delete;
@@ -40,6 +42,7 @@ class CServerAppModule {
   void MonitorShutdown();
 
   std::function<void()> quit_;
+  std::function<void()> suspend_;
   mutable std::mutex mutex_;
   std::condition_variable event_;
   bool signalled_ = false;

@@ -234,6 +234,28 @@ TEST(ServerModule, QuitsOnlyAfterAWholeTimeoutWithoutLocksOrActivity) {
   RevokeServerObjects(&cookies);
 }
 
+// A client that takes a lock while the class objects are being suspended
+// keeps the module serving; it quits only after that lock is released.
+TEST(ServerModule, ALockTakenWhileSuspendingKeepsTheModuleServing) {
+  ScopedTimeScale fast(0.01);  // 50 ms time-out
+  ASSERT_EQ(ModuleLockCount(), 0) << "objects of an earlier test are still alive";
+  std::atomic<int> suspensions{0}, quits{0}, suspensionsAtQuit{0};
+  CServerAppModule module(
+      [&] {
+        suspensionsAtQuit = suspensions.load();
+        ++quits;
+      },
+      [&] {
+        if (suspensions++ == 0) ModuleLock();
+      });
+  module.StartMonitor();
+  module.SignalIdle();
+  ASSERT_TRUE(WaitUntil([&] { return suspensions.load() == 1; }));
+  ModuleUnlock();  // the count falls to 0 again: a new time-out, a new suspension
+  ASSERT_TRUE(WaitUntil([&] { return quits.load() == 1; }));
+  EXPECT_EQ(suspensionsAtQuit.load(), 2) << "the module quit while a client held a lock";
+}
+
 // The child side of the next test: runs only in the copy of the tests.
 TEST(ForcedTerminationChild, EndsTheServersAndItself) {
   if (!std::getenv("VANTOR_FORCED_CHILD")) GTEST_SKIP() << "runs in the child process only";
