@@ -62,7 +62,12 @@ class ScriptedMainDlg : public CMainDlg {
   void RunAdvancedDialog() override { ++advancedRuns; }
 };
 
-
+// Sets boxes of the advanced dialog (by their number) and presses OK.
+void ChooseAdvanced(CMainDlg* w, std::initializer_list<std::pair<int, const char*>> boxes) {
+  CAdvancedDlg dialog(&w->Settings(), w);
+  for (const auto& [box, text] : boxes) dialog.Combo(box)->SetText(text);
+  dialog.accept();
+}
 
 }  // namespace
 
@@ -267,11 +272,7 @@ class MainDlgTest : public QObject {
     QVERIFY2(phone.Start(&error), error.c_str());
     CMainDlg w;
     w.Folders()->SetText(QString::fromStdString(bench.package));
-    {
-      CAdvancedDlg dialog(&w.Settings(), &w);
-      dialog.Combo(1)->SetText("recovery_only.sh");
-      dialog.accept();
-    }
+    ChooseAdvanced(&w, {{1, "recovery_only.sh"}});
     w.OnRefresh();
     QCOMPARE(w.Devices()->GetItemCount(), 1);
     w.OnFlash();
@@ -308,12 +309,7 @@ class MainDlgTest : public QObject {
     ScopedTimeScale fast(0.1);
     CMainDlg w;
     w.Folders()->SetText(QString::fromStdString(bench.package));
-    {
-      CAdvancedDlg dialog(&w.Settings(), &w);
-      dialog.Combo(6)->SetText("loader_*.elf");
-      dialog.Combo(7)->SetText("ufs");
-      dialog.accept();
-    }
+    ChooseAdvanced(&w, {{6, "loader_*.elf"}, {7, "ufs"}});
     w.OnRefresh();
     QCOMPARE(w.Devices()->GetItemCount(), 1);
     w.OnFlash();

@@ -1,16 +1,14 @@
 #include "tools/phonesim/diagnostic_phone.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/pty_master.h"
 #include "tools/phonesim/generated_nv.h"
 #include "tools/phonesim/pty_wake.h"
 #include "tools/phonesim/time_scale.h"
@@ -96,18 +94,10 @@ bool DiagnosticPhone::offline() const {
 }
 
 bool DiagnosticPhone::OpenPort(std::string* error) {
-  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128];
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0) {
-    if (error) *error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
-    if (master >= 0) ::close(master);
-    return false;
-  }
-  termios tio{};
-  ::tcgetattr(master, &tio);
-  ::cfmakeraw(&tio);  // no echo of the phone's answers, no line editing
-  ::tcsetattr(master, TCSANOW, &tio);
-  int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  std::string name;
+  int master = OpenRawPtyMaster(&name, error);
+  if (master < 0) return false;
+  int slave = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   std::lock_guard lock(mutex_);
   master_ = master;
   slave_ = slave;

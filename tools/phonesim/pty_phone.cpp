@@ -2,17 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/pty_master.h"
 #include "tools/phonesim/pty_wake.h"
 #include "tools/phonesim/time_scale.h"
 
@@ -28,21 +26,8 @@ std::string PtyEmergencyPhone::diskPath() const {
 }
 
 bool PtyEmergencyPhone::Start(std::string* error) {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-    if (error) *error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
-    return false;
-  }
-  char name[128];
-  if (::ptsname_r(master_, name, sizeof name) != 0) {
-    if (error) *error = "cannot name the pseudo-terminal";
-    return false;
-  }
-  portPath_ = name;
-  termios tio{};
-  ::tcgetattr(master_, &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(master_, TCSANOW, &tio);
+  master_ = OpenRawPtyMaster(&portPath_, error);
+  if (master_ < 0) return false;
   slave_ = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   Publish("emergency");
   running_ = true;

@@ -2,15 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "tools/bench_state/bench_state.h"
+#include "tools/phonesim/pty_master.h"
 #include "tools/phonesim/time_scale.h"
 
 namespace phonesim {
@@ -26,17 +25,8 @@ PtySaharaPhone::~PtySaharaPhone() { Stop(); }
 
 bool PtySaharaPhone::Start(std::string* error) {
   if (!OpenSaharaLuns(options_, &store_, error)) return false;
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128];
-  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
-    if (error) *error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
-    return false;
-  }
-  portPath_ = name;
-  termios tio{};
-  ::tcgetattr(master_, &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(master_, TCSANOW, &tio);
+  master_ = OpenRawPtyMaster(&portPath_, error);
+  if (master_ < 0) return false;
   // Opened and closed once, the slave reads as hung up on the master until
   // the host opens it: that is how the phone sees the host arrive.
   int slave = ::open(portPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
