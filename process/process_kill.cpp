@@ -10,14 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <utility>
 
 #include "platform/text.h"
 #include "platform/timing.h"
+#include "process/proc_file.h"
 #include "shell/log.h"
 
 namespace {
@@ -40,8 +39,8 @@ bool Refused(int error) { return error == ENOSYS || error == EPERM || error == E
 // fields after the parenthesised name, which may itself hold blanks and
 // parentheses); false when it cannot be read.
 bool ReadLife(pid_t pid, char* state, unsigned long long* start) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string stat;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &stat)) return false;
   size_t close = stat.rfind(')');
   if (close == std::string::npos) return false;
   std::istringstream rest(stat.substr(close + 1));

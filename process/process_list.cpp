@@ -6,10 +6,10 @@
 
 #include <cctype>
 #include <climits>
-#include <fstream>
 #include <sstream>
 
 #include "platform/path_name.h"
+#include "process/proc_file.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ std::string ReadLink(const std::string& path) {
 // The parent from /proc/PID/stat: the field after the parenthesised name,
 // which may itself hold blanks and parentheses.
 bool ReadParent(pid_t pid, pid_t* parent, std::string* comm) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string stat;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &stat)) return false;
   size_t open = stat.find('('), close = stat.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return false;
   *comm = stat.substr(open + 1, close - open - 1);
@@ -44,10 +44,9 @@ bool ReadParent(pid_t pid, pid_t* parent, std::string* comm) {
 
 // argv[0] of the process, when it has one.
 std::string FirstArgument(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
-  std::string arg0;
-  std::getline(in, arg0, '\0');
-  return arg0;
+  std::string cmdline;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/cmdline", &cmdline)) return std::string();
+  return cmdline.substr(0, cmdline.find('\0'));
 }
 
 }  // namespace
