@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,11 +9,13 @@
 #include "platform/executable.h"
 #include "platform/message_language.h"
 #include "platform/path_name.h"
+#include "platform/regular_file.h"
 
 namespace {
 
 constexpr std::uint32_t kMagic = 0x950412de;
 constexpr char kDomain[] = "vantor";
+constexpr std::uint64_t kMaxCatalogueBytes = 16u << 20;  // the program's own is a few kilobytes
 
 class MoReader {
  public:
@@ -77,9 +77,16 @@ std::unique_ptr<CMessageCatalogue> LoadFor(const std::vector<std::string>& langu
 
 HRESULT CMessageCatalogue::Load(const std::string& path) {
   texts_.clear();
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Only a regular file, read with plain reads: a folder or a FIFO of that
+  // name is no catalogue, and a failed read is an error, not an exception.
+  UniqueFd file;
+  std::uint64_t size = 0;
+  HRESULT hr = OpenRegularFile(path, &file, &size);
+  if (FAILED(hr)) return hr;
+  if (size > kMaxCatalogueBytes) return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  hr = ReadFileAt(file.get(), bytes.data(), bytes.size(), 0);
+  if (FAILED(hr)) return hr;
   MoReader reader(bytes);
   if (!reader.ReadHeader()) return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
   std::unordered_map<std::string, std::string> texts;

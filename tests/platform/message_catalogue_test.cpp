@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 
 #include "platform/error_text.h"
@@ -96,6 +97,9 @@ TEST(MessageCatalogue, ReadsMsgfmtOutputAndRefusesWhatIsNotACatalogue) {
   WriteFile(dir / "text.mo", "msgid \"a\"\nmsgstr \"b\"\n");
   EXPECT_EQ(catalogue.Load(dir / "text.mo"), HRESULT_FROM_WIN32(ERROR_BAD_FORMAT));
   EXPECT_EQ(catalogue.Load(dir / "missing.mo"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  std::filesystem::create_directories(dir / "folder.mo");  // opens, but cannot be read
+  EXPECT_EQ(catalogue.Load(dir / "folder.mo"), E_INVALIDARG);
+  EXPECT_TRUE(catalogue.empty());
 }
 
 // Every code the program produces: those with texts of their own, and every
