@@ -8,8 +8,8 @@
 #include <chrono>
 
 #include "tools/bench_state/bench_state.h"
-#include "tools/phonesim/pty_master.h"
 #include "tools/phonesim/generated_nv.h"
+#include "tools/phonesim/pty_master.h"
 #include "tools/phonesim/pty_wake.h"
 #include "tools/phonesim/time_scale.h"
 
