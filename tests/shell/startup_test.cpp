@@ -246,7 +246,8 @@ TEST(ServerModule, ALockTakenWhileSuspendingKeepsTheModuleServing) {
         ++quits;
       },
       [&] {
-        if (suspensions++ == 0) ModuleLock();
+        if (suspensions.load() == 0) ModuleLock();  // before the count is seen to move
+        ++suspensions;
       });
   module.StartMonitor();
   module.SignalIdle();
