@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 
 #include "platform/unique_fd.h"
 
@@ -21,4 +22,20 @@ bool ReadProcFile(const std::string& path, std::string* text) {
     else if (errno != EINTR) return false;
   }
   return true;
+}
+
+bool ReadProcessStat(pid_t pid, ProcessStat* stat) {
+  std::string text;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  size_t open = text.find('('), close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  stat->name = text.substr(open + 1, close - open - 1);
+  std::istringstream rest(text.substr(close + 1));
+  long long parent = 0, field = 0;
+  rest >> stat->state >> parent;                   // fields 3 and 4
+  for (int n = 5; n <= 22 && rest >> field; ++n) {  // the start time is field 22
+  }
+  stat->parent = static_cast<pid_t>(parent);
+  stat->startTime = static_cast<unsigned long long>(field);
+  return static_cast<bool>(rest);
 }

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
-#include <sstream>
 #include <utility>
 
 #include "platform/text.h"
@@ -34,23 +33,6 @@ int PidfdSignal(int fd, int sig) { return static_cast<int>(::syscall(SYS_pidfd_s
 std::atomic<PidfdOpenCall> g_pidfdOpen{&PidfdOpen};
 
 bool Refused(int error) { return error == ENOSYS || error == EPERM || error == EACCES; }
-
-// The state letter and start time of a process from /proc/PID/stat (the
-// fields after the parenthesised name, which may itself hold blanks and
-// parentheses); false when it cannot be read.
-bool ReadLife(pid_t pid, char* state, unsigned long long* start) {
-  std::string stat;
-  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &stat)) return false;
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return false;
-  std::istringstream rest(stat.substr(close + 1));
-  rest >> *state;
-  long long field = 0;
-  for (int n = 4; n <= 22 && rest >> field; ++n) {  // the start time is field 22
-  }
-  *start = static_cast<unsigned long long>(field);
-  return static_cast<bool>(rest);
-}
 
 void NoteRefusal(int error) {
   static std::once_flag once;
@@ -113,12 +95,10 @@ HRESULT ProcessHandle::Open(pid_t pid) {
   if (error == ESRCH) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   if (!Refused(error)) return HresultFromErrno(error);
   NoteRefusal(error);
-  char state = 0;
-  unsigned long long start = 0;
-  if (!ReadLife(pid, &state, &start) && ::kill(pid, 0) != 0 && errno == ESRCH)
-    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  ProcessStat stat;
+  if (!ReadProcessStat(pid, &stat) && ::kill(pid, 0) != 0 && errno == ESRCH) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   pid_ = pid;
-  startTime_ = start;
+  startTime_ = stat.startTime;
   return S_OK;
 }
 
@@ -132,9 +112,8 @@ bool ProcessHandle::HasEnded() const {
   siginfo_t info{};
   if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) return info.si_pid == pid_;
   // Another process: once it is a zombie, gone, or its pid names a newer one.
-  char state = 0;
-  unsigned long long start = 0;
-  if (ReadLife(pid_, &state, &start)) return state == 'Z' || state == 'X' || start != startTime_;
+  ProcessStat stat;
+  if (ReadProcessStat(pid_, &stat)) return stat.state == 'Z' || stat.state == 'X' || stat.startTime != startTime_;
   return ::kill(pid_, 0) != 0 && errno == ESRCH;
 }
 

@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <climits>
-#include <sstream>
 
 #include "platform/path_name.h"
 #include "process/proc_file.h"
@@ -26,22 +25,6 @@ std::string ReadLink(const std::string& path) {
   return target;
 }
 
-// The parent from /proc/PID/stat: the field after the parenthesised name,
-// which may itself hold blanks and parentheses.
-bool ReadParent(pid_t pid, pid_t* parent, std::string* comm) {
-  std::string stat;
-  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &stat)) return false;
-  size_t open = stat.find('('), close = stat.rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close < open) return false;
-  *comm = stat.substr(open + 1, close - open - 1);
-  std::istringstream rest(stat.substr(close + 1));
-  char state = 0;
-  long ppid = 0;
-  if (!(rest >> state >> ppid)) return false;
-  *parent = static_cast<pid_t>(ppid);
-  return true;
-}
-
 // argv[0] of the process, when it has one.
 std::string FirstArgument(pid_t pid) {
   std::string cmdline;
@@ -54,14 +37,15 @@ std::string FirstArgument(pid_t pid) {
 bool ReadProcessRecord(pid_t pid, ProcessRecord* record) {
   ProcessRecord r;
   r.pid = pid;
-  std::string comm;
-  if (!ReadParent(pid, &r.parent, &comm)) return false;
+  ProcessStat stat;
+  if (!ReadProcessStat(pid, &stat)) return false;
+  r.parent = stat.parent;
   std::string dir = "/proc/" + std::to_string(pid);
   r.imagePath = ReadLink(dir + "/exe").substr(0, kMaxImagePath);
   // The executable's own name when its link can be read, else argv[0]'s, else
   // the kernel's (at most 15 characters).
   std::string arg0 = FirstArgument(pid);
-  r.exeName = !r.imagePath.empty() ? FileName(r.imagePath) : !arg0.empty() ? FileName(arg0) : comm;
+  r.exeName = !r.imagePath.empty() ? FileName(r.imagePath) : !arg0.empty() ? FileName(arg0) : stat.name;
   struct stat st{};
   if (::stat(dir.c_str(), &st) == 0) {
     r.owner = st.st_uid;
