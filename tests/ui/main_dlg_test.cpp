@@ -62,6 +62,14 @@ class ScriptedMainDlg : public CMainDlg {
   void RunAdvancedDialog() override { ++advancedRuns; }
 };
 
+// "NoQPST": the program's own server objects answer while it lives.
+struct OwnServer {
+  OwnServer() { CoResumeClassObjects(); }
+  ~OwnServer() { RevokeServerObjects(&cookies); }
+  std::vector<DWORD> cookies;
+  HRESULT registered = RegisterServerObjects(&cookies);
+};
+
 // Sets boxes of the advanced dialog (by their number) and presses OK.
 void ChooseAdvanced(CMainDlg* w, std::initializer_list<std::pair<int, const char*>> boxes) {
   CAdvancedDlg dialog(&w->Settings(), w);
@@ -175,12 +183,8 @@ class MainDlgTest : public QObject {
     BenchPackage package(bench.dir / "four");
     WriteFile(package.Path("boot.img"), std::string(4096, 'F'));
     WriteFile(package.Path("flash_all.sh"), "fastboot \"$1\" \"$2\" flash boot boot.img\n");
-    struct OwnServer {  // "NoQPST": the program's own server objects answer
-      std::vector<DWORD> cookies;
-      ~OwnServer() { RevokeServerObjects(&cookies); }
-    } server;
-    QCOMPARE(RegisterServerObjects(&server.cookies), S_OK);
-    CoResumeClassObjects();
+    OwnServer server;
+    QCOMPARE(server.registered, S_OK);
     phonesim::PtyEmergencyPhone emergency(BenchPhoneAt(benchDir, 1));
     std::string disk = bench.DiskPhone(2);
     phonesim::FastbootPhoneOptions fastbootOptions;
@@ -291,12 +295,8 @@ class MainDlgTest : public QObject {
     Bench bench;
     vectors::Bytes programmer = vectors::SyntheticProgrammer();
     WriteFile(bench.package + "/loader_sm8550.elf", std::string(programmer.begin(), programmer.end()));
-    struct OwnServer {  // "NoQPST": the program's own server objects answer
-      std::vector<DWORD> cookies;
-      ~OwnServer() { RevokeServerObjects(&cookies); }
-    } server;
-    QCOMPARE(RegisterServerObjects(&server.cookies), S_OK);
-    CoResumeClassObjects();
+    OwnServer server;
+    QCOMPARE(server.registered, S_OK);
     phonesim::SaharaPhoneOptions options;
     options.benchDir = bench.dir / "bench";
     options.index = 1;
