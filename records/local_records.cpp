@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 
 #include "platform/format.h"
 #include "platform/home_folder.h"
@@ -107,14 +109,28 @@ HRESULT CLocalRecords::Open(const std::string& path, int busyTimeoutMs) {
   std::error_code ignored;  // a folder that cannot be made fails the open below
   std::filesystem::create_directories(ParentFolder(path), ignored);
   bool damaged = false;
-  HRESULT hr = OpenOnce(&damaged);
+  HRESULT hr = OpenWaitingForOthers(&damaged);
   if (damaged) {
     TraceResult(hr, kName, __LINE__);
     hr = MoveAside();
-    if (TraceResult(hr, kName, __LINE__)) hr = OpenOnce(&damaged);
+    if (TraceResult(hr, kName, __LINE__)) hr = OpenWaitingForOthers(&damaged);
   }
   if (!TraceResult(hr, kName, __LINE__)) db_.Close();
   return hr;
+}
+
+// SQLite refuses a connection at once, without its busy time-out, where
+// waiting could deadlock: two connections that set up one new file at the
+// same moment each hold a lock the other needs. The one refused lets go of
+// the file and tries again, until the busy time-out has passed.
+HRESULT CLocalRecords::OpenWaitingForOthers(bool* damaged) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs_);
+  for (;;) {
+    HRESULT hr = OpenOnce(damaged);
+    if (hr != HRESULT_FROM_WIN32(ERROR_BUSY) || std::chrono::steady_clock::now() >= deadline) return hr;
+    db_.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 // One attempt; *damaged when the file is not a usable record store.

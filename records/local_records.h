@@ -45,6 +45,7 @@ class CLocalRecords {
   HRESULT Query(const RecordFilter& filter, std::vector<FlashRecord>* out);
 
  private:
+  HRESULT OpenWaitingForOthers(bool* damaged);
   HRESULT OpenOnce(bool* damaged);
   HRESULT Migrate(bool* foreign);
   HRESULT MoveAside();

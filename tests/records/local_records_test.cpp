@@ -4,8 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "records/file_digest.h"
 #include "records/local_records.h"
@@ -162,6 +166,23 @@ TEST(LocalRecords, ACorruptOrForeignFileIsMovedAsideAndANewOneStarted) {
   ASSERT_EQ(again.Open(dir / "records.db"), S_OK);
   EXPECT_EQ(again.movedAside(), "");
   EXPECT_EQ(All(again).size(), 1u);
+}
+
+// Two connections that open one new store at the same moment both set it up
+// or wait for the other: SQLite refuses one of them at once, without its busy
+// time-out, when each holds a lock the other needs.
+TEST(LocalRecords, TwoConnectionsOpeningANewStoreAtOnceBothSucceed) {
+  TempDir dir;
+  for (int round = 0; round < 300; ++round) {
+    std::string path = dir / ("records-" + std::to_string(round) + ".db");
+    HRESULT first = E_FAIL, second = E_FAIL;
+    CLocalRecords a, b;
+    std::thread other([&] { second = b.Open(path); });
+    first = a.Open(path);
+    other.join();
+    ASSERT_EQ(first, S_OK) << "round " << round;
+    ASSERT_EQ(second, S_OK) << "round " << round;
+  }
 }
 
 TEST(LocalRecords, TwoProcessesWritingAtOnceLoseNothing) {
